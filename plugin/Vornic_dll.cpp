@@ -1,0 +1,71 @@
+#include "Vornic_dll.h"
+
+#include <cstring>
+
+namespace {
+
+// The one place where an untyped export address becomes a typed stdcall
+// pointer; the cast between function pointer types is what GetProcAddress
+// forces on every caller.
+template <class Fn>
+Fn ResolveExport(HMODULE module, const char* name) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wcast-function-type"
+    return reinterpret_cast<Fn>(GetProcAddress(module, name));
+#pragma GCC diagnostic pop
+}
+
+}  // namespace
+
+CVornicDLL::~CVornicDLL() { Unload(); }
+
+bool CVornicDLL::Load(const std::string& path) {
+    Unload();
+    ModuleHandle = LoadLibraryA(path.c_str());
+    return ModuleHandle != nullptr;
+}
+
+void CVornicDLL::Unload() {
+    if (ModuleHandle == nullptr) return;
+    FreeLibrary(ModuleHandle);
+    ModuleHandle = nullptr;
+}
+
+bool CVornicDLL::BindGetPluginInfo() {
+    GetPluginInfo = ResolveExport<TGetPluginInfo>(ModuleHandle, "GetPluginInfo");
+    if (GetPluginInfo == nullptr) return false;
+    // Byte for byte and case-sensitive: "cpi1" or "CPI1 " is another interface.
+    return GetInfo(InfoTag) == CPI_TAG;
+}
+
+bool CVornicDLL::BindWriteComment() {
+    WriteComment = ResolveExport<TWriteComment>(ModuleHandle, "WriteComment");
+    return WriteComment != nullptr;
+}
+
+int CVornicDLL::BindConfigurationDlg() {
+    ConfigurationDlg = ResolveExport<TConfigurationDlg>(ModuleHandle, "ConfigurationDlg");
+    if (ConfigurationDlg == nullptr) return 0;
+    return ConfigurationDlg(nullptr, ModeQuery);
+}
+
+std::string CVornicDLL::GetInfo(int number) {
+    // One byte more than the plug-in is told, so that a text filling all 64
+    // bytes without a NUL still ends inside the buffer.
+    char buffer[CPI_INFO_SIZE + 1] = {};
+    const int result = GetPluginInfo(number, buffer, CPI_INFO_SIZE);
+    buffer[CPI_INFO_SIZE] = '\0';
+    if (result == 0) return std::string();
+    return std::string(buffer, strnlen(buffer, CPI_INFO_SIZE));
+}
+
+int CVornicDLL::CallWriteComment(HWND window, const std::string& path, const void* contents,
+                                 DWORD size, const std::string& comment) {
+    // c_str() of an empty string is a pointer to a zero byte, never null.
+    return WriteComment(window, path.c_str(), contents, size, comment.c_str(),
+                        static_cast<DWORD>(comment.size()));
+}
+
+int CVornicDLL::CallConfigurationDlg(HWND window, int mode) {
+    return ConfigurationDlg(window, mode);
+}

@@ -1,0 +1,42 @@
+// The library slot: holds at most one plug-in module and the entry points
+// resolved from it, and makes every call into a plug-in. It decides nothing:
+// it reports success or failure and leaves unloading after a failure to the
+// registry that owns it.
+#ifndef KESTRANE_VORNIC_DLL_H
+#define KESTRANE_VORNIC_DLL_H
+
+#include <string>
+
+#include "cpi.h"
+
+class CVornicDLL {
+public:
+    HMODULE ModuleHandle = nullptr;
+    TGetPluginInfo GetPluginInfo = nullptr;
+    TIsSupported IsSupported = nullptr;  // part of the interface; never resolved here
+    TGetComment GetComment = nullptr;    // part of the interface; never resolved here
+    TWriteComment WriteComment = nullptr;
+    TConfigurationDlg ConfigurationDlg = nullptr;
+
+    CVornicDLL() = default;
+    CVornicDLL(const CVornicDLL&) = delete;
+    CVornicDLL& operator=(const CVornicDLL&) = delete;
+    ~CVornicDLL();
+
+    // Releases the held module, then loads path. False leaves the slot empty.
+    bool Load(const std::string& path);
+    void Unload();
+
+    // Each bind resolves its export. An entry point may be called only after
+    // its own bind has succeeded since the last Load.
+    bool BindGetPluginInfo();   // also requires info 0 to read "CPI1"
+    bool BindWriteComment();
+    int BindConfigurationDlg(); // the capability flags, or 0 for failure
+
+    std::string GetInfo(int number);
+    int CallWriteComment(HWND window, const std::string& path, const void* contents,
+                         DWORD size, const std::string& comment);
+    int CallConfigurationDlg(HWND window, int mode);
+};
+
+#endif

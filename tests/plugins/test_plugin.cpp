@@ -1,0 +1,149 @@
+// A plug-in for tests, built in many variants by compile definitions:
+//   TAG="..."         the text answered for info 0 (default "CPI1")
+//   TAG_BYTES=n       how many bytes of TAG to copy (to place bytes after a NUL)
+//   TAG_RESULT=n      the result for info 0 (default 1)
+//   INFO1, PATTERNS, DESCRIPTION   texts for info 1, 2, 3
+//   UPPER_PATTERNS    patterns "*.TXT;*.Dat"
+//   INFO1_FILL64      info 1 fills all 64 bytes with no NUL
+//   CAPS=n            the first capability query's answer (default 17)
+//   CAPS_SECOND=n     the answer from the second query on (default CAPS)
+//   DIALOG_RESULT=n   what an about or settings dialog returns (default 0)
+//   NO_INFO, NO_CONFIG, NO_WRITE   leave that export out
+// Every variant records each call it receives, one line each, to the file
+// named by KES_PROBE_LOG when that is set. A write whose contents begin with
+// "FAIL" returns 7, so that runs can have failing files.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cpi.h"
+
+#ifndef TAG
+#define TAG "CPI1"
+#endif
+#ifndef TAG_BYTES
+#define TAG_BYTES sizeof(TAG)
+#endif
+#ifndef TAG_RESULT
+#define TAG_RESULT 1
+#endif
+#ifndef INFO1
+#define INFO1 "test plug-in 1.0"
+#endif
+#ifdef UPPER_PATTERNS  // a ';' cannot pass through the build's definitions
+#define PATTERNS "*.TXT;*.Dat"
+#endif
+#ifndef PATTERNS
+#define PATTERNS "*.txt"
+#endif
+#ifndef DESCRIPTION
+#define DESCRIPTION "test files"
+#endif
+#ifndef CAPS
+#define CAPS 17
+#endif
+#ifndef CAPS_SECOND
+#define CAPS_SECOND CAPS
+#endif
+#ifndef DIALOG_RESULT
+#define DIALOG_RESULT 0
+#endif
+
+namespace {
+
+HMODULE self;
+[[maybe_unused]] int capabilityQueries;
+
+[[maybe_unused]] std::string Hex(const void* data, DWORD size) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    for (DWORD i = 0; i < size; ++i) {
+        out += digits[p[i] >> 4];
+        out += digits[p[i] & 15];
+    }
+    return out;
+}
+
+// Appends one line to the log, opening and closing it each time so that
+// nothing is lost if the host dies.
+void Log(const std::string& line) {
+    char path[MAX_PATH];
+    DWORD n = GetEnvironmentVariableA("KES_PROBE_LOG", path, sizeof path);
+    if (n == 0 || n >= sizeof path) return;
+    char module[MAX_PATH] = "";
+    GetModuleFileNameA(self, module, sizeof module);
+    const char* name = strrchr(module, '\\');
+    name = name ? name + 1 : module;
+    const std::string text = std::string(name) + " " + line + "\r\n";
+    HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return;
+    DWORD written;
+    WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(h);
+}
+
+std::string Num(long long v) { return std::to_string(v); }
+
+[[maybe_unused]] int CopyInfo(LPSTR buffer, int size, const char* text, size_t bytes) {
+    memcpy(buffer, text, bytes < static_cast<size_t>(size) ? bytes : size);
+    return 1;
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        self = instance;
+        Log("load");
+    } else if (reason == DLL_PROCESS_DETACH) {
+        // FreeLibrary passes null; the end of the process does not.
+        Log(reserved == nullptr ? "unload" : "exit");
+    }
+    return TRUE;
+}
+
+#ifndef NO_INFO
+int WINAPI GetPluginInfo(int info, LPSTR buffer, int size) {
+    Log("GetPluginInfo " + Num(info) + " " + Num(size));
+    switch (info) {
+    case InfoTag:
+        CopyInfo(buffer, size, TAG, TAG_BYTES);
+        return TAG_RESULT;
+    case InfoVersion:
+#ifdef INFO1_FILL64
+        memset(buffer, 'v', size);
+        return 1;
+#else
+        return CopyInfo(buffer, size, INFO1, sizeof(INFO1));
+#endif
+    case InfoPatterns:
+        return CopyInfo(buffer, size, PATTERNS, sizeof(PATTERNS));
+    case InfoDescription:
+        return CopyInfo(buffer, size, DESCRIPTION, sizeof(DESCRIPTION));
+    }
+    return 0;
+}
+#endif
+
+#ifndef NO_CONFIG
+int WINAPI ConfigurationDlg(HWND window, int mode) {
+    Log("ConfigurationDlg " + Num(reinterpret_cast<UINT_PTR>(window)) + " " + Num(mode));
+    if (mode == ModeQuery) return capabilityQueries++ == 0 ? CAPS : CAPS_SECOND;
+    return DIALOG_RESULT;
+}
+#endif
+
+#ifndef NO_WRITE
+int WINAPI WriteComment(HWND window, LPCSTR path, const void* contents, DWORD size,
+                        LPCSTR comment, DWORD length) {
+    Log("WriteComment " + Num(reinterpret_cast<UINT_PTR>(window)) + " " + Hex(path, strlen(path)) +
+        " " + (contents ? "ptr" : "null") + " " + Num(size) + " " + Hex(contents, size) + " " +
+        Hex(comment, strlen(comment)) + " " + Num(length));
+    if (size >= 4 && memcmp(contents, "FAIL", 4) == 0) return 7;
+    return 0;
+}
+#endif

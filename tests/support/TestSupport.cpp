@@ -1,0 +1,136 @@
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace kes_test {
+
+std::string ExeDir() {
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string s(path, n);
+    return s.substr(0, s.find_last_of('\\') + 1);
+}
+
+std::string TestPlugin(const std::string& name) { return ExeDir() + "plugins\\" + name + ".cpi"; }
+
+std::string Hex(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        ADD_FAILURE() << "cannot open " << path;
+        return std::string();
+    }
+    std::string out;
+    char buf[65536];
+    DWORD got = 0;
+    while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got > 0) out.append(buf, got);
+    CloseHandle(h);
+    return out;
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << "cannot create " << path;
+    DWORD written = 0;
+    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(h);
+    ASSERT_EQ(written, bytes.size());
+}
+
+void RemoveTree(const std::string& path) {
+    WIN32_FIND_DATAA d;
+    HANDLE h = FindFirstFileA((path + "\\*").c_str(), &d);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = d.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string child = path + "\\" + name;
+            SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL |
+                                                  (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY));
+            if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                DeleteFileA(child.c_str());
+        } while (FindNextFileA(h, &d));
+        FindClose(h);
+    }
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_DIRECTORY);
+    RemoveDirectoryA(path.c_str());
+}
+
+TempDir::TempDir() {
+    char base[MAX_PATH];
+    GetTempPathA(sizeof base, base);
+    static unsigned counter;
+    for (;;) {
+        std::ostringstream name;
+        name << base << "kes_" << GetCurrentProcessId() << "_" << GetTickCount() << "_" << ++counter;
+        if (CreateDirectoryA(name.str().c_str(), nullptr)) {
+            path_ = name.str() + "\\";
+            return;
+        }
+    }
+}
+
+TempDir::~TempDir() { RemoveTree(path_.substr(0, path_.size() - 1)); }
+
+std::string TempDir::MakeDir(const std::string& relative) const {
+    std::string full = path_;
+    std::string::size_type start = 0;
+    while (start <= relative.size()) {
+        std::string::size_type end = relative.find('\\', start);
+        if (end == std::string::npos) end = relative.size();
+        full = path_ + relative.substr(0, end);
+        CreateDirectoryA(full.c_str(), nullptr);
+        start = end + 1;
+    }
+    return full;
+}
+
+std::string TempDir::MakeFile(const std::string& relative, const std::string& bytes) const {
+    std::string::size_type slash = relative.find_last_of('\\');
+    if (slash != std::string::npos) MakeDir(relative.substr(0, slash));
+    WriteFileBytes(path_ + relative, bytes);
+    return path_ + relative;
+}
+
+std::string TempDir::CopyPlugin(const std::string& variant, const std::string& fileName) const {
+    std::string to = path_ + fileName;
+    EXPECT_TRUE(CopyFileA(TestPlugin(variant).c_str(), to.c_str(), FALSE)) << variant;
+    return to;
+}
+
+ProbeLog::ProbeLog() : path_(dir_ / "probe.log") {
+    SetEnvironmentVariableA("KES_PROBE_LOG", path_.c_str());
+}
+
+ProbeLog::~ProbeLog() { SetEnvironmentVariableA("KES_PROBE_LOG", nullptr); }
+
+std::vector<std::string> ProbeLog::Lines() const {
+    std::vector<std::string> lines;
+    if (GetFileAttributesA(path_.c_str()) == INVALID_FILE_ATTRIBUTES) return lines;
+    std::istringstream in(ReadFileBytes(path_));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+void ProbeLog::Clear() const { DeleteFileA(path_.c_str()); }
+
+}  // namespace kes_test

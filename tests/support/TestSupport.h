@@ -1,0 +1,66 @@
+// Helpers shared by the tests: real folders and files under Wine, the test
+// plug-ins built beside the test programs, and the probe's call log.
+#ifndef KESTRANE_TEST_SUPPORT_H
+#define KESTRANE_TEST_SUPPORT_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace kes_test {
+
+// Directory of the running test program, ending in '\'.
+std::string ExeDir();
+// Full path of a test plug-in variant, e.g. TestPlugin("probe").
+std::string TestPlugin(const std::string& name);
+
+std::string Hex(const std::string& bytes);
+std::string ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+
+// A fresh directory under the temporary folder, removed with everything in
+// it (read-only and hidden entries too) when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    // The directory, ending in '\'.
+    const std::string& Path() const { return path_; }
+    // Path() + relative; creates nothing.
+    std::string operator/(const std::string& relative) const { return path_ + relative; }
+    // Creates relative (and its parents) as a directory; returns its path.
+    std::string MakeDir(const std::string& relative) const;
+    // Writes a file at relative, creating parent directories.
+    std::string MakeFile(const std::string& relative, const std::string& bytes = "x") const;
+    // Copies test plug-in variant `variant` here as `fileName`.
+    std::string CopyPlugin(const std::string& variant, const std::string& fileName) const;
+
+private:
+    std::string path_;
+};
+
+void RemoveTree(const std::string& path);
+
+// The log every test plug-in writes when KES_PROBE_LOG names a file. Setting
+// it up points the variable of this process (and of processes it starts) at
+// a fresh file.
+class ProbeLog {
+public:
+    ProbeLog();
+    ~ProbeLog();
+    const std::string& Path() const { return path_; }
+    // All lines so far, without line ends, e.g. "probe.cpi GetPluginInfo 0 64".
+    std::vector<std::string> Lines() const;
+    void Clear() const;
+
+private:
+    TempDir dir_;
+    std::string path_;
+};
+
+}  // namespace kes_test
+
+#endif

@@ -1,0 +1,331 @@
+// The plug-in host against real plug-in DLLs: discovery, the library slot's
+// loads and releases, and writing one file, as the probe log records them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <set>
+
+#include "Kes_bat_data.h"
+#include "TestSupport.h"
+
+using namespace kes_test;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+// The file names that a search of dir for "*.cpi" delivers, in its order.
+Lines SearchOrder(const std::string& dir) {
+    Lines names;
+    WIN32_FIND_DATAA d;
+    HANDLE h = FindFirstFileA((dir + "*.cpi").c_str(), &d);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(d.cFileName);
+    } while (FindNextFileA(h, &d));
+    FindClose(h);
+    return names;
+}
+
+Lines Descriptions(const CKesBat& registry) {
+    Lines out;
+    for (int i = 0; i < registry.Count(); ++i) out.push_back(registry.GetDescription(i));
+    return out;
+}
+
+bool IsLoaded(const std::string& fileName) { return GetModuleHandleA(fileName.c_str()) != nullptr; }
+
+std::string WriteLine(HWND window, const std::string& path, const std::string& contents,
+                      const std::string& comment) {
+    return "probe.cpi WriteComment " + std::to_string(reinterpret_cast<UINT_PTR>(window)) + " " +
+           Hex(path) + " ptr " + std::to_string(contents.size()) + " " + Hex(contents) + " " +
+           Hex(comment) + " " + std::to_string(comment.size());
+}
+
+const Lines kDiscovery = {
+    "probe.cpi load",
+    "probe.cpi GetPluginInfo 0 64",
+    "probe.cpi ConfigurationDlg 0 2",
+    "probe.cpi GetPluginInfo 1 64",
+    "probe.cpi GetPluginInfo 2 64",
+    "probe.cpi GetPluginInfo 3 64",
+    "probe.cpi ConfigurationDlg 0 2",
+};
+
+}  // namespace
+
+TEST(Discovery, AcceptsExactlyTheUsableModulesInSearchOrder) {
+    TempDir dir;
+    const Lines accepted = {"probe", "caps1", "caps16", "caps2", "caps_second0", "tag_nul",
+                            "no_write", "info64", "upper_patterns", "empty_desc"};
+    const Lines refused = {"tag_lower", "tag_blank", "tag_result0", "no_info", "no_config", "caps0"};
+    for (const auto& v : accepted) dir.CopyPlugin(v, v + ".cpi");
+    for (const auto& v : refused) dir.CopyPlugin(v, v + ".cpi");
+    // Neither a folder nor a file that is no DLL can be a plug-in.
+    dir.MakeDir("folder.cpi");
+    dir.MakeFile("text.cpi", "this is not a library");
+    dir.CopyPlugin("probe", "probe.dll");  // wrong extension: never looked at
+
+    CKesBat registry;
+    ASSERT_TRUE(registry.ScanDirectory(dir.Path(), "*.cpi"));
+
+    Lines expected;
+    for (const auto& name : SearchOrder(dir.Path())) {
+        std::string variant = name.substr(0, name.size() - 4);
+        if (std::find(accepted.begin(), accepted.end(), variant) != accepted.end())
+            expected.push_back(variant == "empty_desc" ? "" : variant);
+    }
+    EXPECT_EQ(Descriptions(registry), expected);
+    // After the scan only the last candidate may still be held, and only if
+    // it was accepted; every refused module has been released.
+    for (const auto& v : refused) EXPECT_FALSE(IsLoaded(v + ".cpi")) << v;
+}
+
+TEST(Discovery, AFolderWithNothingUsableReportsFalse) {
+    TempDir empty;
+    CKesBat none;
+    EXPECT_FALSE(none.ScanDirectory(empty.Path(), "*.cpi"));
+    EXPECT_EQ(none.Count(), 0);
+
+    TempDir refusedOnly;
+    refusedOnly.CopyPlugin("tag_blank", "a.cpi");
+    refusedOnly.CopyPlugin("caps0", "b.cpi");
+    refusedOnly.MakeFile("c.cpi", "MZ but not really");
+    CKesBat registry;
+    EXPECT_FALSE(registry.ScanDirectory(refusedOnly.Path(), "*.cpi"));
+    EXPECT_EQ(registry.Count(), 0);
+    EXPECT_FALSE(IsLoaded("a.cpi"));
+    EXPECT_FALSE(IsLoaded("b.cpi"));
+}
+
+TEST(Discovery, EntriesCarryTheirTextsAndFlags) {
+    TempDir dir;
+    ProbeLog log;
+    CKesBat registry;
+    ASSERT_TRUE(registry.AddPlugin(dir.CopyPlugin("probe", "probe.cpi")));
+    ASSERT_TRUE(registry.AddPlugin(dir.CopyPlugin("upper_patterns", "upper.cpi")));
+    ASSERT_TRUE(registry.AddPlugin(dir.CopyPlugin("caps_second0", "second0.cpi")));
+    ASSERT_TRUE(registry.AddPlugin(dir.CopyPlugin("probe", "twin.cpi")));
+    ASSERT_EQ(registry.Count(), 4);
+
+    EXPECT_EQ(registry.GetFlags(0), 17);  // passed through unchanged, not masked
+    EXPECT_EQ(registry.GetPatterns(0), "*.txt");
+    EXPECT_EQ(registry.GetPatterns(1), "*.txt;*.dat");  // lower-cased
+    // The second capability answer is what is stored, even though the first
+    // (17) let the module in.
+    EXPECT_EQ(registry.GetFlags(2), 0);
+    // Two modules with the same patterns are both listed, in order.
+    EXPECT_EQ(registry.GetDescription(3), "probe");
+
+    for (int bad : {-1, 4, INT_MIN}) {
+        EXPECT_EQ(registry.GetPatterns(bad), "") << bad;
+        EXPECT_EQ(registry.GetDescription(bad), "") << bad;
+        EXPECT_EQ(registry.GetFlags(bad), 0) << bad;
+    }
+}
+
+TEST(Discovery, CallsReachAPluginInTheDocumentedOrder) {
+    TempDir dir;
+    ProbeLog log;
+    {
+        dir.CopyPlugin("probe", "probe.cpi");
+        CKesBat registry;
+        ASSERT_TRUE(registry.ScanDirectory(dir.Path(), "*.cpi"));
+        // Accepted and the last candidate: it stays loaded.
+        EXPECT_EQ(log.Lines(), kDiscovery);
+        EXPECT_TRUE(IsLoaded("probe.cpi"));
+    }
+    // The registry going away releases it.
+    Lines expected = kDiscovery;
+    expected.push_back("probe.cpi unload");
+    EXPECT_EQ(log.Lines(), expected);
+    EXPECT_FALSE(IsLoaded("probe.cpi"));
+}
+
+TEST(Discovery, ARefusedModuleIsReleasedAtOnce) {
+    TempDir dir;
+    ProbeLog log;
+    CKesBat registry;
+    EXPECT_FALSE(registry.AddPlugin(dir.CopyPlugin("tag_lower", "probe.cpi")));
+    EXPECT_EQ(log.Lines(), (Lines{"probe.cpi load", "probe.cpi GetPluginInfo 0 64", "probe.cpi unload"}));
+    log.Clear();
+    EXPECT_FALSE(registry.AddPlugin(dir.CopyPlugin("caps0", "caps0.cpi")));
+    EXPECT_EQ(log.Lines(), (Lines{"caps0.cpi load", "caps0.cpi GetPluginInfo 0 64",
+                                  "caps0.cpi ConfigurationDlg 0 2", "caps0.cpi unload"}));
+}
+
+TEST(Slot, EveryLoadIsReleasedExactlyOnce) {
+    TempDir dir;
+    const std::string a = dir.CopyPlugin("probe", "a.cpi");
+    const std::string b = dir.CopyPlugin("probe", "b.cpi");
+    ProbeLog log;
+    {
+        CVornicDLL slot;
+        EXPECT_EQ(slot.ModuleHandle, nullptr);
+        ASSERT_TRUE(slot.Load(a));
+        slot.Unload();
+        slot.Unload();  // a second Unload of an empty slot does nothing
+        EXPECT_EQ(slot.ModuleHandle, nullptr);
+
+        // Loading the same module over itself releases it first.
+        ASSERT_TRUE(slot.Load(a));
+        ASSERT_TRUE(slot.Load(a));
+        // Another module replaces it.
+        ASSERT_TRUE(slot.Load(b));
+        EXPECT_FALSE(IsLoaded("a.cpi"));
+        // A load that fails still releases what was held, and leaves it empty.
+        EXPECT_FALSE(slot.Load(dir / "missing.cpi"));
+        EXPECT_EQ(slot.ModuleHandle, nullptr);
+        EXPECT_FALSE(IsLoaded("b.cpi"));
+        EXPECT_FALSE(slot.Load(""));
+        ASSERT_TRUE(slot.Load(b));
+    }
+    EXPECT_FALSE(IsLoaded("b.cpi"));  // destruction released the last one
+    EXPECT_EQ(log.Lines(), (Lines{"a.cpi load", "a.cpi unload", "a.cpi load", "a.cpi unload",
+                                  "a.cpi load", "a.cpi unload", "b.cpi load", "b.cpi unload",
+                                  "b.cpi load", "b.cpi unload"}));
+}
+
+TEST(Slot, InfoTextsAndTags) {
+    TempDir dir;
+    CVornicDLL slot;
+
+    ASSERT_TRUE(slot.Load(dir.CopyPlugin("info64", "info64.cpi")));
+    ASSERT_TRUE(slot.BindGetPluginInfo());
+    EXPECT_EQ(slot.GetInfo(InfoVersion), std::string(64, 'v'));
+    EXPECT_EQ(slot.GetInfo(99), "");  // result 0: no text
+    EXPECT_EQ(slot.BindConfigurationDlg(), 17);
+
+    // A NUL ends the tag: what follows it does not count.
+    ASSERT_TRUE(slot.Load(dir.CopyPlugin("tag_nul", "tag_nul.cpi")));
+    EXPECT_TRUE(slot.BindGetPluginInfo());
+    // The right text with result 0 is no text at all.
+    ASSERT_TRUE(slot.Load(dir.CopyPlugin("tag_result0", "tag_result0.cpi")));
+    EXPECT_FALSE(slot.BindGetPluginInfo());
+    ASSERT_TRUE(slot.Load(dir.CopyPlugin("tag_blank", "tag_blank.cpi")));
+    EXPECT_FALSE(slot.BindGetPluginInfo());
+    ASSERT_TRUE(slot.Load(dir.CopyPlugin("no_info", "no_info.cpi")));
+    EXPECT_FALSE(slot.BindGetPluginInfo());
+    EXPECT_EQ(slot.GetPluginInfo, nullptr);
+    ASSERT_TRUE(slot.Load(dir.CopyPlugin("no_config", "no_config.cpi")));
+    EXPECT_EQ(slot.BindConfigurationDlg(), 0);
+    EXPECT_TRUE(slot.BindWriteComment());
+}
+
+TEST(Registry, PrepareWriteWithoutWriteCommentFailsAndUnloads) {
+    TempDir dir;
+    dir.CopyPlugin("no_write", "no_write.cpi");
+    CKesBat registry;
+    ASSERT_TRUE(registry.ScanDirectory(dir.Path(), "*.cpi"));
+    ASSERT_TRUE(IsLoaded("no_write.cpi"));
+    EXPECT_FALSE(registry.PrepareWrite(0));
+    EXPECT_FALSE(IsLoaded("no_write.cpi"));
+    // Indices outside the list are refused without loading anything.
+    EXPECT_FALSE(registry.PrepareWrite(1));
+    EXPECT_FALSE(registry.PrepareWrite(-1));
+    EXPECT_FALSE(registry.ShowPluginDialog(nullptr, 5, ModeAbout));
+}
+
+TEST(Registry, DialogsThenWritingReloadTheModule) {
+    TempDir dir;
+    dir.CopyPlugin("probe", "probe.cpi");
+    dir.CopyPlugin("dialog_fail", "zz_fail.cpi");
+    ProbeLog log;
+    CKesBat registry;
+    ASSERT_TRUE(registry.ScanDirectory(dir.Path(), "*.cpi"));
+    const int probe = registry.GetDescription(0) == "probe" ? 0 : 1;
+    log.Clear();
+
+    HWND window = GetDesktopWindow();
+    const std::string w = std::to_string(reinterpret_cast<UINT_PTR>(window));
+    EXPECT_TRUE(registry.ShowPluginDialog(window, probe, ModeSettings));
+    EXPECT_TRUE(registry.ShowPluginDialog(window, probe, ModeAbout));
+    const std::string file = dir.MakeFile("a.txt", "abc");
+    ASSERT_TRUE(registry.PrepareWrite(probe));
+    EXPECT_EQ(registry.WriteOneFile(window, file, "hi"), 0);
+    registry.ReleasePlugin();
+    EXPECT_FALSE(IsLoaded("probe.cpi"));
+
+    Lines got = log.Lines();
+    // Whatever discovery left loaded is released first.
+    if (!got.empty() && got[0] == "zz_fail.cpi unload") got.erase(got.begin());
+    EXPECT_EQ(got, (Lines{"probe.cpi load", "probe.cpi ConfigurationDlg 0 2",
+                          "probe.cpi ConfigurationDlg " + w + " 1", "probe.cpi unload",
+                          "probe.cpi load", "probe.cpi ConfigurationDlg 0 2",
+                          "probe.cpi ConfigurationDlg " + w + " 0", "probe.cpi unload",
+                          "probe.cpi load", WriteLine(window, file, "abc", "hi"),
+                          "probe.cpi unload"}));
+
+    // A dialog that reports failure makes the whole operation fail.
+    EXPECT_FALSE(registry.ShowPluginDialog(window, 1 - probe, ModeAbout));
+}
+
+TEST(WriteOneFile, ThePluginGetsTheFileExactly) {
+    TempDir dir;
+    dir.CopyPlugin("probe", "probe.cpi");
+    ProbeLog log;
+    CKesBat registry;
+    ASSERT_TRUE(registry.ScanDirectory(dir.Path(), "*.cpi"));
+    ASSERT_TRUE(registry.PrepareWrite(0));
+    log.Clear();
+
+    std::string binary("\x00\x01\x5c\xff\r\n\x95\x5c", 8);
+    for (int i = 0; i < 70000; ++i) binary += static_cast<char>(i * 7);
+    const std::string big = dir.MakeFile("binary.dat", binary);
+    const std::string empty = dir.MakeFile("empty.txt", "");
+    // "表示" is two Shift_JIS characters: 4 bytes, the first trailing byte 0x5c.
+    const std::string sjis = "\x95\x5c\x8e\xa6 comment";
+    const std::string failing = dir.MakeFile("fail.txt", "FAIL here");
+
+    EXPECT_EQ(registry.WriteOneFile(nullptr, big, "c"), 0);
+    EXPECT_EQ(registry.WriteOneFile(nullptr, empty, sjis), 0);
+    EXPECT_EQ(registry.WriteOneFile(nullptr, empty, ""), 0);
+    EXPECT_EQ(registry.WriteOneFile(nullptr, failing, "c"), 7);  // the plug-in's result, unchanged
+    EXPECT_EQ(log.Lines(), (Lines{WriteLine(nullptr, big, binary, "c"),
+                                  WriteLine(nullptr, empty, "", sjis),
+                                  WriteLine(nullptr, empty, "", ""),
+                                  WriteLine(nullptr, failing, "FAIL here", "c")}));
+    EXPECT_EQ(sjis.size(), 12u);
+}
+
+TEST(WriteOneFile, UnreadableFilesNeverReachThePlugin) {
+    TempDir dir;
+    dir.CopyPlugin("probe", "probe.cpi");
+    ProbeLog log;
+    CKesBat registry;
+    ASSERT_TRUE(registry.ScanDirectory(dir.Path(), "*.cpi"));
+    ASSERT_TRUE(registry.PrepareWrite(0));
+    log.Clear();
+
+    EXPECT_EQ(registry.WriteOneFile(nullptr, dir / "vanished.txt", "c"), ErrOpenRead);
+    EXPECT_EQ(registry.WriteOneFile(nullptr, dir.Path(), "c"), ErrOpenRead);  // a folder
+
+    // Another program is writing the file: reading it now could hand the
+    // plug-in a half-written state.
+    const std::string busy = dir.MakeFile("busy.txt", "being written");
+    HANDLE writer = CreateFileA(busy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(registry.WriteOneFile(nullptr, busy, "c"), ErrOpenRead);
+    CloseHandle(writer);
+
+    // A file beyond what a 32-bit size can say (sparse, so it costs no
+    // disk): a 32-bit seek would see 10 bytes and the plug-in would write
+    // back a truncated copy of it.
+    const std::string huge = dir.MakeFile("huge.dat", "");
+    {
+        HANDLE h = CreateFileA(huge.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        LARGE_INTEGER at;
+        at.QuadPart = 0x100000000LL + 10;
+        ASSERT_TRUE(SetFilePointerEx(h, at, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(SetEndOfFile(h));
+        CloseHandle(h);
+    }
+    EXPECT_EQ(registry.WriteOneFile(nullptr, huge, "c"), ErrNoMemory);
+
+    EXPECT_EQ(log.Lines(), Lines{});
+    // The tool's own handle is closed on every path: the file can be removed.
+    EXPECT_TRUE(DeleteFileA(busy.c_str()));
+    EXPECT_TRUE(DeleteFileA(huge.c_str()));
+}
