@@ -14,7 +14,7 @@ bool CKesBat::ScanDirectory(const std::string& directory, const std::string& mas
     if (search.Found()) {
         do {
             const WIN32_FIND_DATAA& entry = search.Data();
-            if (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | 0x8 /* volume label */))
+            if (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | kFileAttributeVolumeLabel))
                 continue;
             if (AddPlugin(directory + entry.cFileName)) ++accepted;
         } while (search.Next());

@@ -6,7 +6,7 @@ set -euo pipefail
 need_root() { if [ "$(id -u)" -ne 0 ]; then echo "sudo"; fi; }
 SUDO=$(need_root)
 
-PKGS=(cmake make g++-mingw-w64-i686 mingw-w64-i686-dev libz-mingw-w64-dev
+PKGS=(cmake make python3 g++-mingw-w64-i686 mingw-w64-i686-dev libz-mingw-w64-dev
       wine wine32:i386 wine64 xvfb xdotool x11-utils imagemagick
       fonts-ipafont-gothic locales googletest
       zip unzip libjpeg-turbo-progs libimage-exiftool-perl pngcheck jhead)

@@ -1,0 +1,43 @@
+#include "Application.h"
+
+#include <commctrl.h>
+
+TApplication Application;
+
+void TApplication::Initialize() {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+}
+
+void TApplication::Dispatch(MSG& msg) {
+    // Lets Tab and Shift+Tab move the focus between the main window's
+    // controls, as in a dialog.
+    if (MainWindow != nullptr && IsDialogMessageA(MainWindow, &msg)) return;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+}
+
+void TApplication::Run() {
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) Dispatch(msg);
+}
+
+void TApplication::ProcessMessages() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            // Leave it for the loop in Run, which is what must end.
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        Dispatch(msg);
+    }
+}
+
+int TApplication::ShowMessage(const char* text, const char* caption, UINT flags) {
+    return MessageBoxA(MainWindow, text, caption, flags);
+}
+
+void TApplication::ShowException(const std::exception& error) {
+    ShowMessage(error.what(), Title.c_str(), MB_ICONERROR);
+}

@@ -1,0 +1,37 @@
+// The application object: its title, its message loop and the dispatch step
+// that a long operation uses to keep the window alive, its message box and
+// its standard display of an error that escaped an event handler.
+#ifndef KESTRANE_APPLICATION_H
+#define KESTRANE_APPLICATION_H
+
+#include <windows.h>
+
+#include <exception>
+#include <string>
+
+class TApplication {
+public:
+    std::string Title;
+    // The window that owns message boxes and whose dialog keys (Tab) the
+    // loop translates; set by the main window when it is created.
+    HWND MainWindow = nullptr;
+
+    void Initialize();
+    // Runs the message loop until the main window has closed.
+    void Run();
+    // Dispatches every pending message, then returns.
+    void ProcessMessages();
+    // A box owned by the main window: the application takes no other input
+    // until it is closed.
+    int ShowMessage(const char* text, const char* caption, UINT flags);
+    // The standard error display: the error's message under the title, with
+    // the stop icon.
+    void ShowException(const std::exception& error);
+
+private:
+    void Dispatch(MSG& msg);
+};
+
+extern TApplication Application;
+
+#endif

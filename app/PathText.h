@@ -1,0 +1,17 @@
+// Path texts in the system code page. In Shift_JIS the byte 0x5C ('\') is
+// also the second byte of many double-byte characters ("表", "ソ"), so a
+// path delimiter can only be found by walking the text character by
+// character from its start.
+#ifndef KESTRANE_PATH_TEXT_H
+#define KESTRANE_PATH_TEXT_H
+
+#include <string>
+
+// True when the text's last character is a single-byte '\'.
+bool EndsWithPathDelimiter(const std::string& path);
+// The text with one '\' appended unless its last character is one.
+std::string IncludeTrailingPathDelimiter(const std::string& path);
+// Everything up to and including the last '\' or ':' (drive) of the text.
+std::string ExtractFilePath(const std::string& path);
+
+#endif

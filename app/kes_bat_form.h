@@ -1,0 +1,92 @@
+// The main window: four numbered steps (comment, file type, directory, run)
+// and the batch run that writes the comment through the chosen plug-in.
+#ifndef KESTRANE_KES_BAT_FORM_H
+#define KESTRANE_KES_BAT_FORM_H
+
+#include <windows.h>
+
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "Handles.h"
+
+// What a run needs from the platform besides the window: the Escape key,
+// the step that dispatches pending messages, and the end-of-run sound.
+// Tests put their own in place to press Escape at an exact poll.
+class TRunEnvironment {
+public:
+    virtual ~TRunEnvironment() = default;
+    // True while Escape is held down at the moment of the call.
+    virtual bool EscapePressed();
+    virtual void ProcessMessages();
+    virtual void Beep(UINT type);
+};
+
+class TKesBatForm {
+public:
+    // Start-up status: 0 ready, -1 no usable plug-in, -2 no FileList.
+    int Tag = 0;
+    // The paths still to be written by a run, front first.
+    std::unique_ptr<std::deque<std::string>> FileList;
+    HWND Handle = nullptr;
+    TRunEnvironment* RunEnvironment;
+
+    TKesBatForm();
+    TKesBatForm(const TKesBatForm&) = delete;
+    TKesBatForm& operator=(const TKesBatForm&) = delete;
+    ~TKesBatForm();
+
+    // Creates the window and its controls (FormCreate runs inside), then
+    // shows it centred on the screen.
+    void Create();
+    // Closes the window as its close box does.
+    void Close();
+    HWND Control(int id) const { return GetDlgItem(Handle, id); }
+
+    void FormCreate(HWND sender);
+    void FormShow(HWND sender);
+    void FormActivate(HWND sender);
+    void FormClose(HWND sender);
+    void ComboBox_ExtChange(HWND sender);
+    void Button_SettingClick(HWND sender);
+    void SpeedButton1Click(HWND sender);
+    void Button_StartClick(HWND sender);
+    void Menu_LoadTextClick(HWND sender);
+    void Menu_AboutClick(HWND sender);
+    void Menu_ExitClick(HWND sender);
+
+    bool CheckTargetDir();
+    void ResetProgress();
+    void RunBatch();
+    bool CollectFiles(const std::string& directory, bool subDirs);
+    bool SearchDir(const std::string& directory, const std::string& pattern, bool dirPass);
+
+private:
+    void UpdatePluginButtons(int index);
+    void CreateControls();
+    void FitComboBoxHeight();
+    int SelectedIndex() const;
+    std::string Text(int id) const;
+    void SetText(int id, const std::string& text);
+    void Enable(int id, bool enabled);
+    void AddLog(const std::string& line);
+    void SetLabelCount(const std::string& text);
+    void EndRun();
+    bool StopForClose();
+    void DrawItem(const DRAWITEMSTRUCT& item);
+    bool Command(int id, int code, HWND sender);
+
+    LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+    CGdiObject font_;       // proportional Gothic: the window and most controls
+    CGdiObject fixedFont_;  // fixed-pitch Gothic: text fields, lists, counter
+    HWND lastFocus_ = nullptr;
+    bool running_ = false;
+    bool closeRequested_ = false;
+};
+
+extern TKesBatForm* KesBatForm;
+
+#endif

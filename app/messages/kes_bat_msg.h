@@ -1,0 +1,22 @@
+// Ids of the numbered messages in the tool's string table.
+#ifndef KESTRANE_KES_BAT_MSG_H
+#define KESTRANE_KES_BAT_MSG_H
+
+#define IDS_CAPTION_INFO 5       // caption of the About box
+#define IDS_CAPTION_WARNING 6    // caption of every warning box
+#define IDS_CAPTION_CONFIRM 7    // kept in the table, not used
+#define IDS_NO_PLUGIN 10         // start-up found no usable plug-in
+#define IDS_CHOOSE_DIR 20        // instruction of the folder picker
+#define IDS_DIR_MISSING 21       // the run's directory does not exist
+#define IDS_LOG_SEARCHING 30
+#define IDS_LOG_SEARCH_CANCELLED 31
+#define IDS_LOG_NO_FILES 32
+#define IDS_LOG_FILE_COUNT 33    // follows the number of files
+#define IDS_LOG_STOPPED 34
+#define IDS_LOG_COMPLETED 35
+#define IDS_LOG_ERROR_COUNT 36   // follows the number of failed files
+#define IDS_MEMORY_ERROR 43      // the file list could not be created
+#define IDS_FILE_IO_ERROR 44     // kept in the table, not used
+#define IDS_PLUGIN_LOAD_FAILED 45
+
+#endif

@@ -1,0 +1,101 @@
+#include "FuzzChecks.h"
+
+#include <functional>
+#include <optional>
+#include <string_view>
+
+#include "GifComment.h"
+#include "JpegComment.h"
+#include "PngComment.h"
+#include "ZipComment.h"
+
+namespace kes_fuzz {
+namespace {
+
+using SetFn = std::function<kes::Rewrite(std::string_view, std::string_view)>;
+using ReadFn = std::function<std::optional<std::string>(std::string_view)>;
+
+struct Case {
+    std::string comment;
+    std::string_view file;
+};
+
+Case Split(const uint8_t* data, size_t size) {
+    const std::string_view all(reinterpret_cast<const char*>(data), size);
+    if (size < 3) return {std::string(), all};
+    const size_t length = std::min<size_t>(data[0] | data[1] << 8, size - 3);
+    const std::string_view piece = all.substr(3, length);
+    Case c{std::string(), all.substr(3 + length)};
+    for (int i = 0; i <= data[2]; ++i) c.comment.append(piece);
+    return c;
+}
+
+// How a comment reads back from PNG: with its line breaks as LF.
+std::string WithLineFeeds(const std::string& s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n') continue;
+        out += s[i] == '\r' ? '\n' : s[i];
+    }
+    return out;
+}
+
+// The rules every core keeps:
+//  - it accepts (with no comment, which any file can hold) every file that
+//    its own reader accepts, and, where the reader reads every comment
+//    (all but PNG, whose reader leaves compressed text alone), no other;
+//  - what it writes, its reader accepts and reads back as the comment;
+//  - writing the same comment again changes nothing;
+//  - removing the comment from the original and from the rewritten file
+//    gives the same bytes: nothing but the comment was touched. `skip`
+//    bytes at the start are left out of that comparison (GIF's version).
+struct Rules {
+    bool readerReadsAll = true;
+    size_t skip = 0;
+};
+
+std::string Check(const SetFn& set, const ReadFn& read, const Case& c, const std::string& expected,
+                  Rules rules = {}) {
+    const bool readable = read(c.file).has_value();
+    const kes::Rewrite bare = set(c.file, "");
+    if (readable && !bare) return "a file its reader accepts was refused";
+    if (!bare && set(c.file, c.comment)) return "a file refused without a comment was rewritten with one";
+    if (!bare) return "";
+    if (rules.readerReadsAll && !readable) return "a file its reader refuses was accepted";
+    const kes::Rewrite out = set(c.file, c.comment);
+    if (!out) return "";
+    const std::optional<std::string> back = read(*out);
+    if (!back) return "the reader refuses the rewritten file";
+    if (*back != expected) return "the comment reads back differently";
+    const kes::Rewrite again = set(*out, c.comment);
+    if (!again || *again != *out) return "writing the same comment again changed the file";
+    const kes::Rewrite bareOut = set(*out, "");
+    const size_t skip = rules.skip;
+    if (!bareOut || bareOut->substr(std::min(skip, bareOut->size())) != bare->substr(std::min(skip, bare->size())))
+        return "something besides the comment changed";
+    return "";
+}
+
+}  // namespace
+
+std::string CheckZip(const uint8_t* data, size_t size) {
+    const Case c = Split(data, size);
+    return Check(kes::ZipSetComment, kes::ZipReadComment, c, c.comment);
+}
+
+std::string CheckJpeg(const uint8_t* data, size_t size) {
+    const Case c = Split(data, size);
+    return Check(kes::JpegSetComment, kes::JpegReadComment, c, c.comment);
+}
+
+std::string CheckPng(const uint8_t* data, size_t size) {
+    const Case c = Split(data, size);
+    return Check(kes::PngSetComment, kes::PngReadComment, c, WithLineFeeds(c.comment), Rules{false, 0});
+}
+
+std::string CheckGif(const uint8_t* data, size_t size) {
+    const Case c = Split(data, size);
+    return Check(kes::GifSetComment, kes::GifReadComment, c, c.comment, Rules{true, 6});
+}
+
+}  // namespace kes_fuzz

@@ -1,0 +1,25 @@
+// What must hold for any input to a format core, shared by the libFuzzer
+// targets and by the tests that replay their corpus.
+//
+// An input is a file and a comment: byte 0-1 the length L of a piece of
+// comment (little-endian), byte 2 a repeat count R, then the L bytes of the
+// piece, then the file. The comment is the piece R+1 times, so that a short
+// input can reach the long comments that are split or refused.
+#ifndef KESTRANE_FUZZ_CHECKS_H
+#define KESTRANE_FUZZ_CHECKS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace kes_fuzz {
+
+// Each returns an empty text when the core behaved, else what went wrong.
+std::string CheckZip(const uint8_t* data, size_t size);
+std::string CheckJpeg(const uint8_t* data, size_t size);
+std::string CheckPng(const uint8_t* data, size_t size);
+std::string CheckGif(const uint8_t* data, size_t size);
+
+}  // namespace kes_fuzz
+
+#endif

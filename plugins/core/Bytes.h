@@ -1,0 +1,55 @@
+// Little helpers for reading and writing fixed-width integers in a byte
+// string. Callers check the bounds first: these read exactly where told.
+#ifndef KESTRANE_PLUGINS_BYTES_H
+#define KESTRANE_PLUGINS_BYTES_H
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kes {
+
+// A file's new contents, or nothing when the file or the comment is refused.
+using Rewrite = std::optional<std::string>;
+
+inline uint8_t Byte(std::string_view s, size_t at) { return static_cast<uint8_t>(s[at]); }
+
+inline uint16_t Le16(std::string_view s, size_t at) {
+    return static_cast<uint16_t>(Byte(s, at) | Byte(s, at + 1) << 8);
+}
+inline uint32_t Le32(std::string_view s, size_t at) {
+    return Le16(s, at) | static_cast<uint32_t>(Le16(s, at + 2)) << 16;
+}
+inline uint64_t Le64(std::string_view s, size_t at) {
+    return Le32(s, at) | static_cast<uint64_t>(Le32(s, at + 4)) << 32;
+}
+inline uint16_t Be16(std::string_view s, size_t at) {
+    return static_cast<uint16_t>(Byte(s, at) << 8 | Byte(s, at + 1));
+}
+inline uint32_t Be32(std::string_view s, size_t at) {
+    return static_cast<uint32_t>(Be16(s, at)) << 16 | Be16(s, at + 2);
+}
+
+inline void PutLe16(std::string& out, size_t value) {
+    out += static_cast<char>(value & 0xFF);
+    out += static_cast<char>(value >> 8 & 0xFF);
+}
+inline void PutBe16(std::string& out, size_t value) {
+    out += static_cast<char>(value >> 8 & 0xFF);
+    out += static_cast<char>(value & 0xFF);
+}
+inline void PutBe32(std::string& out, uint32_t value) {
+    PutBe16(out, value >> 16);
+    PutBe16(out, value & 0xFFFF);
+}
+
+// True when s holds `what` at `at`, without reading past its end.
+inline bool HasAt(std::string_view s, size_t at, std::string_view what) {
+    return at <= s.size() && s.size() - at >= what.size() && s.compare(at, what.size(), what) == 0;
+}
+
+}  // namespace kes
+
+#endif

@@ -1,0 +1,21 @@
+// The comment of a JPEG file: its COM segments.
+#ifndef KESTRANE_PLUGINS_JPEG_COMMENT_H
+#define KESTRANE_PLUGINS_JPEG_COMMENT_H
+
+#include "Bytes.h"
+
+namespace kes {
+
+// Replaces every COM segment by the comment, placed after SOI and the APPn
+// segments that follow it and split over as many segments as it needs; an
+// empty comment leaves none. Everything else is copied byte for byte.
+// Refuses a file that is no complete JPEG image.
+Rewrite JpegSetComment(std::string_view image, std::string_view comment);
+
+// The payloads of all COM segments joined in file order, or nothing when
+// the file is refused as above.
+std::optional<std::string> JpegReadComment(std::string_view image);
+
+}  // namespace kes
+
+#endif

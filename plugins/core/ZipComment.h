@@ -1,0 +1,20 @@
+// The archive comment of a ZIP file: the text after its end-of-central-
+// directory record.
+#ifndef KESTRANE_PLUGINS_ZIP_COMMENT_H
+#define KESTRANE_PLUGINS_ZIP_COMMENT_H
+
+#include "Bytes.h"
+
+namespace kes {
+
+// Replaces the archive comment; an empty comment leaves none. Refuses a file
+// that is no intact archive, and a comment over 65535 bytes or one holding
+// the record's signature.
+Rewrite ZipSetComment(std::string_view archive, std::string_view comment);
+
+// The archive comment, or nothing when the file is refused as above.
+std::optional<std::string> ZipReadComment(std::string_view archive);
+
+}  // namespace kes
+
+#endif

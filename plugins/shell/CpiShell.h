@@ -1,0 +1,40 @@
+// The Windows side shared by the bundled plug-ins: the three exports, the
+// dialogs, the settings file and the safe rewrite of the target. Each
+// plug-in only describes its format in one PluginFormat.
+#ifndef KESTRANE_PLUGINS_CPI_SHELL_H
+#define KESTRANE_PLUGINS_CPI_SHELL_H
+
+#include <windows.h>
+
+#include "Bytes.h"
+
+namespace kes {
+
+struct PluginFormat {
+    const char* version;      // info 1
+    const char* patterns;     // info 2
+    const char* description;  // info 3, Japanese
+    // The file's new contents for this comment (bytes in the system code
+    // page), or nothing when the file or the comment is refused.
+    Rewrite (*setComment)(std::string_view contents, std::string_view comment);
+};
+
+// Defined once by each plug-in.
+extern const PluginFormat kPluginFormat;
+
+// WriteComment's results. The tool only tells zero from non-zero; the
+// values say why to a reader of a test log.
+enum WriteResult {
+    kWritten = 0,
+    kRefused = 1,     // not this format, damaged, or a comment it cannot hold
+    kReadOnly = 2,    // the target is read-only and is left as it is
+    kFileFailed = 3,  // the target could not be replaced; it is left as it was
+    kNoMemory = 4,
+};
+
+// The module of this plug-in (not of the program that loaded it).
+HMODULE ThisModule();
+
+}  // namespace kes
+
+#endif

@@ -1,0 +1,15 @@
+// The plug-in's one setting, kept in an INI file beside its DLL (kes_zip.cpi
+// keeps kes_zip.ini), since the tool itself keeps no settings.
+#ifndef KESTRANE_PLUGINS_SETTINGS_H
+#define KESTRANE_PLUGINS_SETTINGS_H
+
+namespace kes {
+
+// Whether a rewritten file keeps its modification time; on by default.
+bool KeepModifiedTime();
+// False when the INI file could not be written.
+bool SaveKeepModifiedTime(bool keep);
+
+}  // namespace kes
+
+#endif

@@ -1,0 +1,286 @@
+#include "KesDriver.h"
+
+#include <psapi.h>
+
+#include "TestSupport.h"
+#include "kes_bat_ids.h"
+
+namespace kes_test {
+
+namespace {
+
+constexpr DWORD kPollMs = 20;
+
+struct TFind {
+    DWORD Pid;
+    const char* ClassName;
+    HWND Found;
+};
+
+BOOL CALLBACK FindTopLevel(HWND hwnd, LPARAM param) {
+    TFind& f = *reinterpret_cast<TFind*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    char cls[64] = "";
+    GetClassNameA(hwnd, cls, sizeof cls);
+    if (pid == f.Pid && lstrcmpA(cls, f.ClassName) == 0 && IsWindowVisible(hwnd)) {
+        f.Found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND FindWindowOf(DWORD pid, const char* className) {
+    TFind f{pid, className, nullptr};
+    EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&f));
+    return f.Found;
+}
+
+std::string WindowText(HWND hwnd) {
+    const LRESULT n = SendMessageA(hwnd, WM_GETTEXTLENGTH, 0, 0);
+    std::string s(static_cast<size_t>(n) + 1, '\0');
+    const LRESULT got = SendMessageA(hwnd, WM_GETTEXT, s.size(), reinterpret_cast<LPARAM>(&s[0]));
+    s.resize(static_cast<size_t>(got));
+    return s;
+}
+
+// The standard icons as this process draws them, to recognise the one a
+// box shows: its pixels are read from the screen.
+std::vector<COLORREF> IconPixels(HICON icon, COLORREF background) {
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, 32, 32);
+    HGDIOBJ old = SelectObject(dc, bmp);
+    HBRUSH brush = CreateSolidBrush(background);
+    RECT r{0, 0, 32, 32};
+    FillRect(dc, &r, brush);
+    DrawIconEx(dc, 0, 0, icon, 32, 32, 0, nullptr, DI_NORMAL);
+    std::vector<COLORREF> px;
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) px.push_back(GetPixel(dc, x, y));
+    SelectObject(dc, old);
+    DeleteObject(brush);
+    DeleteObject(bmp);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return px;
+}
+
+std::vector<COLORREF> ScreenPixels(HWND control) {
+    RECT r;
+    GetWindowRect(control, &r);
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, 32, 32);
+    HGDIOBJ old = SelectObject(dc, bmp);
+    BitBlt(dc, 0, 0, 32, 32, screen, r.left, r.top, SRCCOPY);
+    std::vector<COLORREF> px;
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) px.push_back(GetPixel(dc, x, y));
+    SelectObject(dc, old);
+    DeleteObject(bmp);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return px;
+}
+
+struct TChildScan {
+    HWND Text = nullptr;
+    HWND Icon = nullptr;
+};
+
+BOOL CALLBACK ScanBoxChild(HWND hwnd, LPARAM param) {
+    TChildScan& s = *reinterpret_cast<TChildScan*>(param);
+    char cls[32] = "";
+    GetClassNameA(hwnd, cls, sizeof cls);
+    if (lstrcmpiA(cls, "Static") != 0) return TRUE;
+    const LONG style = GetWindowLongA(hwnd, GWL_STYLE);
+    if ((style & SS_TYPEMASK) == SS_ICON)
+        s.Icon = hwnd;
+    else if (s.Text == nullptr)
+        s.Text = hwnd;
+    return TRUE;
+}
+
+UINT RecogniseIcon(HWND iconControl) {
+    const struct {
+        LPCSTR Id;
+        UINT Style;
+    } icons[] = {{MAKEINTRESOURCEA(32513), MB_ICONERROR},
+                 {MAKEINTRESOURCEA(32514), MB_ICONQUESTION},
+                 {MAKEINTRESOURCEA(32515), MB_ICONEXCLAMATION},
+                 {MAKEINTRESOURCEA(32516), MB_ICONINFORMATION}};
+    if (iconControl == nullptr || !IsWindowVisible(iconControl)) return 0;
+    // The box may not have drawn its icon yet: look again for a while.
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        const std::vector<COLORREF> shown = ScreenPixels(iconControl);
+        for (const auto& icon : icons)
+            if (IconPixels(LoadIconA(nullptr, icon.Id), shown[0]) == shown) return icon.Style;
+        Sleep(50);
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::string ToolDir() { return ExeDir() + "..\\bin\\"; }
+
+TKesDriver::TKesDriver(const std::string& folder,
+                       const std::vector<std::pair<std::string, std::string>>& plugins)
+    : folder_(folder) {
+    CopyFileA((ToolDir() + "kes_bat.exe").c_str(), (folder_ + "kes_bat.exe").c_str(), FALSE);
+    for (const auto& p : plugins)
+        CopyFileA(TestPlugin(p.first).c_str(), (folder_ + p.second).c_str(), FALSE);
+}
+
+TKesDriver::~TKesDriver() {
+    if (pi_.hProcess != nullptr) {
+        if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(pi_.hProcess, 1);
+            WaitForSingleObject(pi_.hProcess, 5000);
+        }
+        CloseHandle(pi_.hProcess);
+        CloseHandle(pi_.hThread);
+    }
+}
+
+bool TKesDriver::Start(DWORD timeoutMs) {
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    std::string command = "\"" + folder_ + "kes_bat.exe\"";
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(), &si,
+                        &pi_))
+        return false;
+    for (DWORD waited = 0; waited < timeoutMs; waited += kPollMs) {
+        window_ = FindWindowOf(pi_.dwProcessId, KES_WINDOW_CLASS);
+        if (window_ != nullptr) return true;
+        if (WaitForSingleObject(pi_.hProcess, kPollMs) == WAIT_OBJECT_0) return false;
+    }
+    return false;
+}
+
+std::string TKesDriver::Text(int id) const { return WindowText(Control(id)); }
+
+void TKesDriver::SetText(int id, const std::string& text) const {
+    SendMessageA(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+bool TKesDriver::IsEnabled(int id) const { return IsWindowEnabled(Control(id)) != FALSE; }
+
+bool TKesDriver::IsChecked(int id) const { return SendMessageA(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+void TKesDriver::SetChecked(int id, bool checked) const {
+    SendMessageA(Control(id), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+RECT TKesDriver::Bounds(int id) const {
+    RECT r;
+    GetWindowRect(Control(id), &r);
+    MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+void TKesDriver::Click(int id) const { SendMessageA(Control(id), BM_CLICK, 0, 0); }
+
+void TKesDriver::PostClick(int id) const {
+    PostMessageA(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Control(id)));
+}
+
+void TKesDriver::PostMenu(int id) const { PostMessageA(window_, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+
+void TKesDriver::PostClose() const { PostMessageA(window_, WM_CLOSE, 0, 0); }
+
+std::vector<std::string> TKesDriver::ComboItems() const {
+    HWND combo = Control(IDC_COMBOBOX_EXT);
+    std::vector<std::string> items;
+    const LRESULT n = SendMessageA(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < n; ++i) {
+        std::string s(static_cast<size_t>(SendMessageA(combo, CB_GETLBTEXTLEN, i, 0)) + 1, '\0');
+        const LRESULT got = SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&s[0]));
+        s.resize(got > 0 ? static_cast<size_t>(got) : 0);
+        items.push_back(s);
+    }
+    return items;
+}
+
+int TKesDriver::ComboSelection() const {
+    return static_cast<int>(SendMessageA(Control(IDC_COMBOBOX_EXT), CB_GETCURSEL, 0, 0));
+}
+
+void TKesDriver::ChooseCombo(int index) const {
+    HWND combo = Control(IDC_COMBOBOX_EXT);
+    SendMessageA(combo, CB_SETCURSEL, index, 0);
+    SendMessageA(window_, WM_COMMAND, MAKEWPARAM(IDC_COMBOBOX_EXT, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(combo));
+}
+
+std::vector<std::string> TKesDriver::LogLines() const {
+    HWND log = Control(IDC_LISTBOX_LOG);
+    std::vector<std::string> lines;
+    const LRESULT n = SendMessageA(log, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < n; ++i) {
+        std::string s(static_cast<size_t>(SendMessageA(log, LB_GETTEXTLEN, i, 0)) + 1, '\0');
+        const LRESULT got = SendMessageA(log, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&s[0]));
+        s.resize(got > 0 ? static_cast<size_t>(got) : 0);
+        lines.push_back(s);
+    }
+    return lines;
+}
+
+HWND TKesDriver::FindBoxWindow() const { return FindWindowOf(pi_.dwProcessId, "#32770"); }
+
+bool TKesDriver::BoxOpen() const { return FindBoxWindow() != nullptr; }
+
+bool TKesDriver::WaitBox(TBox& box, DWORD timeoutMs) const {
+    for (DWORD waited = 0; waited < timeoutMs; waited += kPollMs) {
+        HWND hwnd = FindBoxWindow();
+        if (hwnd != nullptr) {
+            TChildScan scan;
+            EnumChildWindows(hwnd, ScanBoxChild, reinterpret_cast<LPARAM>(&scan));
+            box.Caption = WindowText(hwnd);
+            box.Text = scan.Text != nullptr ? WindowText(scan.Text) : std::string();
+            box.Icon = RecogniseIcon(scan.Icon);
+            return true;
+        }
+        Sleep(kPollMs);
+    }
+    return false;
+}
+
+void TKesDriver::AnswerBox() const {
+    HWND hwnd = FindBoxWindow();
+    if (hwnd != nullptr) PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    for (DWORD waited = 0; waited < 5000 && FindBoxWindow() == hwnd && hwnd != nullptr; waited += kPollMs)
+        Sleep(kPollMs);
+}
+
+TBox TKesDriver::ExpectBox(DWORD timeoutMs) const {
+    TBox box;
+    if (WaitBox(box, timeoutMs)) AnswerBox();
+    else box.Caption = "(no box)";
+    return box;
+}
+
+bool TKesDriver::WaitEnabled(int id, DWORD timeoutMs) const {
+    for (DWORD waited = 0; waited < timeoutMs; waited += kPollMs) {
+        if (IsEnabled(id)) return true;
+        Sleep(kPollMs);
+    }
+    return false;
+}
+
+DWORD TKesDriver::WaitExit(DWORD timeoutMs) {
+    if (WaitForSingleObject(pi_.hProcess, timeoutMs) != WAIT_OBJECT_0) return STILL_ACTIVE;
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(pi_.hProcess, &code);
+    return code;
+}
+
+SIZE_T TKesDriver::PeakWorkingSet() const {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(pi_.hProcess, &counters, sizeof counters)) return 0;
+    return counters.PeakWorkingSetSize;
+}
+
+}  // namespace kes_test

@@ -1,0 +1,87 @@
+// Drives the real kes_bat.exe through its window, as a user would: starts it
+// in a fresh folder with the plug-ins a test chooses, reads and sets its
+// controls by id, clicks, answers its message boxes, and waits for its end.
+#ifndef KESTRANE_KES_DRIVER_H
+#define KESTRANE_KES_DRIVER_H
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kes_test {
+
+// A message box as the user sees it.
+struct TBox {
+    std::string Caption;
+    std::string Text;
+    UINT Icon = 0;  // MB_ICONERROR, MB_ICONQUESTION, MB_ICONEXCLAMATION, MB_ICONINFORMATION or 0
+};
+
+class TKesDriver {
+public:
+    // Copies kes_bat.exe and, for each (variant, file name), that test
+    // plug-in into `folder`, which must exist.
+    TKesDriver(const std::string& folder, const std::vector<std::pair<std::string, std::string>>& plugins);
+    ~TKesDriver();
+    TKesDriver(const TKesDriver&) = delete;
+    TKesDriver& operator=(const TKesDriver&) = delete;
+
+    // Starts the program; true once its main window exists.
+    bool Start(DWORD timeoutMs = 30000);
+    HWND Window() const { return window_; }
+    HWND Control(int id) const { return GetDlgItem(window_, id); }
+    DWORD ProcessId() const { return pi_.dwProcessId; }
+    HANDLE Process() const { return pi_.hProcess; }
+
+    std::string Text(int id) const;
+    void SetText(int id, const std::string& text) const;
+    bool IsEnabled(int id) const;
+    bool IsChecked(int id) const;
+    void SetChecked(int id, bool checked) const;
+    // The control's place in the main window's client area.
+    RECT Bounds(int id) const;
+
+    // A click that returns when the program has handled it.
+    void Click(int id) const;
+    // A click that returns at once: for a command that opens a box or runs long.
+    void PostClick(int id) const;
+    void PostMenu(int id) const;
+    void PostClose() const;
+
+    std::vector<std::string> ComboItems() const;
+    int ComboSelection() const;
+    // Chooses item i as a user would: the program hears of the change.
+    void ChooseCombo(int index) const;
+    std::vector<std::string> LogLines() const;
+
+    // The message box that the program shows, waiting for it up to timeoutMs.
+    bool WaitBox(TBox& box, DWORD timeoutMs = 15000) const;
+    // Presses OK in the box that is open.
+    void AnswerBox() const;
+    // Waits for a box, reads it, and answers it.
+    TBox ExpectBox(DWORD timeoutMs = 15000) const;
+    // True if a message box of the program is open now.
+    bool BoxOpen() const;
+
+    // Waits until the control is enabled; false on timeout.
+    bool WaitEnabled(int id, DWORD timeoutMs) const;
+    // Waits for the program to end; its exit code, or STILL_ACTIVE on timeout.
+    DWORD WaitExit(DWORD timeoutMs = 15000);
+    SIZE_T PeakWorkingSet() const;
+
+private:
+    HWND FindBoxWindow() const;
+
+    std::string folder_;
+    PROCESS_INFORMATION pi_{};
+    HWND window_ = nullptr;
+};
+
+// The folder holding kes_bat.exe as built (ending in '\').
+std::string ToolDir();
+
+}  // namespace kes_test
+
+#endif

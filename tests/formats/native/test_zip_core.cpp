@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include "CoreTestSupport.h"
+#include "ZipComment.h"
+
+using kes::ZipReadComment;
+using kes::ZipSetComment;
+using kes_test::Sample;
+
+namespace {
+
+const std::string kSignature("PK\x05\x06", 4);
+const std::string kJapanese = "\x83\x52\x83\x81\x83\x93\x83\x67";  // "コメント" in Shift_JIS
+
+std::string Le16(unsigned v) { return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; }
+
+// An end record for an archive with no members and the given comment.
+std::string EmptyArchive(const std::string& comment = "") {
+    return kSignature + std::string(16, '\0') + Le16(static_cast<unsigned>(comment.size())) + comment;
+}
+
+}  // namespace
+
+TEST(ZipCore, SetReplaceAndRemoveKeepEveryByteBeforeTheComment) {
+    for (const char* name : {"stored.zip", "deflated.zip", "zip64.zip"}) {
+        SCOPED_TRACE(name);
+        const std::string original = Sample(name);
+        ASSERT_EQ(ZipReadComment(original), "");
+        const size_t kept = original.size() - 2;  // all but the comment length
+
+        const kes::Rewrite first = ZipSetComment(original, kJapanese);
+        ASSERT_TRUE(first);
+        EXPECT_EQ(ZipReadComment(*first), kJapanese);
+        EXPECT_EQ(first->substr(0, kept), original.substr(0, kept));
+        EXPECT_EQ(first->size(), original.size() + kJapanese.size());
+
+        const kes::Rewrite second = ZipSetComment(*first, "second\r\nline");
+        ASSERT_TRUE(second);
+        EXPECT_EQ(ZipReadComment(*second), "second\r\nline");
+        EXPECT_EQ(ZipSetComment(*second, ""), original);
+    }
+}
+
+TEST(ZipCore, ReplacesAnOldCommentAndTheLongestOneFits) {
+    const std::string original = Sample("commented.zip");
+    ASSERT_EQ(ZipReadComment(original), "old comment\n");
+    const kes::Rewrite removed = ZipSetComment(original, "");
+    ASSERT_TRUE(removed);
+    EXPECT_EQ(*removed, original.substr(0, original.size() - 14) + Le16(0));
+
+    const std::string longest(65535, 'x');
+    const kes::Rewrite full = ZipSetComment(original, longest);
+    ASSERT_TRUE(full);
+    EXPECT_EQ(ZipReadComment(*full), longest);
+    EXPECT_FALSE(ZipSetComment(original, longest + "x"));
+}
+
+TEST(ZipCore, TheRecordSignatureInsideAnOldCommentOrMemberDataIsNotTakenForTheRecord) {
+    const std::string stored = Sample("stored.zip");
+    // An old comment (written by another program) that mentions the signature.
+    std::string oldComment = "see " + kSignature + " here";
+    std::string withOld = stored.substr(0, stored.size() - 2) + Le16(oldComment.size()) + oldComment;
+    ASSERT_EQ(ZipReadComment(withOld), oldComment);
+    const kes::Rewrite replaced = ZipSetComment(withOld, "new");
+    ASSERT_TRUE(replaced);
+    EXPECT_EQ(*replaced, stored.substr(0, stored.size() - 2) + Le16(3) + "new");
+
+    // A stored member that holds what looks like an empty archive's record,
+    // with the real directory and record cut off: refused, not rewritten as
+    // an empty archive.
+    std::string fake = stored.substr(0, 200) + EmptyArchive();
+    EXPECT_FALSE(ZipReadComment(fake));
+    EXPECT_FALSE(ZipSetComment(fake, "x"));
+    // The same with counts that claim one member.
+    std::string claims = kSignature + std::string(4, '\0') + Le16(1) + Le16(1) + std::string(8, '\0') + Le16(0);
+    EXPECT_FALSE(ZipSetComment(stored.substr(0, 200) + claims, "x"));
+}
+
+TEST(ZipCore, CommentsThatWouldMakeASecondRecordAreRefused) {
+    const std::string stored = Sample("stored.zip");
+    EXPECT_FALSE(ZipSetComment(stored, "a" + kSignature + "b"));
+    // No signature in the comment itself, but its length (0x4B50, "PK") and
+    // its first bytes make one, with a length that reaches the end.
+    std::string crafted(0x4B50, 'c');
+    crafted[0] = '\x05';
+    crafted[1] = '\x06';
+    crafted.replace(18, 2, Le16(0x4B50 - 20));
+    ASSERT_EQ(crafted.find(kSignature), std::string::npos);
+    EXPECT_FALSE(ZipSetComment(stored, crafted));
+}
+
+TEST(ZipCore, DamagedAndForeignFilesAreRefused) {
+    const std::string stored = Sample("stored.zip");
+    const std::string zip64 = Sample("zip64.zip");
+    const std::string damaged[] = {
+        "",
+        "just some text that is named .zip\r\n",
+        stored.substr(0, stored.size() - 1),
+        stored.substr(0, stored.size() - 30),
+        stored.substr(100),                       // the start is missing: directory offsets point wrong
+        zip64.substr(0, zip64.size() - 22 - 20 - 1) + zip64.substr(zip64.size() - 22),  // locator damaged
+        EmptyArchive().substr(1),
+        Sample("plain.png"),
+    };
+    for (const std::string& file : damaged) {
+        SCOPED_TRACE(file.size());
+        EXPECT_FALSE(ZipReadComment(file));
+        EXPECT_FALSE(ZipSetComment(file, "x"));
+    }
+}
+
+TEST(ZipCore, AnEmptyArchiveAndOneAfterASelfExtractorTakeComments) {
+    const kes::Rewrite empty = ZipSetComment(EmptyArchive(), kJapanese);
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(*empty, EmptyArchive(kJapanese));
+
+    const std::string prefixed = std::string(5000, 'M') + Sample("deflated.zip");
+    const kes::Rewrite commented = ZipSetComment(prefixed, "sfx");
+    ASSERT_TRUE(commented);
+    EXPECT_EQ(ZipReadComment(*commented), "sfx");
+}
