@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <cctype>
 #include <vector>
 
 namespace kes {
@@ -9,6 +10,7 @@ namespace {
 
 constexpr std::string_view kSignature("\x89PNG\r\n\x1A\n", 8);
 constexpr std::string_view kKeyword("Comment\0", 8);
+constexpr size_t kKeywordLength = 7;
 constexpr uint32_t kMaxChunkData = 0x7FFFFFFF;
 
 struct Chunk {
@@ -58,8 +60,19 @@ std::optional<std::vector<Chunk>> Parse(std::string_view s) {
     return chunks;
 }
 
+// Keywords are case-sensitive, but programs write "comment" too and readers
+// show it as the comment, so a stale one in any case would linger there.
+bool HasCommentKeyword(std::string_view data) {
+    if (data.size() <= kKeywordLength || data[kKeywordLength] != '\0') return false;
+    for (size_t i = 0; i < kKeywordLength; ++i) {
+        if (std::tolower(static_cast<unsigned char>(data[i])) != std::tolower(static_cast<unsigned char>(kKeyword[i])))
+            return false;
+    }
+    return true;
+}
+
 bool IsComment(const Chunk& c) {
-    return (c.type == "tEXt" || c.type == "zTXt" || c.type == "iTXt") && HasAt(c.data, 0, kKeyword);
+    return (c.type == "tEXt" || c.type == "zTXt" || c.type == "iTXt") && HasCommentKeyword(c.data);
 }
 
 // How many continuation bytes follow a UTF-8 lead byte; 4 for a byte that

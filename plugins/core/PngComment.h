@@ -6,7 +6,8 @@
 
 namespace kes {
 
-// Replaces every tEXt, zTXt and iTXt chunk with the keyword "Comment" by one
+// Replaces every tEXt, zTXt and iTXt chunk with the keyword "Comment" (in
+// any case: "comment" is common too) by one
 // chunk before the first IDAT: tEXt when the text is all Latin-1, otherwise
 // iTXt. `utf8` is the comment in UTF-8; its line breaks become LF. An empty
 // comment leaves no such chunk. Refuses a file that is no intact PNG (every
