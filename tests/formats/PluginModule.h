@@ -1,0 +1,45 @@
+// A bundled plug-in loaded for a test, with its exports typed. Frees the
+// module when it goes.
+#ifndef KESTRANE_TEST_PLUGIN_MODULE_H
+#define KESTRANE_TEST_PLUGIN_MODULE_H
+
+#include <memory>
+#include <string>
+#include <type_traits>
+
+#include "cpi.h"
+
+class CPluginModule {
+public:
+    explicit CPluginModule(const std::string& path) : module_(LoadLibraryA(path.c_str()), &FreeLibrary) {
+        info_ = Export<TGetPluginInfo>("GetPluginInfo");
+        config_ = Export<TConfigurationDlg>("ConfigurationDlg");
+        write_ = Export<TWriteComment>("WriteComment");
+    }
+    bool Loaded() const { return module_ && info_ && config_ && write_; }
+
+    // The text for an info number, "" for none.
+    std::string Info(int info, int bufferSize = CPI_INFO_SIZE) const {
+        char buffer[CPI_INFO_SIZE + 1] = "";
+        return info_(info, buffer, bufferSize) != 0 ? std::string(buffer) : std::string();
+    }
+    int Configure(HWND window, int mode) const { return config_(window, mode); }
+    int Write(const std::string& path, const std::string& contents, const std::string& comment) const {
+        return write_(nullptr, path.c_str(), contents.data(), static_cast<DWORD>(contents.size()), comment.c_str(),
+                      static_cast<DWORD>(comment.size()));
+    }
+
+private:
+    template <class T>
+    T Export(const char* name) const {
+        // The one place that turns an export into its typed stdcall pointer.
+        return module_ ? reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module_.get(), name))) : nullptr;
+    }
+
+    std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)> module_;
+    TGetPluginInfo info_ = nullptr;
+    TConfigurationDlg config_ = nullptr;
+    TWriteComment write_ = nullptr;
+};
+
+#endif

@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include "CoreTestSupport.h"
+#include "JpegComment.h"
+
+using kes::JpegReadComment;
+using kes::JpegSetComment;
+using kes_test::Sample;
+
+namespace {
+
+// The markers of the segments before the first scan, told apart here
+// without the core's parser.
+std::vector<int> HeaderMarkers(const std::string& jpeg) {
+    std::vector<int> markers;
+    for (size_t at = 2; at + 4 <= jpeg.size();) {
+        const int marker = static_cast<unsigned char>(jpeg[at + 1]);
+        markers.push_back(marker);
+        if (marker == 0xDA) break;
+        at += 2 + (static_cast<unsigned char>(jpeg[at + 2]) << 8 | static_cast<unsigned char>(jpeg[at + 3]));
+    }
+    return markers;
+}
+
+std::string ComSegment(const std::string& text) {
+    const size_t length = text.size() + 2;
+    return std::string("\xFF\xFE", 2) + static_cast<char>(length >> 8) + static_cast<char>(length & 0xFF) + text;
+}
+
+}  // namespace
+
+TEST(JpegCore, TheCommentGoesAfterTheAppSegmentsAndLeavesNoTraceWhenRemoved) {
+    for (const char* name : {"plain.jpg", "exif.jpg", "progressive.jpg"}) {
+        SCOPED_TRACE(name);
+        const std::string original = Sample(name);
+        ASSERT_EQ(JpegReadComment(original), "");
+
+        const kes::Rewrite first = JpegSetComment(original, "Kestrane \x83\x52\x83\x81\x83\x93\x83\x67");
+        ASSERT_TRUE(first);
+        EXPECT_EQ(JpegReadComment(*first), "Kestrane \x83\x52\x83\x81\x83\x93\x83\x67");
+        std::vector<int> expected = HeaderMarkers(original);
+        const auto firstNonApp = std::find_if(expected.begin(), expected.end(), [](int m) { return m < 0xE0 || m > 0xEF; });
+        expected.insert(firstNonApp, 0xFE);
+        EXPECT_EQ(HeaderMarkers(*first), expected);
+
+        const kes::Rewrite second = JpegSetComment(*first, "second");
+        ASSERT_TRUE(second);
+        EXPECT_EQ(JpegReadComment(*second), "second");
+        EXPECT_EQ(JpegSetComment(*second, ""), original);
+    }
+}
+
+TEST(JpegCore, EveryOldCommentIsReplacedWhereverItStands) {
+    const std::string plain = Sample("plain.jpg");
+    const std::string commented = Sample("commented.jpg");
+    ASSERT_EQ(JpegReadComment(commented), "old comment");
+    // One more comment before the image's tables, one between the scans of a
+    // progressive image, and one after the last scan.
+    const std::string progressive = Sample("progressive.jpg");
+    const size_t secondScan = progressive.find("\xFF\xC4", progressive.find("\xFF\xDA"));
+    ASSERT_NE(secondScan, std::string::npos);
+    const size_t end = progressive.size() - 2;
+    std::string many = progressive.substr(0, 20) + ComSegment("a") + progressive.substr(20, secondScan - 20) +
+                       ComSegment("b") + progressive.substr(secondScan, end - secondScan) + ComSegment("c") +
+                       progressive.substr(end);
+    ASSERT_EQ(JpegReadComment(many), "abc");
+    const kes::Rewrite one = JpegSetComment(many, "new");
+    ASSERT_TRUE(one);
+    EXPECT_EQ(JpegReadComment(*one), "new");
+    EXPECT_EQ(JpegSetComment(many, ""), progressive);
+    EXPECT_EQ(JpegSetComment(commented, ""), JpegSetComment(plain, ""));
+}
+
+TEST(JpegCore, ALongCommentIsSplitInOrderAndBytesAfterTheImageStay) {
+    const std::string original = Sample("plain.jpg") + "trailing data";
+    std::string longest(65533, 'a');
+    const kes::Rewrite one = JpegSetComment(original, longest);
+    ASSERT_TRUE(one);
+    EXPECT_EQ(one->size(), original.size() + 4 + 65533);
+
+    std::string longer = longest + "bc";
+    const kes::Rewrite two = JpegSetComment(original, longer);
+    ASSERT_TRUE(two);
+    EXPECT_EQ(JpegReadComment(*two), longer);
+    std::vector<int> markers = HeaderMarkers(*two);
+    ASSERT_GE(markers.size(), 3u);
+    EXPECT_EQ(markers[1], 0xFE);
+    EXPECT_EQ(markers[2], 0xFE);
+    EXPECT_NE(two->find(ComSegment("bc")), std::string::npos);
+    EXPECT_EQ(two->substr(two->size() - 15), "\xFF\xD9trailing data");
+}
+
+TEST(JpegCore, DamagedAndForeignFilesAreRefused) {
+    const std::string plain = Sample("plain.jpg");
+    const size_t scan = plain.find("\xFF\xDA");
+    const std::string damaged[] = {
+        "",
+        "\xFF\xD8",
+        plain.substr(2),                               // no SOI
+        plain.substr(0, plain.size() - 2),             // no EOI
+        plain.substr(0, scan + 20),                    // cut inside the scan
+        plain.substr(0, 30),                           // cut inside a segment
+        plain.substr(0, 2) + plain.substr(scan),       // a scan without a frame
+        plain.substr(0, 20) + "garbage" + plain.substr(20),
+        "text that is named .jpg",
+        Sample("plain.png"),
+    };
+    for (const std::string& file : damaged) {
+        SCOPED_TRACE(file.size());
+        EXPECT_FALSE(JpegReadComment(file));
+        EXPECT_FALSE(JpegSetComment(file, "x"));
+    }
+}

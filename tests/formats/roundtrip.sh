@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# Round trips through the shipped plug-ins under Wine, checked with other
+# programs' own readers: set a comment, set another, remove it; damaged and
+# foreign files are refused and left as they were.
+#   roundtrip.sh CPI_WRITE.EXE PLUGIN_DIR WORK_DIR
+# Needs the Wine environment of scripts/common.sh.
+set -uo pipefail
+helper=$1 plugins=$2 work=$3
+here=$(cd "$(dirname "$0")" && pwd)
+rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
+"$here/make_samples.sh" samples >/dev/null || exit 1
+mkdir files
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+same() { [ "$2" == "$3" ] || fail "$1: expected [$3], got [$2]"; }
+same_file() { cmp -s "$2" "$3" || fail "$1: $2 differs from $3"; }
+winpath() { local p; p=$(realpath "$1"); printf 'Z:%s' "${p//\//\\}"; }
+plugin_for() {
+  case $1 in *.zip) echo kes_zip ;; *.jpg) echo kes_jpeg ;; *.png) echo kes_png ;; *.gif) echo kes_gif ;; esac
+}
+
+# write COMMENT_FILE EXPECTED_RESULT FILE...: one Wine run for all files.
+write() {
+  local comment=$1 expected=$2 f out count=0 result path
+  shift 2
+  : >jobs.txt
+  for f in "$@"; do
+    printf '%s|%s|%s\r\n' "$(winpath "$plugins/$(plugin_for "$f").cpi")" "$(winpath "$f")" \
+      "$(winpath "$comment")" >>jobs.txt
+  done
+  out=$(wine "$helper" "$(winpath jobs.txt)" 2>helper.err | tr -d '\r') || fail "helper: $(cat helper.err)"
+  while read -r result path; do
+    [ -n "$result" ] || continue
+    same "result for $path" "$result" "$expected"
+    count=$((count + 1))
+  done <<<"$out"
+  same "jobs run" "$count" "$#"
+}
+
+# Comments: plain text; Shift_JIS with a line break; one too long for a ZIP
+# and split in a JPEG; none at all.
+printf 'Kestrane comment one' >one.txt
+printf '\x83\x52\x83\x81\x83\x93\x83\x67 two\r\nline' >two.txt
+head -c 70000 /dev/zero | tr '\0' k >long.txt
+: >none.txt
+
+# The comment as each reader shows it, compared with the comment file.
+check_comment() {  # check_comment FILE COMMENT_FILE
+  local f=$1 c=$2 want got
+  case $f in
+    *.zip)  # unzip shows line breaks as LF; the stored bytes must be exact
+      got=$(unzip -z "$f" | tail -n +2)
+      want=$(tr -d '\r' <"$c")
+      same "unzip -z $f" "$got" "$want"
+      cmp -s <(tail -c "$(stat -c %s "$c")" "$f") "$c" || fail "$f does not end in its comment" ;;
+    *.jpg)  # rdjpgcom ends each COM segment with a line feed
+      got=$(rdjpgcom -raw "$f" | od -An -tx1 | tr -d ' \n')
+      if [ "$(stat -c %s "$c")" -gt 65533 ]; then
+        want=$({ head -c 65533 "$c"; echo; tail -c +65534 "$c"; echo; } | od -An -tx1 | tr -d ' \n')
+      else
+        want=$({ cat "$c"; [ -s "$c" ] && echo; } | od -An -tx1 | tr -d ' \n')
+      fi
+      same "rdjpgcom $f" "$got" "$want"
+      [ "$(stat -c %s "$c")" -gt 65533 ] ||
+        same "exiftool -Comment $f" "$(exiftool -b -Comment "$f" 2>/dev/null | od -An -tx1)" "$(od -An -tx1 "$c")" ;;
+    *.png)  # PNG text is UTF-8 with LF line breaks
+      same "exiftool -Comment $f" "$(exiftool -b -Comment "$f" 2>/dev/null)" "$(iconv -f CP932 -t UTF-8 "$c" | tr -d '\r')" ;;
+    *.gif)
+      same "exiftool -Comment $f" "$(exiftool -b -Comment "$f" 2>/dev/null | od -An -tx1)" "$(od -An -tx1 "$c")" ;;
+  esac
+}
+
+# The rest of the file is what it was: archive members and pixels.
+check_intact() {  # check_intact FILE ORIGINAL
+  local f=$1 o=$2 m
+  case $f in
+    *.zip)
+      unzip -tq "$f" >/dev/null || fail "unzip -t $f"
+      for m in a.txt b.bin; do cmp -s <(unzip -p "$f" "$m") "samples/members/$m" || fail "$f: member $m changed"; done ;;
+    *.png) pngcheck -q "$f" >/dev/null || fail "pngcheck $f" ;;&
+    *.jpg | *.png | *.gif)
+      same "pixels of $f" "$(identify -format '%#' "$f")" "$(identify -format '%#' "$o")" ;;
+  esac
+}
+
+# After removal a file equals its original without the comment: the same
+# file as made without one (the first six bytes of a GIF87a become GIF89a).
+declare -A bare=(
+  [stored.zip]=stored.zip [deflated.zip]=deflated.zip [zip64.zip]=zip64.zip
+  [plain.jpg]=plain.jpg [exif.jpg]=exif.jpg [progressive.jpg]=progressive.jpg [commented.jpg]=plain.jpg
+  [plain.png]=plain.png [plain.gif]=plain.gif [animated.gif]=animated.gif [commented.gif]=plain.gif
+  [old87a.gif]=old87a.gif
+)
+names=(stored.zip deflated.zip zip64.zip commented.zip plain.jpg exif.jpg progressive.jpg commented.jpg
+       plain.png commented.png plain.gif animated.gif commented.gif old87a.gif)
+targets=()
+for n in "${names[@]}"; do cp "samples/$n" files/ && targets+=("files/$n"); done
+
+for c in one.txt two.txt; do
+  write "$c" 0 "${targets[@]}"
+  for n in "${names[@]}"; do
+    check_comment "files/$n" "$c"
+    check_intact "files/$n" "samples/$n"
+  done
+done
+same "GIF87a after a comment" "$(head -c 6 files/old87a.gif)" "GIF89a"
+
+write long.txt 1 files/stored.zip  # over 65535 bytes: refused, left as it was
+check_comment files/stored.zip two.txt
+write long.txt 0 files/plain.jpg files/plain.png files/plain.gif
+for n in plain.jpg plain.png plain.gif; do check_comment "files/$n" long.txt; done
+
+write none.txt 0 "${targets[@]}"
+for n in "${names[@]}"; do
+  check_intact "files/$n" "samples/$n"
+  case $n in *.jpg | *.png | *.gif) [ -z "$(exiftool -s3 -Comment "files/$n" 2>/dev/null)" ] || fail "files/$n keeps a comment" ;; esac
+  if [ -n "${bare[$n]:-}" ]; then
+    skip=0 && [ "$n" == old87a.gif ] && skip=6
+    cmp -s -i "$skip" "files/$n" "samples/${bare[$n]}" || fail "files/$n after removal differs from ${bare[$n]}"
+  fi
+done
+[ -z "$(unzip -z files/commented.zip | tail -n +2)" ] || fail "commented.zip keeps a comment"
+same "commented.zip without comment" "$(stat -c %s files/commented.zip)" "$(($(stat -c %s samples/commented.zip) - 11))"
+
+# Damaged and foreign files.
+mkdir bad
+printf 'just some text\r\n' >bad/text.zip
+head -c -10 samples/stored.zip >bad/truncated.zip
+# A stored member holding an end record, with the real directory cut off.
+printf 'PK\x05\x06\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0' >record.bin
+(cd samples/members && zip -q -X -0 ../../sig.zip ../../record.bin)
+head -c "$(($(grep -obUa 'PK' sig.zip | awk -F: '$2=="PK" {print $1}' | sed -n 2p) + 22))" sig.zip >bad/signature-in-data.zip
+tail -c +3 samples/plain.jpg >bad/no-soi.jpg
+head -c 200 samples/progressive.jpg >bad/truncated.jpg
+cp samples/plain.png bad/bad-crc.png
+printf 'X' | dd of=bad/bad-crc.png bs=1 seek=$(($(grep -obUa IDAT samples/plain.png | cut -d: -f1) + 8)) conv=notrunc status=none
+head -c -1 samples/plain.gif >bad/truncated.gif
+cp -r bad bad.orig
+write one.txt 1 bad/*
+for f in bad/*; do same_file "refused $f" "$f" "bad.orig/${f#bad/}"; done
+same "files left beside the targets" "$(ls files bad | grep -ci tmp)" "0"
+
+[ "$failures" -eq 0 ] && echo "all round trips passed" || echo "$failures failures"
+[ "$failures" -eq 0 ]

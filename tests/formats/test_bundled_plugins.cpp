@@ -1,0 +1,222 @@
+// The shipped plug-ins as the tool loads them: their answers, their dialogs,
+// and the safe rewrite of the target. Each test loads a copy from a fresh
+// folder, so that the settings file it writes stays there.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "PluginModule.h"
+#include "TestSupport.h"
+
+using kes_test::ReadFileBytes;
+using kes_test::TempDir;
+
+namespace {
+
+const char* const kPlugins[] = {"kes_zip", "kes_jpeg", "kes_png", "kes_gif"};
+
+// The smallest intact archive: an end record and nothing else.
+const std::string kEmptyZip = std::string("PK\x05\x06", 4) + std::string(18, '\0');
+
+std::string ZipWithComment(const std::string& comment) {
+    std::string zip = kEmptyZip;
+    zip[20] = static_cast<char>(comment.size() & 0xFF);
+    zip[21] = static_cast<char>(comment.size() >> 8);
+    return zip + comment;
+}
+
+std::string CopyBundled(const TempDir& dir, const std::string& name) {
+    const std::string from = kes_test::ExeDir() + KES_BUNDLED_DIR + name + ".cpi";
+    const std::string to = dir / (name + ".cpi");
+    EXPECT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE)) << from;
+    return to;
+}
+
+// Everything in the folder but the plug-in and its settings file.
+std::vector<std::string> OtherFiles(const TempDir& dir) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA d;
+    HANDLE h = FindFirstFileA((dir / "*").c_str(), &d);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::string name = d.cFileName;
+        if (name != "." && name != ".." && name.find(".cpi") == std::string::npos && name.find(".ini") == std::string::npos)
+            names.push_back(name);
+    } while (FindNextFileA(h, &d));
+    FindClose(h);
+    return names;
+}
+
+FILETIME Modified(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    EXPECT_TRUE(GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data));
+    return data.ftLastWriteTime;
+}
+
+void SetModified(const std::string& path, const FILETIME& time) {
+    HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &time));
+    CloseHandle(h);
+}
+
+FILETIME LongAgo() {
+    SYSTEMTIME t{2001, 2, 0, 3, 4, 5, 6, 0};
+    FILETIME f;
+    SystemTimeToFileTime(&t, &f);
+    return f;
+}
+
+bool SameTime(const FILETIME& a, const FILETIME& b) { return CompareFileTime(&a, &b) == 0; }
+
+std::wstring FromShiftJis(const std::string& s) {
+    wchar_t wide[64] = L"";
+    MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, s.c_str(), -1, wide, 64);
+    return wide;
+}
+
+}  // namespace
+
+TEST(BundledPlugins, AnswerTheirTagPatternsAndJapaneseDescriptions) {
+    ASSERT_EQ(GetACP(), 932u) << "Wine must run under a Japanese locale";
+    const char* const patterns[] = {"*.zip", "*.jpg;*.jpeg;*.jpe;*.jfif", "*.png", "*.gif"};
+    const wchar_t* const descriptions[] = {L"ZIP書庫", L"JPEG画像", L"PNG画像", L"GIF画像"};
+    TempDir dir;
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(kPlugins[i]);
+        const CPluginModule plugin(CopyBundled(dir, kPlugins[i]));
+        ASSERT_TRUE(plugin.Loaded());
+        EXPECT_EQ(plugin.Info(InfoTag), "CPI1");
+        EXPECT_NE(plugin.Info(InfoVersion), "");
+        EXPECT_EQ(plugin.Info(InfoPatterns), patterns[i]);
+        EXPECT_EQ(FromShiftJis(plugin.Info(InfoDescription)), descriptions[i]);
+        EXPECT_EQ(plugin.Info(4), "");
+        EXPECT_EQ(plugin.Info(InfoTag, 3), "CP");  // cut to the buffer, still NUL-ended
+        EXPECT_EQ(plugin.Configure(nullptr, ModeQuery), CapAbout | CapSettings);
+    }
+}
+
+TEST(BundledPlugins, AReadOnlyOrForeignTargetIsRefusedAndLeftAsItWas) {
+    TempDir dir;
+    const CPluginModule zip(CopyBundled(dir, "kes_zip"));
+    ASSERT_TRUE(zip.Loaded());
+    const std::string target = dir.MakeFile("a.zip", kEmptyZip);
+    SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_NE(zip.Write(target, kEmptyZip, "comment"), 0);
+    EXPECT_EQ(ReadFileBytes(target), kEmptyZip);
+
+    const std::string text = dir.MakeFile("text.zip", "not an archive\r\n");
+    EXPECT_NE(zip.Write(text, "not an archive\r\n", "comment"), 0);
+    EXPECT_EQ(ReadFileBytes(text), "not an archive\r\n");
+    EXPECT_EQ(OtherFiles(dir), (std::vector<std::string>{"a.zip", "text.zip"}));
+}
+
+TEST(BundledPlugins, ATargetHeldOpenElsewhereIsLeftIntactWithNoTemporaryFile) {
+    TempDir dir;
+    const CPluginModule zip(CopyBundled(dir, "kes_zip"));
+    ASSERT_TRUE(zip.Loaded());
+    const std::string target = dir.MakeFile("held.zip", kEmptyZip);
+    for (DWORD share : {DWORD{0}, DWORD{FILE_SHARE_READ}, DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE}}) {
+        SCOPED_TRACE(share);
+        HANDLE held = CreateFileA(target.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        EXPECT_NE(zip.Write(target, kEmptyZip, "comment"), 0);
+        CloseHandle(held);
+        EXPECT_EQ(ReadFileBytes(target), kEmptyZip);
+        EXPECT_EQ(OtherFiles(dir), std::vector<std::string>{"held.zip"});
+    }
+    // Once it is free, the same call goes through.
+    EXPECT_EQ(zip.Write(target, kEmptyZip, "comment"), 0);
+    EXPECT_EQ(ReadFileBytes(target), ZipWithComment("comment"));
+}
+
+TEST(BundledPlugins, TheModificationTimeAndAttributesAreKeptUnlessTheSettingSaysOtherwise) {
+    TempDir dir;
+    const std::string path = CopyBundled(dir, "kes_zip");
+    const CPluginModule zip(path);
+    ASSERT_TRUE(zip.Loaded());
+    const std::string target = dir.MakeFile("kept.zip", kEmptyZip);
+    SetModified(target, LongAgo());
+    SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
+
+    ASSERT_EQ(zip.Write(target, kEmptyZip, "one"), 0);
+    EXPECT_EQ(ReadFileBytes(target), ZipWithComment("one"));
+    EXPECT_TRUE(SameTime(Modified(target), LongAgo()));
+    EXPECT_EQ(GetFileAttributesA(target.c_str()), DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE});
+
+    const std::string ini = path.substr(0, path.size() - 4) + ".ini";
+    ASSERT_TRUE(WritePrivateProfileStringA("Settings", "KeepModifiedTime", "0", ini.c_str()));
+    ASSERT_EQ(zip.Write(target, ZipWithComment("one"), "two"), 0);
+    EXPECT_EQ(ReadFileBytes(target), ZipWithComment("two"));
+    EXPECT_FALSE(SameTime(Modified(target), LongAgo()));
+    EXPECT_EQ(OtherFiles(dir), std::vector<std::string>{"kept.zip"});
+}
+
+namespace {
+
+// Runs `act` on the first dialog owned by `owner` once it shows, from a
+// second thread while the plug-in's modal loop runs on this one.
+class DialogWatcher {
+public:
+    template <class Act>
+    DialogWatcher(HWND owner, Act act)
+        : thread_([this, owner, act] {
+              for (int i = 0; i < 200 && !done_; ++i) {
+                  HWND dialog = FindWindowA("#32770", nullptr);
+                  if (dialog && GetWindow(dialog, GW_OWNER) == owner) {
+                      act(dialog);
+                      done_ = true;
+                      return;
+                  }
+                  Sleep(50);
+              }
+          }) {}
+    ~DialogWatcher() { thread_.join(); }
+    bool Done() const { return done_; }
+
+private:
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+}  // namespace
+
+TEST(BundledPlugins, TheSettingsDialogKeepsTheChoiceBesideTheDllAndTheAboutBoxIsOwned) {
+    TempDir dir;
+    const std::string path = CopyBundled(dir, "kes_png");
+    const std::string ini = path.substr(0, path.size() - 4) + ".ini";
+    const CPluginModule png(path);
+    ASSERT_TRUE(png.Loaded());
+    HWND owner = CreateWindowA("STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(owner, nullptr);
+    const int kCheckBox = 101;  // the dialog's only check box
+
+    std::atomic<UINT> checkedFirst{99}, checkedSecond{99};
+    {
+        DialogWatcher watcher(owner, [&](HWND dialog) {
+            checkedFirst = IsDlgButtonChecked(dialog, kCheckBox);
+            SendDlgItemMessageA(dialog, kCheckBox, BM_CLICK, 0, 0);
+            SendDlgItemMessageA(dialog, IDOK, BM_CLICK, 0, 0);
+        });
+        EXPECT_EQ(png.Configure(owner, ModeSettings), 0);
+    }
+    EXPECT_EQ(checkedFirst, UINT{BST_CHECKED});  // on by default
+    EXPECT_EQ(GetPrivateProfileIntA("Settings", "KeepModifiedTime", 7, ini.c_str()), 0u);
+    {
+        DialogWatcher watcher(owner, [&](HWND dialog) {
+            checkedSecond = IsDlgButtonChecked(dialog, kCheckBox);
+            SendDlgItemMessageA(dialog, kCheckBox, BM_CLICK, 0, 0);
+            SendDlgItemMessageA(dialog, IDCANCEL, BM_CLICK, 0, 0);
+        });
+        EXPECT_EQ(png.Configure(owner, ModeSettings), 0);
+    }
+    EXPECT_EQ(checkedSecond, UINT{BST_UNCHECKED});
+    EXPECT_EQ(GetPrivateProfileIntA("Settings", "KeepModifiedTime", 7, ini.c_str()), 0u);  // cancelled
+    {
+        DialogWatcher watcher(owner, [](HWND box) { SendMessageA(box, WM_COMMAND, IDOK, 0); });
+        EXPECT_EQ(png.Configure(owner, ModeAbout), 0);
+        EXPECT_TRUE(watcher.Done()) << "no about box owned by the window";
+    }
+    DestroyWindow(owner);
+}
