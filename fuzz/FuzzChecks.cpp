@@ -71,7 +71,8 @@ std::string Check(const SetFn& set, const ReadFn& read, const Case& c, const std
     if (!again || *again != *out) return "writing the same comment again changed the file";
     const kes::Rewrite bareOut = set(*out, "");
     const size_t skip = rules.skip;
-    if (!bareOut || bareOut->substr(std::min(skip, bareOut->size())) != bare->substr(std::min(skip, bare->size())))
+    if (!bareOut ||
+        bareOut->substr(std::min(skip, bareOut->size())) != bare->substr(std::min(skip, bare->size())))
         return "something besides the comment changed";
     return "";
 }

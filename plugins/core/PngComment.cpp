@@ -21,8 +21,8 @@ struct Chunk {
 };
 
 uint32_t Crc(std::string_view typeAndData) {
-    return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(typeAndData.data()),
-                                       static_cast<uInt>(typeAndData.size())));
+    return static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(typeAndData.data()), static_cast<uInt>(typeAndData.size())));
 }
 
 bool TypeLetters(std::string_view type) {
@@ -65,7 +65,8 @@ std::optional<std::vector<Chunk>> Parse(std::string_view s) {
 bool HasCommentKeyword(std::string_view data) {
     if (data.size() <= kKeywordLength || data[kKeywordLength] != '\0') return false;
     for (size_t i = 0; i < kKeywordLength; ++i) {
-        if (std::tolower(static_cast<unsigned char>(data[i])) != std::tolower(static_cast<unsigned char>(kKeyword[i])))
+        if (std::tolower(static_cast<unsigned char>(data[i])) !=
+            std::tolower(static_cast<unsigned char>(kKeyword[i])))
             return false;
     }
     return true;

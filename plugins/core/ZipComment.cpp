@@ -11,7 +11,7 @@ constexpr std::string_view kZip64EndSignature("PK\x06\x06", 4);
 constexpr std::string_view kCentralSignature("PK\x01\x02", 4);
 constexpr std::string_view kDigitalSignature("PK\x05\x05", 4);
 constexpr size_t kCentralHeaderSize = 46;
-constexpr size_t kEndSize = 22;       // the record without its comment
+constexpr size_t kEndSize = 22;  // the record without its comment
 constexpr size_t kLocatorSize = 20;
 constexpr size_t kZip64EndMinSize = 56;
 constexpr size_t kMaxComment = 0xFFFF;
@@ -24,8 +24,7 @@ std::optional<size_t> FindEndRecord(std::string_view file) {
     const size_t last = file.size() - kEndSize;
     const size_t first = last - std::min(last, kMaxComment);
     for (size_t at = last + 1; at-- > first;) {
-        if (HasAt(file, at, kEndSignature) && at + kEndSize + Le16(file, at + 20) == file.size())
-            return at;
+        if (HasAt(file, at, kEndSignature) && at + kEndSize + Le16(file, at + 20) == file.size()) return at;
     }
     return std::nullopt;
 }
@@ -41,7 +40,8 @@ bool CentralDirectoryIntact(std::string_view file, uint64_t start, uint64_t size
     for (uint64_t i = 0; i < entries; ++i) {
         if (directory.size() - at < kCentralHeaderSize || !HasAt(directory, at, kCentralSignature))
             return false;
-        const size_t variable = size_t{Le16(directory, at + 28)} + Le16(directory, at + 30) + Le16(directory, at + 32);
+        const size_t variable =
+            size_t{Le16(directory, at + 28)} + Le16(directory, at + 30) + Le16(directory, at + 32);
         if (directory.size() - at - kCentralHeaderSize < variable) return false;
         at += kCentralHeaderSize + variable;
     }

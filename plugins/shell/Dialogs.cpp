@@ -30,9 +30,7 @@ INT_PTR CALLBACK SettingsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
                 EndDialog(dialog, IDOK);
             }
             return TRUE;
-        case IDCANCEL:
-            EndDialog(dialog, IDCANCEL);
-            return TRUE;
+        case IDCANCEL: EndDialog(dialog, IDCANCEL); return TRUE;
     }
     return FALSE;
 }
@@ -40,12 +38,14 @@ INT_PTR CALLBACK SettingsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
 }  // namespace
 
 int ShowAbout(HWND owner) {
-    const std::string text = std::string(kPluginFormat.description) + kAboutLine + "\n" + kPluginFormat.version;
+    const std::string text =
+        std::string(kPluginFormat.description) + kAboutLine + "\n" + kPluginFormat.version;
     return MessageBoxA(owner, text.c_str(), kAboutCaption, MB_OK | MB_ICONINFORMATION) == 0 ? 1 : 0;
 }
 
 int ShowSettings(HWND owner) {
-    const INT_PTR result = DialogBoxParamA(ThisModule(), MAKEINTRESOURCEA(IDD_SETTINGS), owner, SettingsProc, 0);
+    const INT_PTR result =
+        DialogBoxParamA(ThisModule(), MAKEINTRESOURCEA(IDD_SETTINGS), owner, SettingsProc, 0);
     return result == IDOK || result == IDCANCEL ? 0 : 1;
 }
 

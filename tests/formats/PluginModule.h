@@ -25,15 +25,16 @@ public:
     }
     int Configure(HWND window, int mode) const { return config_(window, mode); }
     int Write(const std::string& path, const std::string& contents, const std::string& comment) const {
-        return write_(nullptr, path.c_str(), contents.data(), static_cast<DWORD>(contents.size()), comment.c_str(),
-                      static_cast<DWORD>(comment.size()));
+        return write_(nullptr, path.c_str(), contents.data(), static_cast<DWORD>(contents.size()),
+                      comment.c_str(), static_cast<DWORD>(comment.size()));
     }
 
 private:
     template <class T>
     T Export(const char* name) const {
         // The one place that turns an export into its typed stdcall pointer.
-        return module_ ? reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module_.get(), name))) : nullptr;
+        return module_ ? reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module_.get(), name)))
+                       : nullptr;
     }
 
     std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)> module_;

@@ -41,7 +41,8 @@ std::vector<std::string> OtherFiles(const TempDir& dir) {
     if (h == INVALID_HANDLE_VALUE) return names;
     do {
         const std::string name = d.cFileName;
-        if (name != "." && name != ".." && name.find(".cpi") == std::string::npos && name.find(".ini") == std::string::npos)
+        if (name != "." && name != ".." && name.find(".cpi") == std::string::npos &&
+            name.find(".ini") == std::string::npos)
             names.push_back(name);
     } while (FindNextFileA(h, &d));
     FindClose(h);
@@ -117,7 +118,8 @@ TEST(BundledPlugins, ATargetHeldOpenElsewhereIsLeftIntactWithNoTemporaryFile) {
     const CPluginModule zip(CopyBundled(dir, "kes_zip"));
     ASSERT_TRUE(zip.Loaded());
     const std::string target = dir.MakeFile("held.zip", kEmptyZip);
-    for (DWORD share : {DWORD{0}, DWORD{FILE_SHARE_READ}, DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE}}) {
+    for (DWORD share :
+         {DWORD{0}, DWORD{FILE_SHARE_READ}, DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE}}) {
         SCOPED_TRACE(share);
         HANDLE held = CreateFileA(target.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
@@ -188,7 +190,8 @@ TEST(BundledPlugins, TheSettingsDialogKeepsTheChoiceBesideTheDllAndTheAboutBoxIs
     const std::string ini = path.substr(0, path.size() - 4) + ".ini";
     const CPluginModule png(path);
     ASSERT_TRUE(png.Loaded());
-    HWND owner = CreateWindowA("STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr);
+    HWND owner = CreateWindowA("STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                               nullptr, nullptr);
     ASSERT_NE(owner, nullptr);
     const int kCheckBox = 101;  // the dialog's only check box
 

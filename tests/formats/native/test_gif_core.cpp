@@ -56,15 +56,16 @@ TEST(GifCore, CommentsUseSubBlocksOfAtMost255BytesAndReplaceEveryOldOne) {
     const std::string commented = Sample("commented.gif");
     ASSERT_EQ(GifReadComment(commented), "old comment");
     const size_t trailer = commented.size() - 1;
-    const std::string twice = commented.substr(0, trailer) + CommentExtension("more") + commented.substr(trailer);
+    const std::string twice =
+        commented.substr(0, trailer) + CommentExtension("more") + commented.substr(trailer);
     ASSERT_EQ(GifReadComment(twice), "old commentmore");
 
     const std::string text = std::string(255, 'a') + std::string(255, 'b') + "cc";
     const kes::Rewrite out = GifSetComment(twice, text);
     ASSERT_TRUE(out);
     EXPECT_EQ(GifReadComment(*out), text);
-    const std::string blocks = std::string("\x21\xFE\xFF", 3) + std::string(255, 'a') + '\xFF' + std::string(255, 'b') +
-                               '\x02' + "cc" + '\0';
+    const std::string blocks = std::string("\x21\xFE\xFF", 3) + std::string(255, 'a') + '\xFF' +
+                               std::string(255, 'b') + '\x02' + "cc" + '\0';
     EXPECT_NE(out->find(blocks), std::string::npos);
     EXPECT_EQ(out->find("old comment"), std::string::npos);
     EXPECT_EQ(out->find("more"), std::string::npos);

@@ -24,7 +24,8 @@ std::vector<int> HeaderMarkers(const std::string& jpeg) {
 
 std::string ComSegment(const std::string& text) {
     const size_t length = text.size() + 2;
-    return std::string("\xFF\xFE", 2) + static_cast<char>(length >> 8) + static_cast<char>(length & 0xFF) + text;
+    return std::string("\xFF\xFE", 2) + static_cast<char>(length >> 8) + static_cast<char>(length & 0xFF) +
+           text;
 }
 
 }  // namespace
@@ -39,7 +40,8 @@ TEST(JpegCore, TheCommentGoesAfterTheAppSegmentsAndLeavesNoTraceWhenRemoved) {
         ASSERT_TRUE(first);
         EXPECT_EQ(JpegReadComment(*first), "Kestrane \x83\x52\x83\x81\x83\x93\x83\x67");
         std::vector<int> expected = HeaderMarkers(original);
-        const auto firstNonApp = std::find_if(expected.begin(), expected.end(), [](int m) { return m < 0xE0 || m > 0xEF; });
+        const auto firstNonApp =
+            std::find_if(expected.begin(), expected.end(), [](int m) { return m < 0xE0 || m > 0xEF; });
         expected.insert(firstNonApp, 0xFE);
         EXPECT_EQ(HeaderMarkers(*first), expected);
 
@@ -96,11 +98,11 @@ TEST(JpegCore, DamagedAndForeignFilesAreRefused) {
     const std::string damaged[] = {
         "",
         "\xFF\xD8",
-        plain.substr(2),                               // no SOI
-        plain.substr(0, plain.size() - 2),             // no EOI
-        plain.substr(0, scan + 20),                    // cut inside the scan
-        plain.substr(0, 30),                           // cut inside a segment
-        plain.substr(0, 2) + plain.substr(scan),       // a scan without a frame
+        plain.substr(2),                          // no SOI
+        plain.substr(0, plain.size() - 2),        // no EOI
+        plain.substr(0, scan + 20),               // cut inside the scan
+        plain.substr(0, 30),                      // cut inside a segment
+        plain.substr(0, 2) + plain.substr(scan),  // a scan without a frame
         plain.substr(0, 20) + "garbage" + plain.substr(20),
         "text that is named .jpg",
         Sample("plain.png"),

@@ -16,8 +16,9 @@ struct Chunk {
 };
 
 unsigned Be32(const std::string& s, size_t at) {
-    return static_cast<unsigned>(static_cast<unsigned char>(s[at]) << 24 | static_cast<unsigned char>(s[at + 1]) << 16 |
-                                 static_cast<unsigned char>(s[at + 2]) << 8 | static_cast<unsigned char>(s[at + 3]));
+    return static_cast<unsigned>(
+        static_cast<unsigned char>(s[at]) << 24 | static_cast<unsigned char>(s[at + 1]) << 16 |
+        static_cast<unsigned char>(s[at + 2]) << 8 | static_cast<unsigned char>(s[at + 3]));
 }
 
 // The chunks, read here without the core, each with its CRC checked.
@@ -27,7 +28,8 @@ std::vector<Chunk> Chunks(const std::string& png) {
         const size_t length = Be32(png, at);
         const std::string typeAndData = png.substr(at + 4, 4 + length);
         const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(typeAndData.data()), typeAndData.size());
-        chunks.push_back({typeAndData.substr(0, 4), typeAndData.substr(4), crc == Be32(png, at + 8 + length)});
+        chunks.push_back(
+            {typeAndData.substr(0, 4), typeAndData.substr(4), crc == Be32(png, at + 8 + length)});
         at += 12 + length;
     }
     return chunks;
@@ -108,10 +110,11 @@ TEST(PngCore, CompressedCommentsAreReplacedToo) {
         return out;
     };
     const size_t afterHeader = 8 + 25;
-    const std::string withCompressed = plain.substr(0, afterHeader) +
-                                       chunk("zTXt", std::string("Comment\0\0x\x9C\x03\x00\x00\x00\x00\x01", 17)) +
-                                       chunk("iTXt", std::string("Comment\0\1\0\0\0x\x9C\x03\x00\x00\x00\x00\x01", 20)) +
-                                       plain.substr(afterHeader);
+    const std::string withCompressed =
+        plain.substr(0, afterHeader) +
+        chunk("zTXt", std::string("Comment\0\0x\x9C\x03\x00\x00\x00\x00\x01", 17)) +
+        chunk("iTXt", std::string("Comment\0\1\0\0\0x\x9C\x03\x00\x00\x00\x00\x01", 20)) +
+        plain.substr(afterHeader);
     const kes::Rewrite out = PngSetComment(withCompressed, "new");
     ASSERT_TRUE(out);
     EXPECT_EQ(PngReadComment(*out), "new");
@@ -138,8 +141,8 @@ TEST(PngCore, DamagedFilesAndUnwritableCommentsAreRefused) {
         EXPECT_FALSE(PngSetComment(file, "x"));
     }
     EXPECT_FALSE(PngSetComment(plain, std::string("nul\0inside", 10)));
-    EXPECT_FALSE(PngSetComment(plain, "\x83\x52"));       // Shift_JIS, not UTF-8
-    EXPECT_FALSE(PngSetComment(plain, "\xC0\xAF"));       // overlong
-    EXPECT_FALSE(PngSetComment(plain, "\xED\xA0\x80"));   // a surrogate
-    EXPECT_FALSE(PngSetComment(plain, "\xE3\x82"));       // cut short
+    EXPECT_FALSE(PngSetComment(plain, "\x83\x52"));      // Shift_JIS, not UTF-8
+    EXPECT_FALSE(PngSetComment(plain, "\xC0\xAF"));      // overlong
+    EXPECT_FALSE(PngSetComment(plain, "\xED\xA0\x80"));  // a surrogate
+    EXPECT_FALSE(PngSetComment(plain, "\xE3\x82"));      // cut short
 }

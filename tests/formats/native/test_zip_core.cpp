@@ -72,7 +72,8 @@ TEST(ZipCore, TheRecordSignatureInsideAnOldCommentOrMemberDataIsNotTakenForTheRe
     EXPECT_FALSE(ZipReadComment(fake));
     EXPECT_FALSE(ZipSetComment(fake, "x"));
     // The same with counts that claim one member.
-    std::string claims = kSignature + std::string(4, '\0') + Le16(1) + Le16(1) + std::string(8, '\0') + Le16(0);
+    std::string claims =
+        kSignature + std::string(4, '\0') + Le16(1) + Le16(1) + std::string(8, '\0') + Le16(0);
     EXPECT_FALSE(ZipSetComment(stored.substr(0, 200) + claims, "x"));
 }
 
@@ -97,7 +98,7 @@ TEST(ZipCore, DamagedAndForeignFilesAreRefused) {
         "just some text that is named .zip\r\n",
         stored.substr(0, stored.size() - 1),
         stored.substr(0, stored.size() - 30),
-        stored.substr(100),                       // the start is missing: directory offsets point wrong
+        stored.substr(100),  // the start is missing: directory offsets point wrong
         zip64.substr(0, zip64.size() - 22 - 20 - 1) + zip64.substr(zip64.size() - 22),  // locator damaged
         EmptyArchive().substr(1),
         Sample("plain.png"),
