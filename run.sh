@@ -17,7 +17,7 @@ fi
 trap kes_stop EXIT
 kes_display
 # A Wine virtual desktop gives the window its frame and title bar.
-wine explorer /desktop=kestrane,1024x768 kes_bat.exe &
+wine explorer /desktop=Default,1024x768 kes_bat.exe &
 shot="$KES_BUILD/kes_bat.png"
 raw="$KES_BUILD/screen.png"
 # The desktop is one flat colour until the window has been drawn; wait for

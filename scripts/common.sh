@@ -21,18 +21,25 @@ kes_build() {
   cmake --build "$KES_BUILD" -j"$(nproc)" "$@"
 }
 
-# Creates the prefix once. Windows open inside a Wine virtual desktop: they
-# get their frames, and hiding a top-level window does not stall as it does
-# on a bare X server with no window manager.
+# Creates the prefix once (again when the settings below change). Windows
+# open inside a Wine virtual desktop: they get their frames, and hiding a
+# top-level window does not stall as it does on a bare X server with no
+# window manager. The Japanese Gothic faces that the window asks for are
+# served by the IPA fonts.
+KES_PREFIX_VERSION=3
 kes_prefix() {
   mkdir -p "$KES_BUILD"
-  if [ ! -f "$WINEPREFIX/.kes-ready" ]; then
+  if [ "$(cat "$WINEPREFIX/.kes-ready" 2>/dev/null)" != "$KES_PREFIX_VERSION" ]; then
     rm -rf "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
     wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐゴシック' /d IPAPGothic /f >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ ゴシック' /d IPAGothic /f >/dev/null 2>&1
+    # A crash prints its trace and ends, instead of waiting on a dialog.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     wineserver -w
-    touch "$WINEPREFIX/.kes-ready"
+    echo "$KES_PREFIX_VERSION" > "$WINEPREFIX/.kes-ready"
   fi
 }
 

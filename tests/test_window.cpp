@@ -1,23 +1,236 @@
+// The real kes_bat.exe, started in a fresh folder with chosen plug-ins and
+// driven through its window as a user would.
 #include <gtest/gtest.h>
+
+#include <map>
 
 #include "KesDriver.h"
 #include "TestSupport.h"
 #include "kes_bat_ids.h"
+#include "kes_bat_texts.h"
 
 using namespace kes_test;
+using Plugins = std::vector<std::pair<std::string, std::string>>;
 
-TEST(Explore, Boxes) {
+namespace {
+
+const char kNoPlugin[] =
+    "プラグインが一つも見つかりません。\nアプリケーションと同じディレクトリに置いて下さい。";
+const char kPluginLoadFailed[] = "プラグインの読み込みに失敗しました。";
+
+std::string Decimal(HWND hwnd) { return std::to_string(reinterpret_cast<UINT_PTR>(hwnd)); }
+
+struct TLayout {
+    int Id;
+    LONG Left, Top, Width, Height;
+};
+
+}  // namespace
+
+TEST(Window, LayoutFrameAndFocusAreAsDesigned) {
     TempDir dir;
     TKesDriver tool(dir.Path(), {{"probe", "probe.cpi"}});
     ASSERT_TRUE(tool.Start());
-    for (int id = IDC_BEVEL1; id <= IDC_STATUSBAR_INFO; ++id) {
-        RECT r = tool.Bounds(id);
-        printf("%d: %ld %ld %ld %ld item %ld\n", id, r.left, r.top, r.right - r.left, r.bottom - r.top, (long)SendMessageA(tool.Control(id), CB_GETITEMHEIGHT, (WPARAM)-1, 0));
+
+    RECT client;
+    GetClientRect(tool.Window(), &client);
+    EXPECT_EQ(client.right, 442);
+    EXPECT_EQ(client.bottom, 404);
+    const LONG style = GetWindowLongA(tool.Window(), GWL_STYLE);
+    EXPECT_TRUE(style & WS_SYSMENU);
+    EXPECT_TRUE(style & WS_MINIMIZEBOX);
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+    EXPECT_FALSE(style & WS_THICKFRAME);  // the user cannot resize it
+    char caption[128];
+    GetWindowTextA(tool.Window(), caption, sizeof caption);
+    EXPECT_STREQ(caption, KES_APP_TITLE);
+    RECT frame;
+    GetWindowRect(tool.Window(), &frame);
+    EXPECT_NEAR(frame.left + frame.right, GetSystemMetrics(SM_CXSCREEN), 1);  // centred
+    EXPECT_NEAR(frame.top + frame.bottom, GetSystemMetrics(SM_CYSCREEN), 1);
+
+    // Label_Count and ProgressBar_Count are placed inside GroupBox1 (121, 248).
+    const TLayout layout[] = {
+        {IDC_BEVEL1, 0, 0, 442, 6},         {IDC_LABEL2, 8, 8, 225, 12},
+        {IDC_MEMO_COMMENT, 8, 24, 426, 89}, {IDC_LABEL3, 8, 123, 254, 12},
+        {IDC_COMBOBOX_EXT, 8, 139, 266, 20}, {IDC_BUTTON_SETTING, 281, 136, 75, 25},
+        {IDC_BUTTON_ABOUT, 361, 136, 75, 25}, {IDC_LABEL1, 8, 171, 296, 12},
+        {IDC_EDIT_DIR, 8, 190, 394, 20},    {IDC_SPEEDBUTTON1, 411, 189, 23, 22},
+        {IDC_CHECKBOX_SUBDIR, 8, 216, 249, 17}, {IDC_LABEL4, 8, 248, 52, 12},
+        {IDC_BUTTON_START, 8, 266, 97, 25}, {IDC_GROUPBOX1, 121, 248, 313, 49},
+        {IDC_LABEL_COUNT, 137, 272, 30, 12}, {IDC_PROGRESSBAR_COUNT, 221, 270, 200, 16},
+        {IDC_LISTBOX_LOG, 8, 304, 426, 76}, {IDC_STATUSBAR_INFO, 0, 383, 442, 21},
+    };
+    for (const TLayout& c : layout) {
+        const RECT r = tool.Bounds(c.Id);
+        EXPECT_EQ(r.left, c.Left) << c.Id;
+        EXPECT_EQ(r.top, c.Top) << c.Id;
+        EXPECT_EQ(r.right - r.left, c.Width) << c.Id;
+        EXPECT_EQ(r.bottom - r.top, c.Height) << c.Id;
     }
-    for (int h : {16, 14}) { SendMessageA(tool.Control(104), CB_SETITEMHEIGHT, (WPARAM)-1, h); RECT r = tool.Bounds(104); COMBOBOXINFO ci{}; ci.cbSize=sizeof ci; GetComboBoxInfo(tool.Control(104), &ci); printf("set %d: h %ld item %ld btn %ld %ld\n", h, r.bottom-r.top, (long)SendMessageA(tool.Control(104), CB_GETITEMHEIGHT, (WPARAM)-1, 0), ci.rcButton.top, ci.rcButton.bottom); }
+    EXPECT_EQ(tool.Text(IDC_LABEL_COUNT), "0 / 0");
+    EXPECT_EQ(tool.Text(IDC_BUTTON_START), "実行");
+    EXPECT_FALSE(tool.IsChecked(IDC_CHECKBOX_SUBDIR));
+    EXPECT_EQ(tool.Text(IDC_STATUSBAR_INFO), "");
+
+    // The focus starts in the comment field, and Tab leaves it rather than
+    // going into the text; then on through the controls in order.
+    ASSERT_TRUE(WaitFor([&] { return tool.FocusId() == IDC_MEMO_COMMENT; }));
+    const int order[] = {IDC_COMBOBOX_EXT, IDC_BUTTON_SETTING, IDC_BUTTON_ABOUT, IDC_EDIT_DIR,
+                         IDC_CHECKBOX_SUBDIR, IDC_BUTTON_START, IDC_LISTBOX_LOG, IDC_MEMO_COMMENT};
+    for (int next : order) {
+        tool.PostKey(VK_TAB);
+        EXPECT_TRUE(WaitFor([&] { return tool.FocusId() == next; })) << "expected " << next;
+    }
+    EXPECT_EQ(tool.Text(IDC_MEMO_COMMENT), "");
+
+    tool.PostMenu(IDM_EXIT);
+    EXPECT_EQ(tool.WaitExit(), 0u);
+}
+
+TEST(Window, FileTypesAndPluginButtonsFollowTheRegistry) {
+    TempDir dir;
+    // Each variant describes itself by its name; the flags are 17, 1, 16, 2,
+    // and 0 from the second query.
+    TKesDriver tool(dir.Path(), {{"probe", "probe.cpi"},
+                                 {"caps1", "caps1.cpi"},
+                                 {"caps16", "caps16.cpi"},
+                                 {"caps2", "caps2.cpi"},
+                                 {"caps_second0", "caps_second0.cpi"},
+                                 {"upper_patterns", "upper_patterns.cpi"},
+                                 {"empty_desc", "empty_desc.cpi"},
+                                 {"tag_lower", "tag_lower.cpi"}});
+    ASSERT_TRUE(tool.Start());
+    const std::vector<std::string> items = tool.ComboItems();
+    ASSERT_EQ(items.size(), 7u);  // the lower-case tag is refused
+    EXPECT_EQ(tool.ComboSelection(), 0);
+
+    const std::map<std::string, std::pair<bool, bool>> buttons = {  // (About, Settings)
+        {"probe (*.txt)", {true, true}},
+        {"caps1 (*.txt)", {true, false}},
+        {"caps16 (*.txt)", {false, true}},
+        {"caps2 (*.txt)", {false, false}},
+        {"caps_second0 (*.txt)", {false, false}},
+        {"upper_patterns (*.txt;*.dat)", {true, true}},
+        {" (*.txt)", {true, true}},  // an empty description: the blank comes first
+    };
+    std::vector<std::string> seen;
+    // Visit the items in an order that changes the buttons at every step,
+    // and come back to the first one, which was set at start-up.
+    for (int i : {0, 1, 2, 3, 4, 5, 6, 0}) {
+        if (i != 0 || !seen.empty()) tool.ChooseCombo(i);
+        const auto expected = buttons.find(items[i]);
+        ASSERT_NE(expected, buttons.end()) << items[i];
+        EXPECT_EQ(tool.IsEnabled(IDC_BUTTON_ABOUT), expected->second.first) << items[i];
+        EXPECT_EQ(tool.IsEnabled(IDC_BUTTON_SETTING), expected->second.second) << items[i];
+        seen.push_back(items[i]);
+    }
+    tool.PostClose();
+    EXPECT_EQ(tool.WaitExit(), 0u);
+}
+
+TEST(Window, WithoutAUsablePluginTheToolSaysSoAndEnds) {
+    for (const Plugins& plugins : {Plugins{}, Plugins{{"tag_lower", "a.cpi"}, {"caps0", "b.cpi"}}}) {
+        TempDir dir;
+        dir.MakeFile("not_a_library.cpi", "text");
+        TKesDriver tool(dir.Path(), plugins);
+        ASSERT_TRUE(tool.Start());
+        const TBox box = tool.ExpectBox();
+        EXPECT_EQ(box.Text, kNoPlugin);
+        EXPECT_EQ(box.Caption, "警告");
+        EXPECT_EQ(box.Icon, static_cast<UINT>(MB_ICONEXCLAMATION));
+        EXPECT_EQ(tool.WaitExit(), 0u);
+        EXPECT_FALSE(tool.BoxOpen());
+    }
+}
+
+TEST(Window, PluginDialogsReachTheSelectedPlugin) {
+    TempDir dir;
+    ProbeLog log;
+    TKesDriver tool(dir.Path(), {{"probe", "probe.cpi"}, {"dialog_fail", "dialog_fail.cpi"}});
+    ASSERT_TRUE(tool.Start());
+    const std::vector<std::string> items = tool.ComboItems();
+    ASSERT_EQ(items.size(), 2u);
+    const int probe = items[0] == "probe (*.txt)" ? 0 : 1;
+    tool.ChooseCombo(probe);
+    log.Clear();
+
+    const std::string window = Decimal(tool.Window());
+    tool.Click(IDC_BUTTON_ABOUT);
+    tool.Click(IDC_BUTTON_SETTING);
+    EXPECT_FALSE(tool.BoxOpen());
+    std::vector<std::string> lines = log.Lines();
+    // Whatever start-up left loaded goes first.
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].substr(lines[0].size() - 7), " unload");
+    lines.erase(lines.begin());
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "probe.cpi load", "probe.cpi ConfigurationDlg 0 2",
+                         "probe.cpi ConfigurationDlg " + window + " 0", "probe.cpi unload",
+                         "probe.cpi load", "probe.cpi ConfigurationDlg 0 2",
+                         "probe.cpi ConfigurationDlg " + window + " 1"}));
+
+    // A dialog that reports failure is a plug-in that did not load.
+    tool.ChooseCombo(1 - probe);
+    for (int button : {IDC_BUTTON_ABOUT, IDC_BUTTON_SETTING}) {
+        tool.PostClick(button);
+        const TBox box = tool.ExpectBox();
+        EXPECT_EQ(box.Text, kPluginLoadFailed);
+        EXPECT_EQ(box.Caption, "警告");
+        EXPECT_EQ(box.Icon, static_cast<UINT>(MB_ICONEXCLAMATION));
+    }
+    tool.PostMenu(IDM_EXIT);
+    EXPECT_EQ(tool.WaitExit(), 0u);
+}
+
+TEST(Window, AboutBoxShowsItsEightLines) {
+    TempDir dir;
+    TKesDriver tool(dir.Path(), {{"probe", "probe.cpi"}});
+    ASSERT_TRUE(tool.Start());
     tool.PostMenu(IDM_ABOUT);
-    TBox box = tool.ExpectBox();
-    printf("caption [%s] text [%s] icon %u\n", box.Caption.c_str(), box.Text.c_str(), box.Icon);
+    const TBox box = tool.ExpectBox();
+    EXPECT_EQ(box.Text,
+              "Kestrane\n超簡易バッチ処理ツール\n\nVersion 0.11 (2000.10.14)\n\n"
+              "Author: Kestrane Project\nURL   : http://www.kestrane.example/\n"
+              "e-mail: support@kestrane.example");
+    EXPECT_EQ(box.Caption, "情報");
+    EXPECT_EQ(box.Icon, static_cast<UINT>(MB_ICONINFORMATION));
+    EXPECT_EQ(tool.Text(IDC_STATUSBAR_INFO), "");
+    // The system menu's close command ends the program as the menu does.
+    PostMessageA(tool.Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(tool.WaitExit(), 0u);
+}
+
+TEST(Window, CommentTextLoadsFromFiles) {
+    TempDir dir;
+    TKesDriver tool(dir.Path(), {{"probe", "probe.cpi"}});
+    const std::string unix = dir.MakeFile("unix.txt", "line 1\nline 2\n\nコメント\n");
+    const std::string mac = dir.MakeFile("mixed.txt", std::string("a\rb\r\nc\0hidden", 14));
+    ASSERT_TRUE(tool.Start());
+
+    tool.PostMenu(IDM_LOAD_TEXT);
+    ASSERT_TRUE(tool.AnswerFileDialog(unix));
+    EXPECT_TRUE(WaitFor([&] { return !tool.Text(IDC_MEMO_COMMENT).empty(); }));
+    EXPECT_EQ(tool.Text(IDC_MEMO_COMMENT), "line 1\r\nline 2\r\n\r\nコメント\r\n");
+
+    // A second file replaces the first; the text ends at a zero byte.
+    tool.PostMenu(IDM_LOAD_TEXT);
+    ASSERT_TRUE(tool.AnswerFileDialog(mac));
+    EXPECT_TRUE(WaitFor([&] { return tool.Text(IDC_MEMO_COMMENT) == "a\r\nb\r\nc"; }))
+        << tool.Text(IDC_MEMO_COMMENT);
+
+    // A name that does not exist: the dialog takes it, the load fails, the
+    // error is shown, and the field keeps its text.
+    tool.PostMenu(IDM_LOAD_TEXT);
+    ASSERT_TRUE(tool.AnswerFileDialog(dir / "missing.txt"));
+    const TBox box = tool.ExpectBox();
+    EXPECT_EQ(box.Caption, KES_APP_TITLE);
+    EXPECT_EQ(box.Icon, static_cast<UINT>(MB_ICONERROR));
+    EXPECT_NE(box.Text.find("missing.txt"), std::string::npos) << box.Text;
+    EXPECT_EQ(tool.Text(IDC_MEMO_COMMENT), "a\r\nb\r\nc");
+    EXPECT_EQ(tool.Text(IDC_STATUSBAR_INFO), "");
+
+    // The program carries on after the error.
     tool.PostMenu(IDM_EXIT);
     EXPECT_EQ(tool.WaitExit(), 0u);
 }

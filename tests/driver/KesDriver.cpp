@@ -36,12 +36,31 @@ HWND FindWindowOf(DWORD pid, const char* className) {
     return f.Found;
 }
 
-std::string WindowText(HWND hwnd) {
-    const LRESULT n = SendMessageA(hwnd, WM_GETTEXTLENGTH, 0, 0);
-    std::string s(static_cast<size_t>(n) + 1, '\0');
-    const LRESULT got = SendMessageA(hwnd, WM_GETTEXT, s.size(), reinterpret_cast<LPARAM>(&s[0]));
-    s.resize(static_cast<size_t>(got));
+// Texts are read as UTF-16 and turned into the system code page here: across
+// processes the ANSI forms of some list messages hand back UTF-16 or count
+// in characters, while the UTF-16 forms are exact.
+std::string ToAnsi(const std::wstring& w) {
+    if (w.empty()) return std::string();
+    const int n = WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
+                                      nullptr, nullptr);
+    std::string s(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
     return s;
+}
+
+// Reads a text of `length` characters with `message` (WM_GETTEXT,
+// LB_GETTEXT, CB_GETLBTEXT), which takes the buffer in lParam.
+std::string ReadText(HWND hwnd, UINT message, WPARAM wParam, LRESULT length) {
+    if (length <= 0) return std::string();
+    std::wstring w(static_cast<size_t>(length) + 1, L'\0');
+    if (message == WM_GETTEXT) wParam = w.size();
+    const LRESULT got = SendMessageW(hwnd, message, wParam, reinterpret_cast<LPARAM>(&w[0]));
+    w.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return ToAnsi(w);
+}
+
+std::string WindowText(HWND hwnd) {
+    return ReadText(hwnd, WM_GETTEXT, 0, SendMessageW(hwnd, WM_GETTEXTLENGTH, 0, 0));
 }
 
 // The standard icons as this process draws them, to recognise the one a
@@ -194,12 +213,8 @@ std::vector<std::string> TKesDriver::ComboItems() const {
     HWND combo = Control(IDC_COMBOBOX_EXT);
     std::vector<std::string> items;
     const LRESULT n = SendMessageA(combo, CB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < n; ++i) {
-        std::string s(static_cast<size_t>(SendMessageA(combo, CB_GETLBTEXTLEN, i, 0)) + 1, '\0');
-        const LRESULT got = SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&s[0]));
-        s.resize(got > 0 ? static_cast<size_t>(got) : 0);
-        items.push_back(s);
-    }
+    for (LRESULT i = 0; i < n; ++i)
+        items.push_back(ReadText(combo, CB_GETLBTEXT, i, SendMessageW(combo, CB_GETLBTEXTLEN, i, 0)));
     return items;
 }
 
@@ -218,12 +233,8 @@ std::vector<std::string> TKesDriver::LogLines() const {
     HWND log = Control(IDC_LISTBOX_LOG);
     std::vector<std::string> lines;
     const LRESULT n = SendMessageA(log, LB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < n; ++i) {
-        std::string s(static_cast<size_t>(SendMessageA(log, LB_GETTEXTLEN, i, 0)) + 1, '\0');
-        const LRESULT got = SendMessageA(log, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&s[0]));
-        s.resize(got > 0 ? static_cast<size_t>(got) : 0);
-        lines.push_back(s);
-    }
+    for (LRESULT i = 0; i < n; ++i)
+        lines.push_back(ReadText(log, LB_GETTEXT, i, SendMessageW(log, LB_GETTEXTLEN, i, 0)));
     return lines;
 }
 
@@ -259,6 +270,43 @@ TBox TKesDriver::ExpectBox(DWORD timeoutMs) const {
     if (WaitBox(box, timeoutMs)) AnswerBox();
     else box.Caption = "(no box)";
     return box;
+}
+
+bool TKesDriver::AnswerFileDialog(const std::string& fileName, DWORD timeoutMs) const {
+    for (DWORD waited = 0; waited < timeoutMs; waited += kPollMs) {
+        HWND dialog = FindBoxWindow();
+        if (dialog != nullptr) {
+            // The file name field: a combo box in the newer dialog, an edit
+            // field in the older one.
+            HWND field = GetDlgItem(dialog, 0x47C);
+            if (field == nullptr) field = GetDlgItem(dialog, 0x480);
+            if (field == nullptr) return false;
+            SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(fileName.c_str()));
+            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            for (DWORD w = 0; w < 5000 && FindBoxWindow() == dialog; w += kPollMs) Sleep(kPollMs);
+            return true;
+        }
+        Sleep(kPollMs);
+    }
+    return false;
+}
+
+HWND TKesDriver::FocusWindow() const {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(pi_.dwThreadId, &info)) return nullptr;
+    return info.hwndFocus;
+}
+
+int TKesDriver::FocusId() const {
+    HWND focus = FocusWindow();
+    return focus != nullptr && GetParent(focus) == window_ ? GetDlgCtrlID(focus) : 0;
+}
+
+void TKesDriver::PostKey(UINT virtualKey) const {
+    HWND focus = FocusWindow();
+    PostMessageA(focus, WM_KEYDOWN, virtualKey, 1);
+    PostMessageA(focus, WM_KEYUP, virtualKey, 0xC0000001);
 }
 
 bool TKesDriver::WaitEnabled(int id, DWORD timeoutMs) const {

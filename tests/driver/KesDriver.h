@@ -65,6 +65,15 @@ public:
     // True if a message box of the program is open now.
     bool BoxOpen() const;
 
+    // Answers the open-file dialog with a file name, as typed by the user;
+    // false if no such dialog appeared.
+    bool AnswerFileDialog(const std::string& fileName, DWORD timeoutMs = 15000) const;
+    // The control of the main window that has the keyboard focus, by id (0: none).
+    int FocusId() const;
+    // Posts a key to the control with the focus, through the program's own
+    // message loop, as the keyboard would; it is handled soon after.
+    void PostKey(UINT virtualKey) const;
+
     // Waits until the control is enabled; false on timeout.
     bool WaitEnabled(int id, DWORD timeoutMs) const;
     // Waits for the program to end; its exit code, or STILL_ACTIVE on timeout.
@@ -73,6 +82,7 @@ public:
 
 private:
     HWND FindBoxWindow() const;
+    HWND FocusWindow() const;
 
     std::string folder_;
     PROCESS_INFORMATION pi_{};
@@ -81,6 +91,16 @@ private:
 
 // The folder holding kes_bat.exe as built (ending in '\').
 std::string ToolDir();
+
+// Polls until done() holds; false when timeoutMs passes first.
+template <class F>
+bool WaitFor(F done, DWORD timeoutMs = 10000) {
+    for (DWORD waited = 0; waited < timeoutMs; waited += 20) {
+        if (done()) return true;
+        Sleep(20);
+    }
+    return done();
+}
 
 }  // namespace kes_test
 
