@@ -108,12 +108,23 @@ HFONT MakeFont(const char* face) {
 }
 
 // The comment field would insert Tab into the text; here Tab moves the focus
-// on, as everywhere else in the window.
+// on, as everywhere else in the window. And a multi-line field closes its
+// window on Escape, while Escape is how the user stops a run: the field
+// leaves that key alone.
 LRESULT CALLBACK MemoProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
-    if (msg == WM_GETDLGCODE) {
+    switch (msg) {
+    case WM_GETDLGCODE: {
         const MSG* key = reinterpret_cast<const MSG*>(lParam);
-        if (key != nullptr && key->message == WM_KEYDOWN && key->wParam == VK_TAB)
+        if (key != nullptr && key->message == WM_KEYDOWN && (key->wParam == VK_TAB || key->wParam == VK_ESCAPE))
             return DLGC_WANTCHARS | DLGC_HASSETSEL | DLGC_WANTARROWS;
+        break;
+    }
+    case WM_KEYDOWN:
+        if (wParam == VK_ESCAPE) return 0;
+        break;
+    case WM_CHAR:
+        if (wParam == VK_ESCAPE) return 0;
+        break;
     }
     return DefSubclassProc(hwnd, msg, wParam, lParam);
 }

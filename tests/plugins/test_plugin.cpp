@@ -4,6 +4,7 @@
 //   TAG_RESULT=n      the result for info 0 (default 1)
 //   INFO1, PATTERNS, DESCRIPTION   texts for info 1, 2, 3
 //   UPPER_PATTERNS    patterns "*.TXT;*.Dat"
+//   GAPPY_PATTERNS    patterns "*.txt;;*.TXT;"
 //   INFO1_FILL64      info 1 fills all 64 bytes with no NUL
 //   CAPS=n            the first capability query's answer (default 17)
 //   CAPS_SECOND=n     the answer from the second query on (default CAPS)
@@ -32,8 +33,12 @@
 #ifndef INFO1
 #define INFO1 "test plug-in 1.0"
 #endif
-#ifdef UPPER_PATTERNS  // a ';' cannot pass through the build's definitions
+// A ';' cannot pass through the build's definitions, so lists are named here.
+#ifdef UPPER_PATTERNS
 #define PATTERNS "*.TXT;*.Dat"
+#endif
+#ifdef GAPPY_PATTERNS  // empty items, and every .txt matched twice
+#define PATTERNS "*.txt;;*.TXT;"
 #endif
 #ifndef PATTERNS
 #define PATTERNS "*.txt"

@@ -71,6 +71,31 @@ void RemoveTree(const std::string& path) {
     RemoveDirectoryA(path.c_str());
 }
 
+void MakeReadOnlyDir(const std::string& path) {
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    FARPROC proc = GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+    ASSERT_NE(proc, nullptr) << "these tests run under Wine";
+    wchar_t wide[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wcast-function-type"
+    char* unix = reinterpret_cast<UnixName>(proc)(wide);
+#pragma GCC diagnostic pop
+    ASSERT_NE(unix, nullptr);
+    // The Unix name is UTF-8: keep such folders' names ASCII.
+    std::string command = std::string("/bin/chmod a-w \"") + unix + "\"";
+    HeapFree(GetProcessHeap(), 0, unix);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessA("Z:\\bin\\chmod", &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &si, &pi));
+    WaitForSingleObject(pi.hProcess, 10000);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    ASSERT_TRUE(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY) << path;
+}
+
 TempDir::TempDir() {
     char base[MAX_PATH];
     GetTempPathA(sizeof base, base);

@@ -44,6 +44,11 @@ private:
 
 void RemoveTree(const std::string& path);
 
+// Takes the write permission from a folder. Wine keeps no read-only bit of
+// its own for folders: it reports the Unix permission, so that is what
+// changes, through chmod.
+void MakeReadOnlyDir(const std::string& path);
+
 // The log every test plug-in writes when KES_PROBE_LOG names a file. Setting
 // it up points the variable of this process (and of processes it starts) at
 // a fresh file.

@@ -1,0 +1,411 @@
+// The batch run inside a real main window of this test program, over real
+// folder trees and the real probe plug-in beside it. Only the Escape key,
+// the dispatch step and the sound go through a scripted environment, so
+// that Escape can be held at exactly one poll.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+
+#include "Application.h"
+#include "Kes_bat_data.h"
+#include "Mbox_res.h"
+#include "TestSupport.h"
+#include "kes_bat_form.h"
+#include "kes_bat_ids.h"
+#include "kes_bat_msg.h"
+
+using namespace kes_test;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+class TScriptedEnvironment : public TRunEnvironment {
+public:
+    // Escape is down at the collection's polls (counted from 1) for which
+    // this says so...
+    std::function<bool(int)> EscapeInCollection;
+    // ...or at this poll of the write phase (the k-th file).
+    int EscapeAtWritePoll = 0;
+    // Called at each dispatch point with its number (1 before the first file).
+    std::function<void(int)> OnDispatch;
+
+    int CollectionPolls = 0, WritePolls = 0, Dispatches = 0;
+    std::vector<UINT> Beeps;
+
+    bool EscapePressed() override {
+        if (Dispatches == 0) {
+            ++CollectionPolls;
+            return EscapeInCollection && EscapeInCollection(CollectionPolls);
+        }
+        return ++WritePolls == EscapeAtWritePoll;
+    }
+    void ProcessMessages() override {
+        ++Dispatches;
+        Application.ProcessMessages();
+        if (OnDispatch) OnDispatch(Dispatches);
+    }
+    void Beep(UINT type) override { Beeps.push_back(type); }
+};
+
+class BatchRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // One window serves every test: the registry is filled once per
+        // program, as in the tool.
+        if (KesBatForm == nullptr) {
+            form_ = std::make_unique<TKesBatForm>();
+            form_->Create();
+            Application.ProcessMessages();
+        }
+        ASSERT_EQ(KesBatForm->Tag, 0);
+        KesBatForm->RunEnvironment = &env_;
+        Select("probe");
+        SetText(IDC_MEMO_COMMENT, "comment");
+        SendMessageA(Control(IDC_CHECKBOX_SUBDIR), BM_SETCHECK, BST_UNCHECKED, 0);
+    }
+    void TearDown() override {
+        if (KesBatForm != nullptr) KesBatForm->RunEnvironment = &platform_;
+    }
+    static void TearDownTestSuite() { form_.reset(); }
+
+    HWND Control(int id) { return KesBatForm->Control(id); }
+    void SetText(int id, const std::string& text) { SetWindowTextA(Control(id), text.c_str()); }
+    std::string Text(int id) {
+        char buf[1024];
+        GetWindowTextA(Control(id), buf, sizeof buf);
+        return buf;
+    }
+    // Chooses the file type whose description is given, as the user would.
+    void Select(const std::string& description) {
+        HWND combo = Control(IDC_COMBOBOX_EXT);
+        const int found = static_cast<int>(
+            SendMessageA(combo, CB_FINDSTRING, static_cast<WPARAM>(-1),
+                         reinterpret_cast<LPARAM>((description + " (").c_str())));
+        ASSERT_GE(found, 0) << description;
+        SendMessageA(combo, CB_SETCURSEL, found, 0);
+    }
+    Lines Log() {
+        Lines lines;
+        HWND log = Control(IDC_LISTBOX_LOG);
+        const int n = static_cast<int>(SendMessageA(log, LB_GETCOUNT, 0, 0));
+        for (int i = 0; i < n; ++i) {
+            char buf[1024];
+            SendMessageA(log, LB_GETTEXT, i, reinterpret_cast<LPARAM>(buf));
+            lines.push_back(buf);
+        }
+        return lines;
+    }
+    Lines Queue() {
+        return Lines(KesBatForm->FileList->begin(), KesBatForm->FileList->end());
+    }
+    // Collects as a run does, for the type chosen and the folder given.
+    Lines Collect(const std::string& dir, bool subDirs) {
+        KesBatForm->FileList->clear();
+        EXPECT_TRUE(KesBatForm->CollectFiles(dir, subDirs));
+        return Queue();
+    }
+    // The paths the probe was asked to write, with their comments.
+    static std::vector<std::pair<std::string, std::string>> Writes(const ProbeLog& log) {
+        std::vector<std::pair<std::string, std::string>> writes;
+        for (const std::string& line : log.Lines()) {
+            if (line.find(" WriteComment ") == std::string::npos) continue;
+            // "<module> WriteComment <window> <path hex> ptr <size> <contents hex> <comment hex> <length>"
+            std::vector<std::string> f;
+            std::string::size_type at = 0;
+            while (at != std::string::npos) {
+                const std::string::size_type next = line.find(' ', at);
+                f.push_back(line.substr(at, next == std::string::npos ? next : next - at));
+                at = next == std::string::npos ? next : next + 1;
+            }
+            writes.push_back({f[3], f.size() > 7 ? f[7] : ""});
+        }
+        return writes;
+    }
+
+    static std::unique_ptr<TKesBatForm> form_;
+    TScriptedEnvironment env_;
+    TRunEnvironment platform_;
+};
+
+std::unique_ptr<TKesBatForm> BatchRun::form_;
+
+const std::string kCountLine = LoadResString(IDS_LOG_FILE_COUNT);
+const std::string kSearching = LoadResString(IDS_LOG_SEARCHING);
+
+// The subfolders of dir in the order a search delivers them.
+Lines SubdirOrder(const std::string& dir) {
+    Lines names;
+    WIN32_FIND_DATAA d;
+    HANDLE h = FindFirstFileA((dir + "*").c_str(), &d);
+    do {
+        const std::string name = d.cFileName;
+        if ((d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != "." && name != "..")
+            names.push_back(name);
+    } while (FindNextFileA(h, &d));
+    FindClose(h);
+    return names;
+}
+
+}  // namespace
+
+TEST_F(BatchRun, FilesAreQueuedPatternByPatternThenSubfoldersDepthFirst) {
+    TempDir top;
+    top.MakeFile("b.dat");
+    top.MakeFile("a.txt");
+    top.MakeFile("ignored.doc");
+    top.MakeFile("one\\c.txt");
+    top.MakeFile("one\\deep\\d.dat");
+    top.MakeFile("two\\e.txt");
+    Select("upper_patterns");  // "*.txt;*.dat" once lower-cased
+
+    // Each folder's .txt files, then its .dat files, then its subfolders,
+    // each with everything below it before the next.
+    Lines expected = {top / "a.txt", top / "b.dat"};
+    for (const std::string& sub : SubdirOrder(top.Path())) {
+        if (sub == "one") {
+            expected.push_back(top / "one\\c.txt");
+            expected.push_back(top / "one\\deep\\d.dat");
+        } else {
+            expected.push_back(top / "two\\e.txt");
+        }
+    }
+    EXPECT_EQ(Collect(top.Path(), true), expected);
+    // Without subfolders: the top folder's files only.
+    EXPECT_EQ(Collect(top.Path(), false), (Lines{top / "a.txt", top / "b.dat"}));
+    // A folder typed without its '\' gets exactly one.
+    EXPECT_EQ(Collect(top.Path().substr(0, top.Path().size() - 1), false),
+              (Lines{top / "a.txt", top / "b.dat"}));
+}
+
+TEST_F(BatchRun, AttributesDecideWhatIsQueuedAndWhereTheSearchGoes) {
+    TempDir top;
+    const std::string hidden = top.MakeFile("hidden.txt");
+    const std::string system = top.MakeFile("system.txt");
+    const std::string readOnly = top.MakeFile("readonly.txt");
+    ASSERT_TRUE(SetFileAttributesA(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(SetFileAttributesA(system.c_str(), FILE_ATTRIBUTE_SYSTEM));
+    ASSERT_TRUE(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    top.MakeDir("folder.txt");  // a folder is never queued, whatever its name
+    top.MakeFile("hiddendir\\below.txt");
+    top.MakeFile("systemdir\\below.txt");
+    top.MakeFile("readonlydir\\below.txt");
+    top.MakeFile("plain\\inner.txt");
+    ASSERT_TRUE(SetFileAttributesA((top / "hiddendir").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(SetFileAttributesA((top / "systemdir").c_str(), FILE_ATTRIBUTE_SYSTEM));
+    MakeReadOnlyDir(top / "readonlydir");
+
+    Lines queued = Collect(top.Path(), true);
+    std::sort(queued.begin(), queued.end());
+    // A folder with any attribute besides "directory" is skipped with
+    // everything below it; only "plain" is searched.
+    EXPECT_EQ(queued, (Lines{hidden, top / "plain\\inner.txt", readOnly, system}));
+}
+
+TEST_F(BatchRun, PatternListsAreSplitOnSemicolonsAndEmptyItemsMatchNothing) {
+    TempDir top;
+    top.MakeFile("x.txt");
+    top.MakeFile("y.dat");
+    Select("gappy");  // "*.txt;;*.txt;": the empty items search the bare folder
+    EXPECT_EQ(Collect(top.Path(), false), (Lines{top / "x.txt", top / "x.txt"}));
+}
+
+TEST_F(BatchRun, FoldersEndingInAShiftJisCharacterWithByte5CAreSearched) {
+    TempDir top;
+    // "表" is 0x95 0x5C and "ソ" 0x83 0x5C: the second byte is no '\'.
+    const std::string hyo = top.MakeDir("\x95\x5c");
+    const std::string so = top.MakeDir("\x83\x5c\\\x83\x5c");
+    top.MakeFile("\x95\x5c\\a.txt");
+    top.MakeFile("\x83\x5c\\\x83\x5c\\b.txt");
+    EXPECT_EQ(Collect(hyo, false), (Lines{hyo + "\\a.txt"}));
+    EXPECT_EQ(Collect(so, false), (Lines{so + "\\b.txt"}));
+    Lines all = Collect(top.Path(), true);
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(all, (Lines{so + "\\b.txt", hyo + "\\a.txt"}));
+}
+
+TEST_F(BatchRun, ACompletedRunLogsCountsAndFailuresAndWritesEveryFileOnce) {
+    TempDir top;
+    top.MakeFile("1.txt", "one");
+    top.MakeFile("2.txt", "FAIL two");
+    top.MakeFile("sub\\3.txt", "three");
+    top.MakeFile("sub\\4.txt", "FAIL four");
+    SetText(IDC_EDIT_DIR, top.Path());
+    SendMessageA(Control(IDC_CHECKBOX_SUBDIR), BM_SETCHECK, BST_CHECKED, 0);
+    ProbeLog probe;
+    // An edit of the comment during the run counts from the next file on.
+    env_.OnDispatch = [&](int n) {
+        if (n == 3) SetText(IDC_MEMO_COMMENT, "");
+        // The plug-in dialogs must not reach the slot the run writes through.
+        EXPECT_FALSE(IsWindowEnabled(Control(IDC_BUTTON_START)));
+        EXPECT_FALSE(IsWindowEnabled(Control(IDC_BUTTON_ABOUT)));
+        EXPECT_FALSE(IsWindowEnabled(Control(IDC_BUTTON_SETTING)));
+    };
+    KesBatForm->Button_StartClick(Control(IDC_BUTTON_START));
+
+    const auto writes = Writes(probe);
+    ASSERT_EQ(writes.size(), 4u);
+    Lines expectedLog = {"4" + kCountLine};
+    // Dispatch 3 comes after the second file; an empty comment is passed
+    // as an empty text.
+    for (size_t i = 0; i < writes.size(); ++i) EXPECT_EQ(writes[i].second, i < 2 ? Hex("comment") : "") << i;
+    // The failing files, in the order in which they were written.
+    for (const auto& w : writes) {
+        for (const std::string& name : {"2.txt", "sub\\4.txt"})
+            if (w.first == Hex(top / name)) expectedLog.push_back("Error : " + top / name);
+    }
+    expectedLog.push_back(LoadResString(IDS_LOG_COMPLETED));
+    expectedLog.push_back("2" + LoadResString(IDS_LOG_ERROR_COUNT));
+    EXPECT_EQ(Log(), expectedLog);
+    EXPECT_EQ(env_.Beeps, std::vector<UINT>{MB_OK});
+    EXPECT_EQ(env_.Dispatches, 5);  // before the first file and after each
+    // One poll per entry that a search returns: the file passes return the
+    // two .txt files of each folder, the folder passes ".", "..", the files
+    // and "sub" at the top and ".", ".." and the files in "sub".
+    EXPECT_EQ(env_.CollectionPolls, 2 + 5 + 2 + 4);
+    EXPECT_EQ(Text(IDC_LABEL_COUNT), "4 / 4");
+    HWND bar = Control(IDC_PROGRESSBAR_COUNT);
+    EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 4);
+    EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, FALSE, 0), 4);
+    EXPECT_TRUE(KesBatForm->FileList->empty());
+    EXPECT_TRUE(IsWindowEnabled(Control(IDC_BUTTON_START)));
+    EXPECT_TRUE(IsWindowEnabled(Control(IDC_BUTTON_ABOUT)));  // the probe's flags are 17
+    EXPECT_TRUE(IsWindowEnabled(Control(IDC_BUTTON_SETTING)));
+    EXPECT_EQ(GetModuleHandleA("probe.cpi"), nullptr);  // released after the run
+    EXPECT_EQ(probe.Lines().back(), "probe.cpi unload");
+}
+
+TEST_F(BatchRun, WithoutErrorsOrFilesTheRunSaysSo) {
+    TempDir top;
+    top.MakeFile("a.txt", "x");
+    SetText(IDC_EDIT_DIR, top.Path());
+    KesBatForm->Button_StartClick(Control(IDC_BUTTON_START));
+    EXPECT_EQ(Log(), (Lines{"1" + kCountLine, LoadResString(IDS_LOG_COMPLETED)}));
+
+    TKesBatForm& form = *KesBatForm;
+    TempDir empty;
+    empty.MakeFile("a.dat");
+    SetText(IDC_EDIT_DIR, empty.Path());
+    env_.Beeps.clear();
+    form.Button_StartClick(Control(IDC_BUTTON_START));
+    EXPECT_EQ(Log(), (Lines{kSearching, LoadResString(IDS_LOG_NO_FILES)}));
+    EXPECT_EQ(env_.Beeps, std::vector<UINT>{MB_ICONEXCLAMATION});
+    EXPECT_EQ(Text(IDC_LABEL_COUNT), "0 / 0");
+    // Holding Escape changes nothing when no search returns an entry: the
+    // key is never polled.
+    TScriptedEnvironment held;
+    held.EscapeInCollection = [](int) { return true; };
+    form.RunEnvironment = &held;
+    form.Button_StartClick(Control(IDC_BUTTON_START));
+    EXPECT_EQ(Log(), (Lines{kSearching, LoadResString(IDS_LOG_NO_FILES)}));
+    EXPECT_EQ(held.CollectionPolls, 0);
+    EXPECT_EQ(held.Beeps, std::vector<UINT>{MB_ICONEXCLAMATION});
+}
+
+TEST_F(BatchRun, EscapeDuringCollectionCancelsAndWritesNothing) {
+    TempDir top;
+    top.MakeFile("one\\two\\c.txt");
+    top.MakeFile("one\\two\\d.txt");
+    SetText(IDC_EDIT_DIR, top.Path());
+    SendMessageA(Control(IDC_CHECKBOX_SUBDIR), BM_SETCHECK, BST_CHECKED, 0);
+    ProbeLog probe;
+    // Held from the start: cancelled at the first entry of any search. Then
+    // pressed inside one\two, once its first file has been found.
+    const std::vector<std::function<bool(int)>> escapes = {
+        [](int) { return true; }, [](int) { return !KesBatForm->FileList->empty(); }};
+    for (size_t i = 0; i < escapes.size(); ++i) {
+        TScriptedEnvironment env;
+        env.EscapeInCollection = escapes[i];
+        KesBatForm->RunEnvironment = &env;
+        KesBatForm->Button_StartClick(Control(IDC_BUTTON_START));
+        EXPECT_EQ(Log(), (Lines{kSearching, LoadResString(IDS_LOG_SEARCH_CANCELLED)})) << i;
+        EXPECT_EQ(env.Beeps, std::vector<UINT>{MB_ICONQUESTION});
+        EXPECT_EQ(env.Dispatches, 0);  // nothing is dispatched while collecting
+        if (i == 0) EXPECT_EQ(env.CollectionPolls, 1);
+        // What was found so far stays queued, unwritten.
+        EXPECT_EQ(KesBatForm->FileList->size(), i);
+        EXPECT_EQ(Text(IDC_LABEL_COUNT), "0 / 0");
+    }
+    EXPECT_TRUE(Writes(probe).empty());
+    EXPECT_TRUE(IsWindowEnabled(Control(IDC_BUTTON_START)));
+}
+
+TEST_F(BatchRun, EscapeWhileAFileIsWrittenStopsAfterThatFile) {
+    TempDir top;
+    for (const char* name : {"1.txt", "2.txt", "3.txt", "4.txt"})
+        top.MakeFile(name, std::string(name) == "2.txt" ? "FAIL" : "ok");
+    SetText(IDC_EDIT_DIR, top.Path());
+    for (int k : {1, 3}) {
+        ProbeLog probe;
+        TScriptedEnvironment env;
+        env.EscapeAtWritePoll = k;
+        KesBatForm->RunEnvironment = &env;
+        KesBatForm->Button_StartClick(Control(IDC_BUTTON_START));
+
+        const auto writes = Writes(probe);
+        ASSERT_EQ(writes.size(), static_cast<size_t>(k));  // file k is written, then the run stops
+        Lines expected = {"4" + kCountLine};
+        for (const auto& w : writes)
+            if (w.first == Hex(top / "2.txt")) expected.push_back("Error : " + top / "2.txt");
+        expected.push_back(LoadResString(IDS_LOG_STOPPED));
+        EXPECT_EQ(Log(), expected) << k;
+        EXPECT_EQ(env.Beeps, std::vector<UINT>{MB_ICONQUESTION});
+        EXPECT_EQ(Text(IDC_LABEL_COUNT), std::to_string(k - 1) + " / 4");
+        // The file at which it stopped is still first in the list.
+        EXPECT_EQ(KesBatForm->FileList->size(), static_cast<size_t>(4 - k + 1));
+        EXPECT_EQ(Hex(KesBatForm->FileList->front()), writes.back().first);
+        EXPECT_EQ(env.Dispatches, k);
+        EXPECT_TRUE(IsWindowEnabled(Control(IDC_BUTTON_START)));
+    }
+}
+
+TEST_F(BatchRun, AFailureInsideTheRunStillRestoresTheWindowAndReleasesThePlugin) {
+    TempDir top;
+    top.MakeFile("1.txt");
+    top.MakeFile("2.txt");
+    SetText(IDC_EDIT_DIR, top.Path());
+    env_.OnDispatch = [](int n) {
+        if (n == 2) throw std::bad_alloc();
+    };
+    EXPECT_THROW(KesBatForm->Button_StartClick(Control(IDC_BUTTON_START)), std::bad_alloc);
+    EXPECT_TRUE(IsWindowEnabled(Control(IDC_BUTTON_START)));
+    EXPECT_TRUE(IsWindowEnabled(Control(IDC_BUTTON_ABOUT)));
+    EXPECT_EQ(GetModuleHandleA("probe.cpi"), nullptr);
+}
+
+TEST_F(BatchRun, ClosingTheWindowDuringARunEndsTheRunThenTheWindow) {
+    TempDir top;
+    for (const char* name : {"1.txt", "2.txt", "3.txt"}) top.MakeFile(name, "ok");
+    SetText(IDC_EDIT_DIR, top.Path());
+    ProbeLog probe;
+    HWND window = KesBatForm->Handle;
+    env_.OnDispatch = [&](int n) {
+        if (n == 2) SendMessageA(window, WM_CLOSE, 0, 0);  // after the first file
+        EXPECT_TRUE(IsWindow(window));
+        EXPECT_NE(KesBatForm->FileList, nullptr);
+    };
+    KesBatForm->Button_StartClick(Control(IDC_BUTTON_START));
+    EXPECT_EQ(Writes(probe).size(), 1u);
+    EXPECT_EQ(Log(), (Lines{"3" + kCountLine, LoadResString(IDS_LOG_STOPPED)}));
+    EXPECT_EQ(env_.Beeps, std::vector<UINT>{MB_ICONQUESTION});
+    EXPECT_EQ(GetModuleHandleA("probe.cpi"), nullptr);
+
+    // The close itself follows once the run has returned.
+    MSG msg;
+    bool quit = false;
+    for (int i = 0; i < 100 && !quit; ++i) {
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) quit = true;
+            else DispatchMessageA(&msg);
+        }
+        Sleep(10);
+    }
+    EXPECT_TRUE(quit);
+    EXPECT_FALSE(IsWindow(window));
+    form_.reset();
+    EXPECT_EQ(KesBatForm, nullptr);
+}
