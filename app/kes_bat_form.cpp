@@ -211,7 +211,9 @@ void TKesBatForm::Create() {
 // closed height only once shown: so measure then, and correct.
 void TKesBatForm::FitComboBoxHeight() {
     HWND combo = Control(IDC_COMBOBOX_EXT);
-    LRESULT request = SendMessageA(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+    // Start from the usual frame of 6 pixels, then measure and correct.
+    LRESULT request = 20 - 6;
+    SendMessageA(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), request);
     for (int attempt = 0; attempt < 4; ++attempt) {
         RECT rc;
         GetWindowRect(combo, &rc);

@@ -255,7 +255,7 @@ TEST_F(BatchRun, ACompletedRunLogsCountsAndFailuresAndWritesEveryFileOnce) {
     for (size_t i = 0; i < writes.size(); ++i) EXPECT_EQ(writes[i].second, i < 2 ? Hex("comment") : "") << i;
     // The failing files, in the order in which they were written.
     for (const auto& w : writes) {
-        for (const std::string& name : {"2.txt", "sub\\4.txt"})
+        for (const char* name : {"2.txt", "sub\\4.txt"})
             if (w.first == Hex(top / name)) expectedLog.push_back("Error : " + top / name);
     }
     expectedLog.push_back(LoadResString(IDS_LOG_COMPLETED));
@@ -325,7 +325,9 @@ TEST_F(BatchRun, EscapeDuringCollectionCancelsAndWritesNothing) {
         EXPECT_EQ(Log(), (Lines{kSearching, LoadResString(IDS_LOG_SEARCH_CANCELLED)})) << i;
         EXPECT_EQ(env.Beeps, std::vector<UINT>{MB_ICONQUESTION});
         EXPECT_EQ(env.Dispatches, 0);  // nothing is dispatched while collecting
-        if (i == 0) EXPECT_EQ(env.CollectionPolls, 1);
+        if (i == 0) {
+            EXPECT_EQ(env.CollectionPolls, 1);
+        }
         // What was found so far stays queued, unwritten.
         EXPECT_EQ(KesBatForm->FileList->size(), i);
         EXPECT_EQ(Text(IDC_LABEL_COUNT), "0 / 0");

@@ -90,9 +90,11 @@ void MakeReadOnlyDir(const std::string& path) {
     PROCESS_INFORMATION pi{};
     ASSERT_TRUE(CreateProcessA("Z:\\bin\\chmod", &command[0], nullptr, nullptr, FALSE, 0, nullptr,
                                nullptr, &si, &pi));
-    WaitForSingleObject(pi.hProcess, 10000);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
+    // The handle of a Unix process tells nothing of its end: wait for the
+    // change itself.
+    for (int i = 0; i < 500 && !(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY); ++i) Sleep(20);
     ASSERT_TRUE(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY) << path;
 }
 
