@@ -2,6 +2,8 @@
 
 #include <psapi.h>
 
+#include <cwchar>
+
 #include "TestSupport.h"
 #include "kes_bat_ids.h"
 
@@ -329,6 +331,57 @@ SIZE_T TKesDriver::PeakWorkingSet() const {
     counters.cb = sizeof counters;
     if (!GetProcessMemoryInfo(pi_.hProcess, &counters, sizeof counters)) return 0;
     return counters.PeakWorkingSetSize;
+}
+
+namespace {
+
+double ClockMs() {
+    static LARGE_INTEGER frequency{};
+    if (frequency.QuadPart == 0) QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// The counter's "done / total". GetWindowTextW on another process's window
+// reads the text the window server holds and sends the program nothing.
+bool ReadCounter(HWND label, unsigned long& done, unsigned long& total) {
+    wchar_t text[64] = L"";
+    GetWindowTextW(label, text, 64);
+    return swscanf(text, L"%lu / %lu", &done, &total) == 2;
+}
+
+}  // namespace
+
+bool TKesDriver::TimedRun(TRunTiming& timing, DWORD timeoutMs, DWORD pollMs) const {
+    timing = TRunTiming();
+    HWND button = Control(IDC_BUTTON_START);
+    HWND label = Control(IDC_LABEL_COUNT);
+    const double start = ClockMs();
+    PostClick(IDC_BUTTON_START);
+    bool started = false;
+    bool collected = false;
+    for (;;) {
+        const double now = ClockMs();
+        if (now - start > timeoutMs) return false;
+        const bool enabled = IsWindowEnabled(button) != FALSE;
+        unsigned long done = 0, total = 0;
+        if (!started) {
+            started = !enabled;
+            // A run the program refused (a box) never disables the button.
+            if (!started && now - start > 5000) return false;
+        }
+        if (started && !collected && ReadCounter(label, done, total) && total > 0) {
+            collected = true;
+            timing.CollectMs = now - start;
+            timing.Files = total;
+        }
+        if (started && enabled) {
+            timing.TotalMs = now - start;
+            return collected;
+        }
+        Sleep(pollMs);
+    }
 }
 
 }  // namespace kes_test

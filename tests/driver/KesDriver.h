@@ -12,6 +12,13 @@
 
 namespace kes_test {
 
+// One run as the window shows it, in milliseconds from the click.
+struct TRunTiming {
+    double CollectMs = 0;    // until the counter shows the total: the search for files
+    double TotalMs = 0;      // until the start button is enabled again
+    unsigned long Files = 0; // the total the counter showed
+};
+
 // A message box as the user sees it.
 struct TBox {
     std::string Caption;
@@ -79,6 +86,13 @@ public:
     // Waits for the program to end; its exit code, or STILL_ACTIVE on timeout.
     DWORD WaitExit(DWORD timeoutMs = 15000);
     SIZE_T PeakWorkingSet() const;
+
+    // Presses the start button and times the run. While it runs, the
+    // program is sent no message: the start button's state and the
+    // counter's text are read from the window server every `pollMs`, which
+    // costs the run nothing else. False if the run did not start, found no
+    // file, or did not end within timeoutMs.
+    bool TimedRun(TRunTiming& timing, DWORD timeoutMs, DWORD pollMs = 5) const;
 
 private:
     HWND FindBoxWindow() const;

@@ -1,0 +1,35 @@
+// The least work a batch run needs, written once for Windows and for the
+// native platform, so that the tool under Wine and the peer tools natively
+// can each be held against the floor of their own platform.
+#ifndef KESTRANE_BENCH_FLOOR_H
+#define KESTRANE_BENCH_FLOOR_H
+
+#include <string>
+
+namespace kes_bench {
+
+enum class TFloorJob {
+    Read,            // find, open, read whole, close
+    Rewrite,         // and write back through a temporary file that replaces it, flushed
+    RewriteNoFlush,  // the same without the flush, as most command-line tools do
+};
+
+struct TFloorCount {
+    long Files = 0;
+    long Failed = 0;
+    long long Bytes = 0;
+};
+
+// Walks `root` and every subfolder: first the files matching `pattern`
+// (a "*.ext" mask, case-insensitive), then the subfolders, depth first, as
+// the tool collects them. Each file gets `job`.
+TFloorCount RunFloor(const std::string& root, const std::string& pattern, TFloorJob job);
+
+// A monotonic clock in milliseconds.
+double NowMs();
+
+bool ParseFloorJob(const std::string& name, TFloorJob& job);
+
+}  // namespace kes_bench
+
+#endif

@@ -1,0 +1,28 @@
+// The benchmark's plug-in: it takes every *.dat file and writes nothing, so
+// that a run costs only what the tool itself does per file.
+#include <windows.h>
+
+#include <cstring>
+
+#include "cpi.h"
+
+namespace {
+int Copy(LPSTR buffer, int size, const char* text) {
+    lstrcpynA(buffer, text, size);
+    return 1;
+}
+}  // namespace
+
+int WINAPI GetPluginInfo(int info, LPSTR buffer, int size) {
+    switch (info) {
+    case InfoTag: return Copy(buffer, size, "CPI1");
+    case InfoVersion: return Copy(buffer, size, "benchmark null plug-in");
+    case InfoPatterns: return Copy(buffer, size, "*.dat");
+    case InfoDescription: return Copy(buffer, size, "bench files");
+    }
+    return 0;
+}
+
+int WINAPI ConfigurationDlg(HWND, int mode) { return mode == ModeQuery ? CapAbout : 0; }
+
+int WINAPI WriteComment(HWND, LPCSTR, const void*, DWORD, LPCSTR, DWORD) { return 0; }
