@@ -4,6 +4,7 @@
 #include <commdlg.h>
 #include <shlobj.h>
 
+#include <cstring>
 #include <stdexcept>
 
 #include "Application.h"
@@ -54,7 +55,10 @@ const TControlSpec kControls[] = {
     {"Label3", "STATIC", IDC_LABEL3, 8, 123, 254, 12,
      "２．コメントを書き込みたいファイルの拡張子を選択", SS_LEFT, 0, Proportional, false, 0},
     {"ComboBox_Ext", "COMBOBOX", IDC_COMBOBOX_EXT, 8, 139, 266, 20, "",
-     CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0, FixedPitch, false, 0},
+     // Drawn by us, so that its field and items take exactly the heights
+     // asked for, whatever the font's own height.
+     CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS | WS_VSCROLL | WS_TABSTOP, 0, FixedPitch,
+     false, 0},
     {"Button_Setting", "BUTTON", IDC_BUTTON_SETTING, 281, 136, 75, 25, "設定",
      BS_PUSHBUTTON | WS_TABSTOP, 0, Proportional, false, 1},
     {"Button_About", "BUTTON", IDC_BUTTON_ABOUT, 361, 136, 75, 25, "About",
@@ -242,7 +246,6 @@ void TKesBatForm::CreateControls() {
                      reinterpret_cast<WPARAM>(c.Font == FixedPitch ? fixedFont_.Get() : font_.Get()),
                      FALSE);
     }
-    SendMessageA(Control(IDC_COMBOBOX_EXT), CB_SETITEMHEIGHT, 0, kItemHeight);
     HWND log = Control(IDC_LISTBOX_LOG);
     SendMessageA(log, LB_SETITEMHEIGHT, 0, kItemHeight);
     // Set again after the item height, so that the list cuts its height to
@@ -516,8 +519,8 @@ bool TKesBatForm::SearchDir(const std::string& directory, const std::string& pat
         const WIN32_FIND_DATAA& entry = search.Data();
         if ((entry.dwFileAttributes & ~filter & special) != 0) continue;
         if (RunEnvironment->EscapePressed()) return false;
-        const std::string name = entry.cFileName;
-        if (name == "." || name == "..") continue;
+        const char* name = entry.cFileName;
+        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
         // Exactly 16: a directory with any other bit (hidden, read-only,
         // archive, ...) is not descended into.
         if (entry.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY) {
@@ -533,6 +536,21 @@ bool TKesBatForm::SearchDir(const std::string& directory, const std::string& pat
 
 void TKesBatForm::DrawItem(const DRAWITEMSTRUCT& item) {
     RECT r = item.rcItem;
+    if (item.CtlID == IDC_COMBOBOX_EXT) {
+        const bool selected = (item.itemState & ODS_SELECTED) != 0;
+        char text[256] = "";
+        if (item.itemID != static_cast<UINT>(-1) &&
+            SendMessageA(item.hwndItem, CB_GETLBTEXTLEN, item.itemID, 0) < static_cast<LRESULT>(sizeof text))
+            SendMessageA(item.hwndItem, CB_GETLBTEXT, item.itemID, reinterpret_cast<LPARAM>(text));
+        HGDIOBJ old = SelectObject(item.hDC, fixedFont_.Get());
+        SetBkColor(item.hDC, GetSysColor(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+        SetTextColor(item.hDC, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+        ExtTextOutA(item.hDC, r.left + 2, r.top, ETO_OPAQUE | ETO_CLIPPED, &r, text,
+                    static_cast<UINT>(strlen(text)), nullptr);
+        if (item.itemState & ODS_FOCUS) DrawFocusRect(item.hDC, &r);
+        SelectObject(item.hDC, old);
+        return;
+    }
     if (item.CtlID == IDC_BEVEL1) {
         // One etched line along the top, below the menu bar.
         DrawEdge(item.hDC, &r, EDGE_ETCHED, BF_TOP);
@@ -583,6 +601,11 @@ LRESULT TKesBatForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         break;
     case WM_DRAWITEM:
         DrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+        return TRUE;
+    case WM_MEASUREITEM:
+        // The list's items are 12 pixels high; its closed field is set once
+        // the window is shown.
+        reinterpret_cast<MEASUREITEMSTRUCT*>(lParam)->itemHeight = kItemHeight;
         return TRUE;
     case WM_CLOSE:
         if (running_) {

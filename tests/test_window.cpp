@@ -68,6 +68,11 @@ TEST(Window, LayoutFrameAndFocusAreAsDesigned) {
         EXPECT_EQ(r.right - r.left, c.Width) << c.Id;
         EXPECT_EQ(r.bottom - r.top, c.Height) << c.Id;
     }
+    // One usable plug-in: one item, selected, its buttons set by its flags (17).
+    EXPECT_EQ(tool.ComboItems(), std::vector<std::string>{"probe (*.txt)"});
+    EXPECT_EQ(tool.ComboSelection(), 0);
+    EXPECT_TRUE(tool.IsEnabled(IDC_BUTTON_ABOUT));
+    EXPECT_TRUE(tool.IsEnabled(IDC_BUTTON_SETTING));
     EXPECT_EQ(tool.Text(IDC_LABEL_COUNT), "0 / 0");
     EXPECT_EQ(tool.Text(IDC_BUTTON_START), "実行");
     EXPECT_FALSE(tool.IsChecked(IDC_CHECKBOX_SUBDIR));
