@@ -206,13 +206,12 @@ void TKesBatForm::Create() {
                     menu, instance, this);
     if (Handle == nullptr) throw std::runtime_error("the main window could not be created");
     ShowWindow(Handle, SW_SHOWNORMAL);
-    FitComboBoxHeight();
     UpdateWindow(Handle);
 }
 
 // The closed drop-down list is to be 20 pixels high overall. How its frame
-// adds to the field's height differs between systems, and the list takes its
-// closed height only once shown: so measure then, and correct.
+// adds to the field's height differs between systems: set the usual, then
+// measure and correct.
 void TKesBatForm::FitComboBoxHeight() {
     HWND combo = Control(IDC_COMBOBOX_EXT);
     // Start from the usual frame of 6 pixels, then measure and correct.
@@ -252,6 +251,7 @@ void TKesBatForm::CreateControls() {
     // whole lines of 12 pixels.
     SetWindowPos(log, nullptr, 0, 0, 426, 76, SWP_NOMOVE | SWP_NOZORDER);
 
+    FitComboBoxHeight();
     SendMessageA(Control(IDC_STATUSBAR_INFO), SB_SIMPLE, TRUE, 0);
     SendMessageA(Control(IDC_MEMO_COMMENT), EM_SETLIMITTEXT, 0, 0);
     SetWindowSubclass(Control(IDC_MEMO_COMMENT), MemoProc, 0, 0);
@@ -603,8 +603,7 @@ LRESULT TKesBatForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         DrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
         return TRUE;
     case WM_MEASUREITEM:
-        // The list's items are 12 pixels high; its closed field is set once
-        // the window is shown.
+        // The list's items are 12 pixels high; its closed field is set apart.
         reinterpret_cast<MEASUREITEMSTRUCT*>(lParam)->itemHeight = kItemHeight;
         return TRUE;
     case WM_CLOSE:

@@ -174,7 +174,11 @@ bool TKesDriver::Start(DWORD timeoutMs) {
         return false;
     for (DWORD waited = 0; waited < timeoutMs; waited += kPollMs) {
         window_ = FindWindowOf(pi_.dwProcessId, KES_WINDOW_CLASS);
-        if (window_ != nullptr) return true;
+        if (window_ != nullptr) {
+            // Shown, and done with what it does before it waits for the user.
+            WaitForInputIdle(pi_.hProcess, timeoutMs);
+            return true;
+        }
         if (WaitForSingleObject(pi_.hProcess, kPollMs) == WAIT_OBJECT_0) return false;
     }
     return false;
