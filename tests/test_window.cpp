@@ -2,6 +2,7 @@
 // driven through its window as a user would.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "KesDriver.h"
@@ -236,6 +237,22 @@ TEST(Window, CommentTextLoadsFromFiles) {
     EXPECT_EQ(tool.Text(IDC_STATUSBAR_INFO), "");
 
     // The program carries on after the error.
+    tool.PostMenu(IDM_EXIT);
+    EXPECT_EQ(tool.WaitExit(), 0u);
+}
+
+TEST(Window, TheShippedFolderListsTheFourBundledTypes) {
+    TempDir dir;
+    TKesDriver tool(dir.Path(), {});
+    for (const char* name : {"kes_zip.cpi", "kes_jpeg.cpi", "kes_png.cpi", "kes_gif.cpi"})
+        ASSERT_TRUE(CopyFileA((ToolDir() + name).c_str(), (dir / name).c_str(), FALSE)) << name;
+    ASSERT_TRUE(tool.Start());
+    std::vector<std::string> items = tool.ComboItems();
+    std::sort(items.begin(), items.end());
+    EXPECT_EQ(items, (std::vector<std::string>{"GIF画像 (*.gif)", "JPEG画像 (*.jpg;*.jpeg;*.jpe;*.jfif)",
+                                               "PNG画像 (*.png)", "ZIP書庫 (*.zip)"}));
+    EXPECT_TRUE(tool.IsEnabled(IDC_BUTTON_ABOUT));
+    EXPECT_TRUE(tool.IsEnabled(IDC_BUTTON_SETTING));
     tool.PostMenu(IDM_EXIT);
     EXPECT_EQ(tool.WaitExit(), 0u);
 }
