@@ -4,10 +4,8 @@
 # screenshot of the window, prints where it is, and ends the program.
 set -euo pipefail
 cd "$(dirname "$0")"
-./scripts/install-deps.sh
 source scripts/common.sh
-kes_build
-kes_prefix
+kes_prepare
 cd "$KES_BUILD/bin"
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then

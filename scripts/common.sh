@@ -15,6 +15,14 @@ export WINEARCH=win32
 # No Mono or Gecko download prompts: nothing here needs them.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+# Installs what is missing, builds, and makes the Wine prefix: what every
+# command of the project needs first.
+kes_prepare() {
+  "$KES_ROOT/scripts/install-deps.sh"
+  kes_build
+  kes_prefix
+}
+
 kes_build() {
   cmake -S "$KES_ROOT" -B "$KES_BUILD" -DCMAKE_TOOLCHAIN_FILE="$KES_ROOT/cmake/mingw-i686.cmake" \
     -DCMAKE_BUILD_TYPE=Release >/dev/null

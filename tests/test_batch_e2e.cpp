@@ -42,24 +42,6 @@ bool WaitRunEnd(const TKesDriver& tool, DWORD timeoutMs = 60000) {
         timeoutMs);
 }
 
-// The paths (hex) and comments (hex) that the probe was asked to write.
-std::vector<std::pair<std::string, std::string>> Writes(const ProbeLog& log, std::string* window = nullptr) {
-    std::vector<std::pair<std::string, std::string>> writes;
-    for (const std::string& line : log.Lines()) {
-        std::vector<std::string> f;
-        std::string::size_type at = 0;
-        while (at != std::string::npos) {
-            const std::string::size_type next = line.find(' ', at);
-            f.push_back(line.substr(at, next == std::string::npos ? next : next - at));
-            at = next == std::string::npos ? next : next + 1;
-        }
-        if (f.size() < 9 || f[1] != "WriteComment") continue;
-        if (window != nullptr) *window = f[2];
-        writes.push_back({f[3], f[7]});
-    }
-    return writes;
-}
-
 const std::string kTinyGif("GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff"
                            "\x2c\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00\x3b",
                            35);
@@ -83,15 +65,14 @@ TEST(BatchRunE2E, ACompletedRunShowsCountsFailuresAndAFullBar) {
     probe.Clear();
     tool.Click(IDC_BUTTON_START);  // returns when the run has ended
 
-    std::string window;
-    const auto writes = Writes(probe, &window);
+    const auto writes = probe.Writes();
     ASSERT_EQ(writes.size(), 4u);
-    EXPECT_EQ(window, std::to_string(reinterpret_cast<UINT_PTR>(tool.Window())));
     Lines expected = {"4" + kCount};
     for (const auto& w : writes) {
-        EXPECT_EQ(w.second, Hex(comment));
+        EXPECT_EQ(w.Window, std::to_string(reinterpret_cast<UINT_PTR>(tool.Window())));
+        EXPECT_EQ(w.CommentHex, Hex(comment));
         for (const std::string& failing : {target / "b.txt", target / "sub\\c.txt"})
-            if (w.first == Hex(failing)) expected.push_back("Error : " + failing);
+            if (w.PathHex == Hex(failing)) expected.push_back("Error : " + failing);
     }
     expected.push_back(kCompleted);
     expected.push_back("2" + kErrors);
@@ -115,9 +96,12 @@ TEST(BatchRunE2E, ACompletedRunShowsCountsFailuresAndAFullBar) {
     probe.Clear();
     tool.SetText(IDC_EDIT_DIR, target.Path() + "sub");
     tool.Click(IDC_BUTTON_START);  // returns when the run has ended
-    const auto emptyWrites = Writes(probe);
+    const auto emptyWrites = probe.Writes();
     ASSERT_EQ(emptyWrites.size(), 2u);
-    for (const auto& w : emptyWrites) EXPECT_EQ(w.second, "");
+    for (const auto& w : emptyWrites) {
+        EXPECT_EQ(w.CommentHex, "");
+        EXPECT_EQ(w.Length, "0");
+    }
     EXPECT_EQ(tool.LogLines(), (Lines{"2" + kCount, "Error : " + target / "sub\\c.txt", kCompleted,
                                       "1" + kErrors}));
 
@@ -188,7 +172,7 @@ TEST(BatchRunE2E, EscapeHeldFromTheStartCancelsTheSearch) {
     hold.join();
     ASSERT_TRUE(ended);
     EXPECT_EQ(tool.LogLines(), (Lines{kSearching, kCancelled}));
-    EXPECT_TRUE(Writes(probe).empty());
+    EXPECT_TRUE(probe.Writes().empty());
     // The key also reached the comment field, which had the focus: the
     // window stays open.
     Sleep(200);

@@ -109,24 +109,6 @@ protected:
         EXPECT_TRUE(KesBatForm->CollectFiles(dir, subDirs));
         return Queue();
     }
-    // The paths the probe was asked to write, with their comments.
-    static std::vector<std::pair<std::string, std::string>> Writes(const ProbeLog& log) {
-        std::vector<std::pair<std::string, std::string>> writes;
-        for (const std::string& line : log.Lines()) {
-            if (line.find(" WriteComment ") == std::string::npos) continue;
-            // "<module> WriteComment <window> <path hex> ptr <size> <contents hex> <comment hex> <length>"
-            std::vector<std::string> f;
-            std::string::size_type at = 0;
-            while (at != std::string::npos) {
-                const std::string::size_type next = line.find(' ', at);
-                f.push_back(line.substr(at, next == std::string::npos ? next : next - at));
-                at = next == std::string::npos ? next : next + 1;
-            }
-            writes.push_back({f[3], f.size() > 7 ? f[7] : ""});
-        }
-        return writes;
-    }
-
     static std::unique_ptr<TKesBatForm> form_;
     TScriptedEnvironment env_;
     TRunEnvironment platform_;
@@ -247,16 +229,16 @@ TEST_F(BatchRun, ACompletedRunLogsCountsAndFailuresAndWritesEveryFileOnce) {
     };
     KesBatForm->Button_StartClick(Control(IDC_BUTTON_START));
 
-    const auto writes = Writes(probe);
+    const auto writes = probe.Writes();
     ASSERT_EQ(writes.size(), 4u);
     Lines expectedLog = {"4" + kCountLine};
     // Dispatch 3 comes after the second file; an empty comment is passed
     // as an empty text.
-    for (size_t i = 0; i < writes.size(); ++i) EXPECT_EQ(writes[i].second, i < 2 ? Hex("comment") : "") << i;
+    for (size_t i = 0; i < writes.size(); ++i) EXPECT_EQ(writes[i].CommentHex, i < 2 ? Hex("comment") : "") << i;
     // The failing files, in the order in which they were written.
     for (const auto& w : writes) {
         for (const char* name : {"2.txt", "sub\\4.txt"})
-            if (w.first == Hex(top / name)) expectedLog.push_back("Error : " + top / name);
+            if (w.PathHex == Hex(top / name)) expectedLog.push_back("Error : " + top / name);
     }
     expectedLog.push_back(LoadResString(IDS_LOG_COMPLETED));
     expectedLog.push_back("2" + LoadResString(IDS_LOG_ERROR_COUNT));
@@ -332,7 +314,7 @@ TEST_F(BatchRun, EscapeDuringCollectionCancelsAndWritesNothing) {
         EXPECT_EQ(KesBatForm->FileList->size(), i);
         EXPECT_EQ(Text(IDC_LABEL_COUNT), "0 / 0");
     }
-    EXPECT_TRUE(Writes(probe).empty());
+    EXPECT_TRUE(probe.Writes().empty());
     EXPECT_TRUE(IsWindowEnabled(Control(IDC_BUTTON_START)));
 }
 
@@ -348,18 +330,18 @@ TEST_F(BatchRun, EscapeWhileAFileIsWrittenStopsAfterThatFile) {
         KesBatForm->RunEnvironment = &env;
         KesBatForm->Button_StartClick(Control(IDC_BUTTON_START));
 
-        const auto writes = Writes(probe);
+        const auto writes = probe.Writes();
         ASSERT_EQ(writes.size(), static_cast<size_t>(k));  // file k is written, then the run stops
         Lines expected = {"4" + kCountLine};
         for (const auto& w : writes)
-            if (w.first == Hex(top / "2.txt")) expected.push_back("Error : " + top / "2.txt");
+            if (w.PathHex == Hex(top / "2.txt")) expected.push_back("Error : " + top / "2.txt");
         expected.push_back(LoadResString(IDS_LOG_STOPPED));
         EXPECT_EQ(Log(), expected) << k;
         EXPECT_EQ(env.Beeps, std::vector<UINT>{MB_ICONQUESTION});
         EXPECT_EQ(Text(IDC_LABEL_COUNT), std::to_string(k - 1) + " / 4");
         // The file at which it stopped is still first in the list.
         EXPECT_EQ(KesBatForm->FileList->size(), static_cast<size_t>(4 - k + 1));
-        EXPECT_EQ(Hex(KesBatForm->FileList->front()), writes.back().first);
+        EXPECT_EQ(Hex(KesBatForm->FileList->front()), writes.back().PathHex);
         EXPECT_EQ(env.Dispatches, k);
         EXPECT_TRUE(IsWindowEnabled(Control(IDC_BUTTON_START)));
     }
@@ -391,7 +373,7 @@ TEST_F(BatchRun, ClosingTheWindowDuringARunEndsTheRunThenTheWindow) {
         EXPECT_NE(KesBatForm->FileList, nullptr);
     };
     KesBatForm->Button_StartClick(Control(IDC_BUTTON_START));
-    EXPECT_EQ(Writes(probe).size(), 1u);
+    EXPECT_EQ(probe.Writes().size(), 1u);
     EXPECT_EQ(Log(), (Lines{"3" + kCountLine, LoadResString(IDS_LOG_STOPPED)}));
     EXPECT_EQ(env_.Beeps, std::vector<UINT>{MB_ICONQUESTION});
     EXPECT_EQ(GetModuleHandleA("probe.cpi"), nullptr);

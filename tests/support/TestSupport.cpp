@@ -158,6 +158,25 @@ std::vector<std::string> ProbeLog::Lines() const {
     return lines;
 }
 
+std::vector<TProbeWrite> ProbeLog::Writes() const {
+    std::vector<TProbeWrite> writes;
+    for (const std::string& line : Lines()) {
+        // "<module> WriteComment <window> <path> ptr <size> <contents> <comment> <length>";
+        // an empty text leaves its field empty between two blanks.
+        std::vector<std::string> f;
+        std::string::size_type at = 0;
+        for (;;) {
+            const std::string::size_type next = line.find(' ', at);
+            f.push_back(line.substr(at, next == std::string::npos ? next : next - at));
+            if (next == std::string::npos) break;
+            at = next + 1;
+        }
+        if (f.size() != 9 || f[1] != "WriteComment") continue;
+        writes.push_back({f[2], f[3], f[5], f[6], f[7], f[8]});
+    }
+    return writes;
+}
+
 void ProbeLog::Clear() const { DeleteFileA(path_.c_str()); }
 
 }  // namespace kes_test

@@ -49,6 +49,16 @@ void RemoveTree(const std::string& path);
 // changes, through chmod.
 void MakeReadOnlyDir(const std::string& path);
 
+// One WriteComment call as the probe recorded it; texts and bytes in hex.
+struct TProbeWrite {
+    std::string Window;  // the handle, in decimal
+    std::string PathHex;
+    std::string Size;
+    std::string ContentsHex;
+    std::string CommentHex;
+    std::string Length;
+};
+
 // The log every test plug-in writes when KES_PROBE_LOG names a file. Setting
 // it up points the variable of this process (and of processes it starts) at
 // a fresh file.
@@ -59,6 +69,8 @@ public:
     const std::string& Path() const { return path_; }
     // All lines so far, without line ends, e.g. "probe.cpi GetPluginInfo 0 64".
     std::vector<std::string> Lines() const;
+    // The WriteComment calls among the lines, in order.
+    std::vector<TProbeWrite> Writes() const;
     void Clear() const;
 
 private:
