@@ -119,6 +119,7 @@ void Walk(const std::string& dir, const std::string& pattern, TFloorJob job, TFl
         if (ok && job != TFloorJob::Read) ok = Rewrite(path, buffer.get(), size, job == TFloorJob::Rewrite);
         ++count.Files;
         count.Bytes += size;
+        count.PathBytes += static_cast<long long>(path.size()) + 1;
         if (!ok) ++count.Failed;
     }
     CFind dirs(dir + "*");
@@ -218,6 +219,7 @@ void Walk(const std::string& dir, const std::string& pattern, TFloorJob job, TFl
         if (ok && job != TFloorJob::Read) ok = Rewrite(path, buffer.get(), size, job == TFloorJob::Rewrite);
         ++count.Files;
         count.Bytes += static_cast<long long>(size);
+        count.PathBytes += static_cast<long long>(path.size()) + 1;
         if (!ok) ++count.Failed;
     }
     for (const std::string& f : folders) Walk(dir + f + "/", pattern, job, count);

@@ -18,6 +18,7 @@ struct TFloorCount {
     long Files = 0;
     long Failed = 0;
     long long Bytes = 0;
+    long long PathBytes = 0;  // the files' paths as built, each with its NUL
 };
 
 // Walks `root` and every subfolder: first the files matching `pattern`

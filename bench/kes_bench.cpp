@@ -2,11 +2,13 @@
 // the floor program's walk over the same files in the same Wine prefix,
 // taking turns so that a slow spell of the machine hits both alike.
 //   kes_bench PLUGIN FOLDER PATTERN read|rewrite RUNS COMMENT
+//   kes_bench steps COUNT
 // The tool is started once, in a folder of its own beside this program with
 // PLUGIN as its only plug-in; a first run of each warms the caches and is
-// not counted. Prints "key value" lines for bench.sh; every run must write
+// not counted. The last run writes COMMENT. Prints "key value" lines for bench.sh; every run must write
 // every file without an error, or the program fails.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -42,10 +44,56 @@ int Fail(const std::string& why) {
     return 1;
 }
 
+// What the steps that a run takes for every file besides reading it cost
+// here, each timed over `count` calls in a window like the tool's: the
+// Escape poll, the dispatch of pending messages, reading the comment field,
+// and redrawing the counter and the bar.
+int Steps(int count) {
+    using kes_bench::NowMs;
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+    HWND main = CreateWindowExA(0, "STATIC", "steps", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400, 200, nullptr,
+                                nullptr, nullptr, nullptr);
+    HWND label = CreateWindowExA(0, "STATIC", "0 / 0", WS_CHILD | WS_VISIBLE, 10, 10, 100, 12, main, nullptr,
+                                 nullptr, nullptr);
+    HWND bar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, 120, 10, 200, 16, main, nullptr,
+                               nullptr, nullptr);
+    HWND edit = CreateWindowExA(0, "EDIT", "a comment of some length", WS_CHILD | WS_VISIBLE | ES_MULTILINE, 10,
+                                40, 300, 60, main, nullptr, nullptr, nullptr);
+    if (main == nullptr || label == nullptr || bar == nullptr || edit == nullptr) return Fail("no window");
+    SendMessageA(bar, PBM_SETRANGE32, 0, count);
+    const auto dispatch = [] {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    };
+    dispatch();
+    const auto time = [count](const char* name, auto step) {
+        const double start = NowMs();
+        for (int i = 1; i <= count; ++i) step(i);
+        printf("step_us %s %.1f\n", name, 1000.0 * (NowMs() - start) / count);
+    };
+    SHORT keys = 0;
+    size_t chars = 0;
+    time("escape_poll", [&](int) { keys |= GetAsyncKeyState(VK_ESCAPE); });
+    time("dispatch", [&](int) { dispatch(); });
+    time("read_comment", [&](int) {
+        char text[256];
+        chars += GetWindowTextA(edit, text, sizeof text);
+    });
+    time("redraw_counter", [&](int i) {
+        SendMessageA(bar, PBM_SETPOS, i, 0);
+        SetWindowTextA(label, (std::to_string(i) + " / " + std::to_string(count)).c_str());
+        dispatch();
+    });
+    DestroyWindow(main);
+    return chars == 0 ? Fail("the comment field read empty") : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace kes_bench;
+    if (argc == 3 && std::string(argv[1]) == "steps") return Steps(std::max(1, atoi(argv[2])));
     TFloorJob job;
     if (argc != 7 || !ParseFloorJob(argv[4], job) || atoi(argv[5]) < 1)
         return Fail("usage: kes_bench PLUGIN FOLDER PATTERN read|rewrite RUNS COMMENT");
@@ -61,7 +109,6 @@ int main(int argc, char** argv) {
     const std::string completed = ToolText(toolDir + "kes_bat.exe", IDS_LOG_COMPLETED);
     if (completed.empty()) return Fail("no completion message in the tool");
     if (!tool.Start()) return Fail("the tool did not start");
-    tool.SetText(IDC_MEMO_COMMENT, comment);
     tool.SetText(IDC_EDIT_DIR, folder);
     tool.SetChecked(IDC_CHECKBOX_SUBDIR, true);
     tool.ChooseCombo(0);
@@ -69,6 +116,7 @@ int main(int argc, char** argv) {
 
     std::vector<double> floorMs, toolMs, collectMs, writeMs;
     long files = 0;
+    long long pathBytes = 0;
     for (int run = 0; run <= runs; ++run) {
         const double floorStart = NowMs();
         const TFloorCount count = RunFloor(folder, pattern, job);
@@ -77,7 +125,11 @@ int main(int argc, char** argv) {
             return Fail("the floor failed on " + std::to_string(count.Failed) + " of " +
                         std::to_string(count.Files) + " files");
         files = count.Files;
+        pathBytes = count.PathBytes;
 
+        // A plug-in leaves a file alone that already holds the comment, so
+        // each run writes another one; the last writes COMMENT itself.
+        tool.SetText(IDC_MEMO_COMMENT, (runs - run) % 2 == 0 ? comment : comment + " (before)");
         kes_test::TRunTiming timing;
         if (!tool.TimedRun(timing, 3600 * 1000)) return Fail("the run did not start or end");
         const std::vector<std::string> log = tool.LogLines();
@@ -102,7 +154,7 @@ int main(int argc, char** argv) {
     if (tool.WaitExit(15000) == STILL_ACTIVE) return Fail("the tool did not end");
 
     const double floorMedian = Median(floorMs), toolMedian = Median(toolMs);
-    printf("files %ld\nruns %d\n", files, runs);
+    printf("files %ld\nruns %d\npath_bytes %lld\n", files, runs, pathBytes);
     printf("floor_ms %.1f\ntool_ms %.1f\ncollect_ms %.1f\nwrite_ms %.1f\n", floorMedian, toolMedian,
            Median(collectMs), Median(writeMs));
     printf("ratio %.3f\n", toolMedian / floorMedian);

@@ -1,0 +1,228 @@
+#!/usr/bin/env bash
+# Measures what a run of kes_bat.exe costs against the least work the job
+# needs (the floor), and how close the usual command-line tools stand to the
+# floor of their own platform. Prints a table of medians and ratios; asserts
+# no times. Takes about a quarter of an hour on two cores.
+#
+#   ./bench.sh            everything
+#   BENCH_QUICK=1 ./bench.sh   fewer files and runs, to try the script out
+set -euo pipefail
+cd "$(dirname "$0")"
+./scripts/install-deps.sh
+source scripts/common.sh
+kes_build --target kes_bench kes_floor kes_null kes_bat kes_jpeg kes_zip
+kes_prefix
+trap kes_stop EXIT
+kes_display
+
+BENCH=$KES_BUILD/bench
+DATA=$BENCH/data
+WORK=$BENCH/work
+mkdir -p "$DATA" "$WORK"
+COMMENT="Kestrane benchmark comment"
+
+# The same floor, natively: the peers are held against this one.
+g++ -O2 -std=c++17 -o "$BENCH/kes_floor_native" bench/Floor.cpp bench/floor_main.cpp
+
+if [ -n "${BENCH_QUICK:-}" ]; then
+  SIZES=(200 2000 4000); RUNS=(3 3 3); REAL=100; PEER_RUNS=3
+else
+  # Fewer runs at the largest size keep the whole bench near 15 minutes.
+  SIZES=(2000 20000 100000); RUNS=(7 5 3); REAL=1000; PEER_RUNS=5
+fi
+
+median() { sort -g | awk '{v[NR]=$1} END {if (NR%2) print v[(NR+1)/2]; else print (v[NR/2]+v[NR/2+1])/2}'; }
+now_ms() { local t=${EPOCHREALTIME/[.,]/}; echo $((t / 1000)); }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+fail() { echo "bench: $*" >&2; exit 1; }
+
+# Runs kes_bench and keeps its "key value" lines in the array named by $1.
+run_tool() {
+  local -n out=$1
+  shift
+  local log=$BENCH/last_run.txt
+  # Wine writes the console text with CR LF line ends.
+  wine "$BENCH/kes_bench.exe" "$@" | tr -d '\r' > "$log" || { cat "$log"; fail "kes_bench failed"; }
+  grep '^run ' "$log" | sed 's/^/    /' >&2
+  out=()
+  while read -r key value; do out[$key]=$value; done < <(grep -v '^run ' "$log")
+}
+winpath() { winepath -w "$1"; }
+
+# ---- 1 and 2: the tool's own work, at three sizes --------------------------
+echo "== the tool against the floor that opens and reads every file (null plug-in)" >&2
+declare -A S_FILES S_FLOOR S_TOOL S_COLLECT S_WRITE S_RATIO S_PEAK S_IDLE S_PATHLEN
+for i in "${!SIZES[@]}"; do
+  n=${SIZES[$i]}
+  python3 bench/make_data.py tree "$DATA/tree$n" "$n"
+  echo "-- $n files, ${RUNS[$i]} runs" >&2
+  declare -A r
+  run_tool r "$(winpath "$BENCH/kes_null.cpi")" "$(winpath "$DATA/tree$n")" '*.dat' read "${RUNS[$i]}" "$COMMENT"
+  [ "${r[files]}" = "$n" ] || fail "$n files made, ${r[files]} found"
+  S_FLOOR[$n]=${r[floor_ms]}; S_TOOL[$n]=${r[tool_ms]}; S_COLLECT[$n]=${r[collect_ms]}
+  S_WRITE[$n]=${r[write_ms]}; S_RATIO[$n]=${r[ratio]}; S_PEAK[$n]=${r[peak_bytes]}; S_IDLE[$n]=${r[peak_idle_bytes]}
+  # The paths as the tool queues them, each with its NUL, on average.
+  S_PATHLEN[$n]=$(( r[path_bytes] / n ))
+  unset r
+done
+
+# Where the rest of a run's time goes: the steps it takes for every file
+# besides reading it, timed apart.
+declare -A STEP
+while read -r _ name value; do STEP[$name]=$value; done < <(wine "$BENCH/kes_bench.exe" steps 2000 | tr -d '\r' | grep '^step_us ')
+[ -n "${STEP[dispatch]:-}" ] || fail "the steps were not measured"
+
+# ---- 3: the bundled plug-ins against a floor that rewrites ----------------
+samples=$DATA/samples
+if [ ! -f "$samples/.made" ]; then
+  rm -rf "$samples"; mkdir -p "$samples/zipsrc"
+  for s in $(seq 0 9); do
+    /usr/bin/convert -seed "$s" -size 640x480 plasma:fractal -quality 85 "$samples/photo$s.jpg"
+    head -c $((2000 + s * 700)) /usr/share/common-licenses/GPL-3 > "$samples/zipsrc/text$s.txt"
+    cp "$samples/photo$s.jpg" "$samples/zipsrc/"
+    (cd "$samples/zipsrc" && zip -q -9 "../archive$s.zip" "text$s.txt" "photo$s.jpg")
+  done
+  touch "$samples/.made"
+fi
+python3 bench/make_data.py copies "$DATA/jpeg$REAL" "$REAL" "$samples"/photo*.jpg
+python3 bench/make_data.py copies "$DATA/zip$REAL" "$REAL" "$samples"/archive*.zip
+
+# A fresh copy of the pristine files for each tool, made outside the timing.
+fresh() { rm -rf "$WORK/$2"; cp -a "$DATA/$1" "$WORK/$2"; rm -f "$WORK/$2/.made"; }
+
+# Each file's comment, as the format's own reader sees it, must be exactly
+# the one written.
+check_jpeg() {
+  local bad=0 f
+  while IFS= read -r -d '' f; do
+    [ "$(rdjpgcom "$f")" = "$COMMENT" ] || bad=$((bad + 1))
+  done < <(find "$1" -name '*.jpg' -print0)
+  echo $bad
+}
+check_zip() {
+  local bad=0 f
+  while IFS= read -r -d '' f; do
+    [ "$(unzip -z "$f" | tail -n +2)" = "$COMMENT" ] || bad=$((bad + 1))
+  done < <(find "$1" -name '*.zip' -print0)
+  echo $bad
+}
+check_exiftool() {
+  local good
+  good=$(exiftool -q -r -s3 -Comment -ext jpg "$1" | grep -cxF "$COMMENT" || true)
+  echo $(( REAL - good ))
+}
+
+echo "== the bundled plug-ins against the floor that rewrites every file the safe way" >&2
+declare -A P_FLOOR P_TOOL P_RATIO P_BAD
+for kind in jpeg zip; do
+  fresh "$kind$REAL" "tool_$kind"
+  echo "-- $REAL ${kind^^} files, $PEER_RUNS runs" >&2
+  declare -A r
+  run_tool r "$(winpath "$KES_BUILD/bin/kes_$kind.cpi")" "$(winpath "$WORK/tool_$kind")" "*.$( [ $kind = jpeg ] && echo jpg || echo zip)" \
+    rewrite "$PEER_RUNS" "$COMMENT"
+  [ "${r[files]}" = "$REAL" ] || fail "$REAL files made, ${r[files]} found"
+  P_FLOOR[$kind]=${r[floor_ms]}; P_TOOL[$kind]=${r[tool_ms]}; P_RATIO[$kind]=${r[ratio]}
+  P_BAD[$kind]=$(check_$kind "$WORK/tool_$kind")
+  unset r
+done
+
+# ---- 4: the peers against the native floor ----------------------------------
+echo "== peers natively, against the same floor compiled natively" >&2
+for d in floor_jpeg floor_jpeg_nf exiftool jhead; do fresh "jpeg$REAL" "$d"; done
+for d in floor_zip floor_zip_nf zip; do fresh "zip$REAL" "$d"; done
+floor_native() { "$BENCH/kes_floor_native" "$1" "$WORK/$2" "$3" 1 >/dev/null || fail "native floor failed on $2"; }
+declare -A T
+job() {
+  case $1 in
+    floor_jpeg) floor_native rewrite floor_jpeg '*.jpg' ;;
+    floor_jpeg_nf) floor_native rewrite-noflush floor_jpeg_nf '*.jpg' ;;
+    exiftool) exiftool -q -r -overwrite_original -ext jpg -Comment="$C" "$WORK/exiftool" ;;
+    jhead) jhead -cl "$C" "$WORK"/jhead/*/*.jpg > /dev/null ;;
+    floor_zip) floor_native rewrite floor_zip '*.zip' ;;
+    floor_zip_nf) floor_native rewrite-noflush floor_zip_nf '*.zip' ;;
+    zip) for f in "$WORK"/zip/*/*.zip; do printf '%s\n' "$C" | zip -q -z "$f"; done ;;
+  esac
+}
+JOBS=(floor_jpeg floor_jpeg_nf exiftool jhead floor_zip floor_zip_nf zip)
+# Round 0 warms the caches and is not counted; the jobs take turns so that
+# a slow spell of the machine falls on all of them.
+for round in $(seq 0 "$PEER_RUNS"); do
+  for j in "${JOBS[@]}"; do
+    # Both peers leave a file alone that already holds the comment: each
+    # round writes another one, and the last writes $COMMENT itself.
+    if [ $(( (PEER_RUNS - round) % 2 )) -eq 0 ]; then C=$COMMENT; else C="$COMMENT (before)"; fi
+    t0=$(now_ms); job "$j"; t1=$(now_ms)
+    [ "$round" -gt 0 ] && T[$j]+="$((t1 - t0)) "
+  done
+  echo "    round $round done" >&2
+done
+declare -A M
+for j in "${JOBS[@]}"; do M[$j]=$(tr ' ' '\n' <<<"${T[$j]}" | grep . | median); done
+BAD_EXIF=$(check_exiftool "$WORK/exiftool")
+BAD_JHEAD=$(check_jpeg "$WORK/jhead")
+BAD_ZIP=$(check_zip "$WORK/zip")
+
+# ---- The table --------------------------------------------------------------
+big=${SIZES[2]}; mid=${SIZES[1]}; small=${SIZES[0]}
+per_file() { awk -v t="$1" -v n="$2" 'BEGIN {printf "%.1f", 1000 * t / n}'; }
+scale=$(awk -v a="${S_TOOL[$big]}" -v na="$big" -v b="${S_TOOL[$small]}" -v nb="$small" \
+  'BEGIN {printf "%.2f", (a / na) / (b / nb)}')
+floor_scale=$(awk -v a="${S_FLOOR[$big]}" -v na="$big" -v b="${S_FLOOR[$small]}" -v nb="$small" \
+  'BEGIN {printf "%.2f", (a / na) / (b / nb)}')
+# Memory: what the run added to the working set beyond the paths it queued.
+per_path=$(awk -v p="${S_PEAK[$big]}" -v i="${S_IDLE[$big]}" -v n="$big" -v l="${S_PATHLEN[$big]}" \
+  'BEGIN {printf "%.0f", (p - i) / n - l}')
+
+{
+echo
+echo "Kestrane benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(wine --version)"
+echo "Medians; each ratio within this invocation. Times in ms, per file in µs."
+echo
+echo "1-2. Tool (null plug-in) against the floor (find, open, read, close) under Wine"
+echo
+echo "| files | runs | floor | tool | collect | write | ratio (goal ≤ 1.5) | tool per file | peak working set |"
+echo "|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+for i in "${!SIZES[@]}"; do
+  n=${SIZES[$i]}
+  printf '| %s | %s | %s | %s | %s | %s | %s | %s | %.1f MB (idle %.1f MB) |\n' "$n" "${RUNS[$i]}" \
+    "${S_FLOOR[$n]}" "${S_TOOL[$n]}" "${S_COLLECT[$n]}" "${S_WRITE[$n]}" "$(ratio "${S_TOOL[$n]}" "${S_FLOOR[$n]}")" \
+    "$(per_file "${S_TOOL[$n]}" "$n")" "$(awk -v b="${S_PEAK[$n]}" 'BEGIN {print b / 1048576}')" \
+    "$(awk -v b="${S_IDLE[$n]}" 'BEGIN {print b / 1048576}')"
+done
+echo
+echo "Scaling: tool time per file at $big over that at $small: $scale (goal ≤ 1.2); the floor's: $floor_scale"
+echo "Memory: at $big files the run adds $per_path bytes per queued path beyond the path's own ${S_PATHLEN[$big]} bytes (goal ≤ ~100)"
+echo
+echo "Per file, in µs: floor (open, read, close) $(per_file "${S_FLOOR[$mid]}" "$mid"), tool's write phase $(per_file "${S_WRITE[$mid]}" "$mid") (at $mid files);"
+echo "the tool's steps besides the file, each timed apart: dispatch of pending messages ${STEP[dispatch]}, Escape poll ${STEP[escape_poll]},"
+echo "reading the comment field ${STEP[read_comment]}; redrawing the counter and the bar ${STEP[redraw_counter]}, now done at most every 50 ms"
+echo
+echo "3. Bundled plug-ins against the floor that reads and rewrites every file (temporary file, flush, replace) under Wine"
+echo
+echo "| files | floor | tool | ratio (goal ≤ 1.3) | files without the comment afterwards |"
+echo "|---|---:|---:|---:|---:|"
+for kind in jpeg zip; do
+  printf '| %s %s | %s | %s | %s | %s |\n' "$REAL" "${kind^^}" "${P_FLOOR[$kind]}" "${P_TOOL[$kind]}" \
+    "$(ratio "${P_TOOL[$kind]}" "${P_FLOOR[$kind]}")" "${P_BAD[$kind]}"
+done
+echo
+echo "4. Each against the floor of its own platform (native floor: the same source built with g++; 'no flush' skips the fsync that ours does)"
+echo
+echo "| job | time | ratio to floor | ratio to floor without flush | files without the comment afterwards |"
+echo "|---|---:|---:|---:|---:|"
+printf '| native floor, JPEG | %s | 1.00 | %s | |\n' "${M[floor_jpeg]}" "$(ratio "${M[floor_jpeg]}" "${M[floor_jpeg_nf]}")"
+printf '| exiftool -overwrite_original -Comment=… | %s | %s | %s | %s |\n' "${M[exiftool]}" \
+  "$(ratio "${M[exiftool]}" "${M[floor_jpeg]}")" "$(ratio "${M[exiftool]}" "${M[floor_jpeg_nf]}")" "$BAD_EXIF"
+printf '| jhead -cl | %s | %s | %s | %s |\n' "${M[jhead]}" \
+  "$(ratio "${M[jhead]}" "${M[floor_jpeg]}")" "$(ratio "${M[jhead]}" "${M[floor_jpeg_nf]}")" "$BAD_JHEAD"
+printf '| kes_bat.exe + kes_jpeg.cpi (under Wine, against the Wine floor) | %s | %s | | %s |\n' "${P_TOOL[jpeg]}" \
+  "$(ratio "${P_TOOL[jpeg]}" "${P_FLOOR[jpeg]}")" "${P_BAD[jpeg]}"
+printf '| native floor, ZIP | %s | 1.00 | %s | |\n' "${M[floor_zip]}" "$(ratio "${M[floor_zip]}" "${M[floor_zip_nf]}")"
+printf '| zip -z, one call per file | %s | %s | %s | %s |\n' "${M[zip]}" \
+  "$(ratio "${M[zip]}" "${M[floor_zip]}")" "$(ratio "${M[zip]}" "${M[floor_zip_nf]}")" "$BAD_ZIP"
+printf '| kes_bat.exe + kes_zip.cpi (under Wine, against the Wine floor) | %s | %s | | %s |\n' "${P_TOOL[zip]}" \
+  "$(ratio "${P_TOOL[zip]}" "${P_FLOOR[zip]}")" "${P_BAD[zip]}"
+} | tee "$BENCH/results.md"
+
+bad_total=$(( P_BAD[jpeg] + P_BAD[zip] + BAD_EXIF + BAD_JHEAD + BAD_ZIP ))
+if [ "$bad_total" -ne 0 ]; then fail "$bad_total files lack the comment after their run (see the table)"; fi
