@@ -4,6 +4,7 @@
 #include <string>
 
 #include "Handles.h"
+#include "PathText.h"
 
 namespace kes {
 namespace {
@@ -30,10 +31,12 @@ private:
     std::string path_;
 };
 
+// The folder of the target, where the temporary file goes so that the
+// final rename stays on one volume. Found character by character: in a name
+// such as "表.zip" the byte 0x5C is part of a character, not a delimiter.
 std::string FolderOf(const char* path) {
-    const std::string p(path);
-    const size_t slash = p.find_last_of("\\/");
-    return slash == std::string::npos ? std::string(".") : p.substr(0, slash + 1);
+    const std::string folder = ExtractFilePath(path);
+    return folder.empty() ? std::string(".") : folder;
 }
 
 // Renaming over a file that another program holds open would, on some

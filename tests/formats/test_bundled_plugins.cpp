@@ -113,6 +113,26 @@ TEST(BundledPlugins, AReadOnlyOrForeignTargetIsRefusedAndLeftAsItWas) {
     EXPECT_EQ(OtherFiles(dir), (std::vector<std::string>{"a.zip", "text.zip"}));
 }
 
+TEST(BundledPlugins, JapaneseNamesWhoseSecondByteIs5CAreWritten) {
+    TempDir dir;
+    const CPluginModule zip(CopyBundled(dir, "kes_zip"));
+    ASSERT_TRUE(zip.Loaded());
+    // "ソ\表.zip": both characters end in the byte 0x5C, which is no '\'.
+    const std::string target = dir.MakeFile("\x83\x5c\\\x95\x5c.zip", kEmptyZip);
+    EXPECT_EQ(zip.Write(target, kEmptyZip, "\x95\x5c comment"), 0);
+    EXPECT_EQ(ReadFileBytes(target), ZipWithComment("\x95\x5c comment"));
+    // The temporary file went into that folder and is gone again.
+    WIN32_FIND_DATAA d;
+    HANDLE h = FindFirstFileA((dir / "\x83\x5c\\*").c_str(), &d);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::vector<std::string> names;
+    do {
+        if (d.cFileName[0] != '.') names.push_back(d.cFileName);
+    } while (FindNextFileA(h, &d));
+    FindClose(h);
+    EXPECT_EQ(names, std::vector<std::string>{"\x95\x5c.zip"});
+}
+
 TEST(BundledPlugins, ATargetHeldOpenElsewhereIsLeftIntactWithNoTemporaryFile) {
     TempDir dir;
     const CPluginModule zip(CopyBundled(dir, "kes_zip"));

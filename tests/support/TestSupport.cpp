@@ -4,6 +4,8 @@
 
 #include <sstream>
 
+#include "PathText.h"
+
 namespace kes_test {
 
 std::string ExeDir() {
@@ -115,21 +117,21 @@ TempDir::TempDir() {
 TempDir::~TempDir() { RemoveTree(path_.substr(0, path_.size() - 1)); }
 
 std::string TempDir::MakeDir(const std::string& relative) const {
-    std::string full = path_;
-    std::string::size_type start = 0;
-    while (start <= relative.size()) {
-        std::string::size_type end = relative.find('\\', start);
-        if (end == std::string::npos) end = relative.size();
-        full = path_ + relative.substr(0, end);
-        CreateDirectoryA(full.c_str(), nullptr);
-        start = end + 1;
+    // Each level in turn; a '\\' byte inside a double-byte character (as in
+    // "表") is part of a name.
+    for (std::string::size_type i = 0; i < relative.size(); ++i) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(relative[i])) && i + 1 < relative.size())
+            ++i;
+        else if (relative[i] == '\\')
+            CreateDirectoryA((path_ + relative.substr(0, i)).c_str(), nullptr);
     }
-    return full;
+    CreateDirectoryA((path_ + relative).c_str(), nullptr);
+    return path_ + relative;
 }
 
 std::string TempDir::MakeFile(const std::string& relative, const std::string& bytes) const {
-    std::string::size_type slash = relative.find_last_of('\\');
-    if (slash != std::string::npos) MakeDir(relative.substr(0, slash));
+    const std::string parent = ExtractFilePath(relative);
+    if (!parent.empty()) MakeDir(parent.substr(0, parent.size() - 1));
     WriteFileBytes(path_ + relative, bytes);
     return path_ + relative;
 }
