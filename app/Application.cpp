@@ -1,12 +1,19 @@
 #include "Application.h"
 
 #include <commctrl.h>
+#include <ole2.h>
 
 TApplication Application;
+
+TApplication::~TApplication() {
+    if (oleReady_) OleUninitialize();
+}
 
 void TApplication::Initialize() {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
+    // The shell's folder picker needs the thread set up for its components.
+    oleReady_ = SUCCEEDED(OleInitialize(nullptr));
 }
 
 void TApplication::Dispatch(MSG& msg) {

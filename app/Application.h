@@ -16,6 +16,11 @@ public:
     // loop translates; set by the main window when it is created.
     HWND MainWindow = nullptr;
 
+    TApplication() = default;
+    TApplication(const TApplication&) = delete;
+    TApplication& operator=(const TApplication&) = delete;
+    ~TApplication();
+
     void Initialize();
     // Runs the message loop until the main window has closed.
     void Run();
@@ -30,6 +35,8 @@ public:
 
 private:
     void Dispatch(MSG& msg);
+
+    bool oleReady_ = false;
 };
 
 extern TApplication Application;

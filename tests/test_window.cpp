@@ -256,3 +256,34 @@ TEST(Window, TheShippedFolderListsTheFourBundledTypes) {
     tool.PostMenu(IDM_EXIT);
     EXPECT_EQ(tool.WaitExit(), 0u);
 }
+
+TEST(Window, TheFolderPickerFillsTheDirectoryWithOneTrailingDelimiter) {
+    TempDir dir;
+    TKesDriver tool(dir.Path(), {{"probe", "probe.cpi"}});
+    ASSERT_TRUE(tool.Start());
+    tool.SetText(IDC_EDIT_DIR, "typed by hand");
+    const auto clickPicker = [&] {
+        PostMessageA(tool.Window(), WM_COMMAND, MAKEWPARAM(IDC_SPEEDBUTTON1, STN_CLICKED),
+                     reinterpret_cast<LPARAM>(tool.Control(IDC_SPEEDBUTTON1)));
+        return WaitFor([&] { return tool.BoxOpen(); });
+    };
+    // Cancelled: the typed text stays.
+    ASSERT_TRUE(clickPicker());
+    const std::vector<std::string> texts = tool.DialogTexts();
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "ディレクトリを選択"), texts.end());
+    tool.AnswerDialog(IDCANCEL);
+    EXPECT_EQ(tool.Text(IDC_EDIT_DIR), "typed by hand");
+
+    // Accepted as it opens: the folder it starts on (the desktop, a real
+    // folder), with one '\' appended.
+    ASSERT_TRUE(clickPicker());
+    tool.AnswerDialog(IDOK);
+    const std::string chosen = tool.Text(IDC_EDIT_DIR);
+    ASSERT_GE(chosen.size(), 4u) << chosen;
+    EXPECT_EQ(chosen.back(), '\\');
+    EXPECT_NE(chosen[chosen.size() - 2], '\\');
+    const DWORD attributes = GetFileAttributesA(chosen.c_str());
+    EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) << chosen;
+    tool.PostMenu(IDM_EXIT);
+    EXPECT_EQ(tool.WaitExit(), 0u);
+}

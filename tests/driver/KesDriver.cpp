@@ -264,11 +264,32 @@ bool TKesDriver::WaitBox(TBox& box, DWORD timeoutMs) const {
     return false;
 }
 
-void TKesDriver::AnswerBox() const {
+void TKesDriver::AnswerBox() const { AnswerDialog(IDOK); }
+
+void TKesDriver::AnswerDialog(int button) const {
     HWND hwnd = FindBoxWindow();
-    if (hwnd != nullptr) PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    if (hwnd != nullptr) PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
     for (DWORD waited = 0; waited < 5000 && FindBoxWindow() == hwnd && hwnd != nullptr; waited += kPollMs)
         Sleep(kPollMs);
+}
+
+namespace {
+BOOL CALLBACK CollectStaticText(HWND hwnd, LPARAM param) {
+    char cls[32] = "";
+    GetClassNameA(hwnd, cls, sizeof cls);
+    if (lstrcmpiA(cls, "Static") == 0) {
+        const std::string text = WindowText(hwnd);
+        if (!text.empty()) reinterpret_cast<std::vector<std::string>*>(param)->push_back(text);
+    }
+    return TRUE;
+}
+}  // namespace
+
+std::vector<std::string> TKesDriver::DialogTexts() const {
+    std::vector<std::string> texts;
+    HWND hwnd = FindBoxWindow();
+    if (hwnd != nullptr) EnumChildWindows(hwnd, CollectStaticText, reinterpret_cast<LPARAM>(&texts));
+    return texts;
 }
 
 TBox TKesDriver::ExpectBox(DWORD timeoutMs) const {

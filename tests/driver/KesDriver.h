@@ -75,6 +75,12 @@ public:
     // Answers the open-file dialog with a file name, as typed by the user;
     // false if no such dialog appeared.
     bool AnswerFileDialog(const std::string& fileName, DWORD timeoutMs = 15000) const;
+    // The texts of the static controls of the open dialog (its instructions
+    // and labels); empty when no dialog is open.
+    std::vector<std::string> DialogTexts() const;
+    // Closes the open dialog with the given button (IDOK, IDCANCEL) and
+    // waits until it has gone.
+    void AnswerDialog(int button) const;
     // The control of the main window that has the keyboard focus, by id (0: none).
     int FocusId() const;
     // Posts a key to the control with the focus, through the program's own
