@@ -162,6 +162,7 @@ void DrawOpenFolder(HDC dc, int x, int y, bool enabled) {
 bool TRunEnvironment::EscapePressed() { return (GetAsyncKeyState(VK_ESCAPE) & 0x8000) != 0; }
 void TRunEnvironment::ProcessMessages() { Application.ProcessMessages(); }
 void TRunEnvironment::Beep(UINT type) { MessageBeep(type); }
+DWORD TRunEnvironment::TickCount() { return GetTickCount(); }
 
 namespace {
 TRunEnvironment PlatformRunEnvironment;
@@ -471,9 +472,9 @@ void TKesBatForm::RunBatch() {
     // spent most of its time drawing. So during the run they catch up at
     // most every kProgressIntervalMs, fast enough for the eye, and whenever
     // the run ends or stops they show the exact count.
-    DWORD shownAt = GetTickCount();
+    DWORD shownAt = RunEnvironment->TickCount();
     const auto showProgress = [&] {
-        shownAt = GetTickCount();
+        shownAt = RunEnvironment->TickCount();
         SendMessageA(Control(IDC_PROGRESSBAR_COUNT), PBM_SETPOS, position, 0);
         SetLabelCount(std::to_string(position) + " / " + total);
     };
@@ -498,7 +499,7 @@ void TKesBatForm::RunBatch() {
         }
         FileList->pop_front();
         ++position;
-        if (FileList->empty() || GetTickCount() - shownAt >= kProgressIntervalMs) showProgress();
+        if (FileList->empty() || RunEnvironment->TickCount() - shownAt >= kProgressIntervalMs) showProgress();
         RunEnvironment->ProcessMessages();
     }
     AddLog(LoadResString(IDS_LOG_COMPLETED));

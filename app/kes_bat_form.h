@@ -12,8 +12,9 @@
 #include "Handles.h"
 
 // What a run needs from the platform besides the window: the Escape key,
-// the step that dispatches pending messages, and the end-of-run sound.
-// Tests put their own in place to press Escape at an exact poll.
+// the step that dispatches pending messages, the end-of-run sound, and the
+// clock that paces the progress display. Tests put their own in place to
+// press Escape at an exact poll or to stop the clock.
 class TRunEnvironment {
 public:
     virtual ~TRunEnvironment() = default;
@@ -21,6 +22,8 @@ public:
     virtual bool EscapePressed();
     virtual void ProcessMessages();
     virtual void Beep(UINT type);
+    // Milliseconds, as GetTickCount counts them.
+    virtual DWORD TickCount();
 };
 
 class TKesBatForm {
