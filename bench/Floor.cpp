@@ -79,7 +79,7 @@ bool ReadWhole(const std::string& path, std::unique_ptr<char[]>& buffer, DWORD& 
 
 // The steps a careful rewrite cannot leave out: a temporary file beside the
 // target with the target's times and attributes, then one rename over it.
-bool Rewrite(const std::string& path, const char* data, DWORD size, bool flush) {
+bool Rewrite(const std::string& path, const char* data, size_t size, bool flush) {
     WIN32_FILE_ATTRIBUTE_DATA target;
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &target)) return false;
     const std::string folder = path.substr(0, path.find_last_of('\\') + 1);
@@ -90,7 +90,8 @@ bool Rewrite(const std::string& path, const char* data, DWORD size, bool flush) 
         CHandle h(CreateFileA(temp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL,
                               nullptr));
         DWORD written = 0;
-        ok = h.IsOpen() && WriteFile(h.Get(), data, size, &written, nullptr) && written == size &&
+        ok = h.IsOpen() && WriteFile(h.Get(), data, static_cast<DWORD>(size), &written, nullptr) &&
+             written == size &&
              SetFileTime(h.Get(), &target.ftCreationTime, nullptr, &target.ftLastWriteTime) &&
              (!flush || FlushFileBuffers(h.Get()));
     }
@@ -102,7 +103,7 @@ bool Rewrite(const std::string& path, const char* data, DWORD size, bool flush) 
 
 // The names of a folder are listed before any is rewritten: a rename into
 // the folder during its listing could show a file twice.
-void Walk(const std::string& dir, const std::string& pattern, TFloorJob job, TFloorCount& count) {
+void Walk(const std::string& dir, const std::string& pattern, const TWriteStep& write, TFloorCount& count) {
     std::vector<std::string> names;
     {
         CFind files(dir + pattern);
@@ -116,7 +117,7 @@ void Walk(const std::string& dir, const std::string& pattern, TFloorJob job, TFl
         std::unique_ptr<char[]> buffer;
         DWORD size = 0;
         bool ok = ReadWhole(path, buffer, size);
-        if (ok && job != TFloorJob::Read) ok = Rewrite(path, buffer.get(), size, job == TFloorJob::Rewrite);
+        if (ok && write) ok = write(path, buffer.get(), size);
         ++count.Files;
         count.Bytes += size;
         count.PathBytes += static_cast<long long>(path.size()) + 1;
@@ -128,17 +129,17 @@ void Walk(const std::string& dir, const std::string& pattern, TFloorJob job, TFl
         const WIN32_FIND_DATAA& d = dirs.Data();
         const std::string name = d.cFileName;
         if ((d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != "." && name != "..")
-            Walk(dir + name + "\\", pattern, job, count);
+            Walk(dir + name + "\\", pattern, write, count);
     } while (dirs.Next());
 }
 
 }  // namespace
 
-TFloorCount RunFloor(const std::string& root, const std::string& pattern, TFloorJob job) {
+TFloorCount WalkAndRead(const std::string& root, const std::string& pattern, const TWriteStep& write) {
     TFloorCount count;
     std::string dir = root;
     if (dir.empty() || dir.back() != '\\') dir += '\\';
-    Walk(dir, pattern, job, count);
+    Walk(dir, pattern, write, count);
     return count;
 }
 
@@ -195,7 +196,7 @@ bool Rewrite(const std::string& path, const char* data, size_t size, bool flush)
     return ok;
 }
 
-void Walk(const std::string& dir, const std::string& pattern, TFloorJob job, TFloorCount& count) {
+void Walk(const std::string& dir, const std::string& pattern, const TWriteStep& write, TFloorCount& count) {
     // One listing serves both passes here: a native listing takes no mask,
     // so matching by name costs the same either way. As above, the names
     // are all read before any file is rewritten.
@@ -216,22 +217,22 @@ void Walk(const std::string& dir, const std::string& pattern, TFloorJob job, TFl
         std::unique_ptr<char[]> buffer;
         size_t size = 0;
         bool ok = ReadWhole(path, buffer, size);
-        if (ok && job != TFloorJob::Read) ok = Rewrite(path, buffer.get(), size, job == TFloorJob::Rewrite);
+        if (ok && write) ok = write(path, buffer.get(), size);
         ++count.Files;
         count.Bytes += static_cast<long long>(size);
         count.PathBytes += static_cast<long long>(path.size()) + 1;
         if (!ok) ++count.Failed;
     }
-    for (const std::string& f : folders) Walk(dir + f + "/", pattern, job, count);
+    for (const std::string& f : folders) Walk(dir + f + "/", pattern, write, count);
 }
 
 }  // namespace
 
-TFloorCount RunFloor(const std::string& root, const std::string& pattern, TFloorJob job) {
+TFloorCount WalkAndRead(const std::string& root, const std::string& pattern, const TWriteStep& write) {
     TFloorCount count;
     std::string dir = root;
     if (dir.empty() || dir.back() != '/') dir += '/';
-    Walk(dir, pattern, job, count);
+    Walk(dir, pattern, write, count);
     return count;
 }
 
@@ -241,5 +242,13 @@ double NowMs() {
 }
 
 #endif
+
+TFloorCount RunFloor(const std::string& root, const std::string& pattern, TFloorJob job) {
+    if (job == TFloorJob::Read) return WalkAndRead(root, pattern, nullptr);
+    const bool flush = job == TFloorJob::Rewrite;
+    return WalkAndRead(root, pattern, [flush](const std::string& path, const char* data, size_t size) {
+        return Rewrite(path, data, size, flush);
+    });
+}
 
 }  // namespace kes_bench

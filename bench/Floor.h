@@ -4,6 +4,8 @@
 #ifndef KESTRANE_BENCH_FLOOR_H
 #define KESTRANE_BENCH_FLOOR_H
 
+#include <cstddef>
+#include <functional>
 #include <string>
 
 namespace kes_bench {
@@ -25,6 +27,14 @@ struct TFloorCount {
 // (a "*.ext" mask, case-insensitive), then the subfolders, depth first, as
 // the tool collects them. Each file gets `job`.
 TFloorCount RunFloor(const std::string& root, const std::string& pattern, TFloorJob job);
+
+// What is done with each file after it was read whole: given its path and
+// contents, true on success.
+using TWriteStep = std::function<bool(const std::string& path, const char* data, size_t size)>;
+
+// The same walk, reading each file as the tool does and handing it to
+// `write` (none: only read).
+TFloorCount WalkAndRead(const std::string& root, const std::string& pattern, const TWriteStep& write);
 
 // A monotonic clock in milliseconds.
 double NowMs();

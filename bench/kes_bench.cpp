@@ -1,6 +1,7 @@
 // Times whole runs of the real kes_bat.exe, driven through its window, and
 // the floor program's walk over the same files in the same Wine prefix,
-// taking turns so that a slow spell of the machine hits both alike.
+// and the plug-in called directly for each file as the floor reads it,
+// taking turns so that a slow spell of the machine hits all alike.
 //   kes_bench PLUGIN FOLDER PATTERN read|rewrite RUNS COMMENT
 //   kes_bench steps COUNT
 // The tool is started once, in a folder of its own beside this program with
@@ -12,7 +13,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "Floor.h"
@@ -42,6 +45,10 @@ std::string ToolText(const std::string& exe, UINT id) {
 int Fail(const std::string& why) {
     fprintf(stderr, "kes_bench: %s\n", why.c_str());
     return 1;
+}
+
+LRESULT CALLBACK PassOn(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
 // What the steps that a run takes for every file besides reading it cost
@@ -80,12 +87,34 @@ int Steps(int count) {
         char text[256];
         chars += GetWindowTextA(edit, text, sizeof text);
     });
+    // The tool's comment field is subclassed, which costs every message to it.
+    SetWindowSubclass(edit, PassOn, 0, 0);
+    time("read_comment_subclassed", [&](int) {
+        char text[256];
+        chars += GetWindowTextLengthA(edit);
+        chars += GetWindowTextA(edit, text, sizeof text);
+    });
     time("redraw_counter", [&](int i) {
         SendMessageA(bar, PBM_SETPOS, i, 0);
         SetWindowTextA(label, (std::to_string(i) + " / " + std::to_string(count)).c_str());
         dispatch();
     });
     DestroyWindow(main);
+
+    // What the bundled plug-ins do for every file besides the rewrite that
+    // the floor also does: look up their setting in an .ini beside them,
+    // test the attributes, and open the file once more to see that nobody
+    // else holds it.
+    const std::string ini = kes_test::ExeDir() + "steps.ini";
+    const std::string file = kes_test::ExeDir() + "kes_bench.exe";
+    UINT setting = 0;
+    time("plugin_setting_lookup", [&](int) { setting += GetPrivateProfileIntA("Settings", "Keep", 1, ini.c_str()); });
+    time("plugin_attribute_test", [&](int) { setting += GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES; });
+    time("plugin_extra_open", [&](int) {
+        HANDLE h = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    });
+    if (setting != 2u * count) return Fail("the plug-in steps went wrong");
     return chars == 0 ? Fail("the comment field read empty") : 0;
 }
 
@@ -114,7 +143,25 @@ int main(int argc, char** argv) {
     tool.ChooseCombo(0);
     const SIZE_T peakIdle = tool.PeakWorkingSet();
 
-    std::vector<double> floorMs, toolMs, collectMs, writeMs;
+    // The plug-in alone, loaded here and called for each file as the floor
+    // reads it: what the tool adds is the rest.
+    const std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)> module(
+        LoadLibraryA(plugin.c_str()), FreeLibrary);
+    using TWriteComment = int(WINAPI*)(HWND, LPCSTR, const void*, DWORD, LPCSTR, DWORD);
+    const auto writeComment =
+        module ? reinterpret_cast<TWriteComment>(
+                     reinterpret_cast<void*>(GetProcAddress(module.get(), "WriteComment")))
+               : nullptr;
+    if (writeComment == nullptr) return Fail("cannot load " + plugin);
+    // It writes a comment of its own, so that the tool's run after it has
+    // always something to change.
+    const std::string directComment = comment + " (direct)";
+    const TWriteStep direct = [&](const std::string& path, const char* data, size_t size) {
+        return writeComment(nullptr, path.c_str(), data, static_cast<DWORD>(size), directComment.c_str(),
+                            static_cast<DWORD>(directComment.size())) == 0;
+    };
+
+    std::vector<double> floorMs, directMs, toolMs, collectMs, writeMs;
     long files = 0;
     long long pathBytes = 0;
     for (int run = 0; run <= runs; ++run) {
@@ -126,6 +173,12 @@ int main(int argc, char** argv) {
                         std::to_string(count.Files) + " files");
         files = count.Files;
         pathBytes = count.PathBytes;
+
+        const double directStart = NowMs();
+        const TFloorCount directCount = WalkAndRead(folder, pattern, direct);
+        const double directTime = NowMs() - directStart;
+        if (directCount.Files != files || directCount.Failed != 0)
+            return Fail("the plug-in alone failed on " + std::to_string(directCount.Failed) + " files");
 
         // A plug-in leaves a file alone that already holds the comment, so
         // each run writes another one; the last writes COMMENT itself.
@@ -140,11 +193,12 @@ int main(int argc, char** argv) {
         // further line names a file that failed.
         if (log.size() != 2 || log[1] != completed)
             return Fail("the run did not complete cleanly (" + std::to_string(log.size()) + " log lines)");
-        printf("run %d floor_ms %.1f tool_ms %.1f collect_ms %.1f%s\n", run, floorTime, timing.TotalMs,
-               timing.CollectMs, run == 0 ? " (warm-up, not counted)" : "");
+        printf("run %d floor_ms %.1f plugin_alone_ms %.1f tool_ms %.1f collect_ms %.1f%s\n", run, floorTime,
+               directTime, timing.TotalMs, timing.CollectMs, run == 0 ? " (warm-up, not counted)" : "");
         fflush(stdout);
         if (run == 0) continue;
         floorMs.push_back(floorTime);
+        directMs.push_back(directTime);
         toolMs.push_back(timing.TotalMs);
         collectMs.push_back(timing.CollectMs);
         writeMs.push_back(timing.TotalMs - timing.CollectMs);
@@ -157,6 +211,7 @@ int main(int argc, char** argv) {
     printf("files %ld\nruns %d\npath_bytes %lld\n", files, runs, pathBytes);
     printf("floor_ms %.1f\ntool_ms %.1f\ncollect_ms %.1f\nwrite_ms %.1f\n", floorMedian, toolMedian,
            Median(collectMs), Median(writeMs));
+    printf("plugin_alone_ms %.1f\n", Median(directMs));
     printf("ratio %.3f\n", toolMedian / floorMedian);
     printf("peak_idle_bytes %lu\npeak_bytes %lu\n", static_cast<unsigned long>(peakIdle),
            static_cast<unsigned long>(peak));
