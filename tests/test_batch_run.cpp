@@ -438,3 +438,28 @@ TEST_F(BatchRun, TheCounterCatchesUpAtAPaceTheEyeCanFollowAndEndsExact) {
     EXPECT_EQ(paced.Dispatches, kFiles + 1);
     EXPECT_EQ(Log().back(), LoadResString(IDS_LOG_COMPLETED));
 }
+
+namespace {
+BOOL CALLBACK CountProperty(HWND, LPSTR, HANDLE, ULONG_PTR count) {
+    ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+}  // namespace
+
+// The run reads the comment field for every file. A field that keeps window
+// properties looks them up on every message (the common controls' subclass
+// chain does so), and under Wine each lookup is a round trip to its server:
+// that made reading the comment cost more than reading a small file.
+TEST_F(BatchRun, TheCommentFieldThatEveryFileReadsKeepsNoWindowProperties) {
+    HWND memo = Control(IDC_MEMO_COMMENT);
+    int properties = 0;
+    EnumPropsExA(memo, CountProperty, reinterpret_cast<LPARAM>(&properties));
+    EXPECT_EQ(properties, 0);
+    // The field's own handling of Tab and Escape is still in place.
+    MSG tab{memo, WM_KEYDOWN, VK_TAB, 0, 0, {}};
+    EXPECT_EQ(SendMessageA(memo, WM_GETDLGCODE, VK_TAB, reinterpret_cast<LPARAM>(&tab)),
+              DLGC_WANTCHARS | DLGC_HASSETSEL | DLGC_WANTARROWS);
+    SetText(IDC_MEMO_COMMENT, "kept");
+    EXPECT_EQ(SendMessageA(memo, WM_CHAR, VK_ESCAPE, 1), 0);
+    EXPECT_EQ(Text(IDC_MEMO_COMMENT), "kept");
+}
