@@ -13,30 +13,7 @@ namespace {
 
 constexpr DWORD kPollMs = 20;
 
-struct TFind {
-    DWORD Pid;
-    const char* ClassName;
-    HWND Found;
-};
-
-BOOL CALLBACK FindTopLevel(HWND hwnd, LPARAM param) {
-    TFind& f = *reinterpret_cast<TFind*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    char cls[64] = "";
-    GetClassNameA(hwnd, cls, sizeof cls);
-    if (pid == f.Pid && lstrcmpA(cls, f.ClassName) == 0 && IsWindowVisible(hwnd)) {
-        f.Found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND FindWindowOf(DWORD pid, const char* className) {
-    TFind f{pid, className, nullptr};
-    EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&f));
-    return f.Found;
-}
+HWND FindWindowOf(DWORD pid, const char* className) { return FindTopLevelWindow(pid, className); }
 
 // Texts are read as UTF-16 and turned into the system code page here: across
 // processes the ANSI forms of some list messages hand back UTF-16 or count

@@ -179,33 +179,6 @@ namespace {
 
 // Runs `act` on the first dialog owned by `owner` once it shows, from a
 // second thread while the plug-in's modal loop runs on this one.
-// The dialog of this process that `owner` owns, or null. Other programs of
-// the same Wine session may have dialogs open too, so the search is narrowed
-// to this process.
-struct OwnedDialogSearch {
-    HWND Owner;
-    HWND Found;
-};
-
-BOOL CALLBACK MatchOwnedDialog(HWND hwnd, LPARAM param) {
-    OwnedDialogSearch& s = *reinterpret_cast<OwnedDialogSearch*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    char cls[16] = "";
-    GetClassNameA(hwnd, cls, sizeof cls);
-    if (pid == GetCurrentProcessId() && lstrcmpA(cls, "#32770") == 0 && GetWindow(hwnd, GW_OWNER) == s.Owner) {
-        s.Found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND FindOwnedDialog(HWND owner) {
-    OwnedDialogSearch search{owner, nullptr};
-    EnumWindows(MatchOwnedDialog, reinterpret_cast<LPARAM>(&search));
-    return search.Found;
-}
-
 // Answers the next dialog owned by `owner` from a second thread, while the
 // test's own thread sits in the plug-in's modal call. Waits up to a minute:
 // a first start of Wine can be slow.
@@ -215,8 +188,8 @@ public:
     DialogWatcher(HWND owner, Act act)
         : thread_([this, owner, act] {
               for (int i = 0; i < 1200 && !done_; ++i) {
-                  HWND dialog = FindOwnedDialog(owner);
-                  if (dialog != nullptr && IsWindowVisible(dialog)) {
+                  HWND dialog = kes_test::FindTopLevelWindow(GetCurrentProcessId(), "#32770", owner);
+                  if (dialog != nullptr) {
                       act(dialog);
                       done_ = true;
                       return;

@@ -27,6 +27,37 @@ std::string Hex(const std::string& bytes) {
     return out;
 }
 
+namespace {
+
+struct TWindowSearch {
+    DWORD Pid;
+    const char* ClassName;
+    HWND Owner;
+    HWND Found;
+};
+
+BOOL CALLBACK MatchTopLevel(HWND hwnd, LPARAM param) {
+    TWindowSearch& s = *reinterpret_cast<TWindowSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    char cls[64] = "";
+    GetClassNameA(hwnd, cls, sizeof cls);
+    if (pid == s.Pid && lstrcmpA(cls, s.ClassName) == 0 && IsWindowVisible(hwnd) &&
+        (s.Owner == nullptr || GetWindow(hwnd, GW_OWNER) == s.Owner)) {
+        s.Found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+HWND FindTopLevelWindow(DWORD pid, const char* className, HWND owner) {
+    TWindowSearch search{pid, className, owner, nullptr};
+    EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
+    return search.Found;
+}
+
 std::string ReadFileBytes(const std::string& path) {
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, 0, nullptr);

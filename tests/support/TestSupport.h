@@ -16,6 +16,11 @@ std::string ExeDir();
 std::string TestPlugin(const std::string& name);
 
 std::string Hex(const std::string& bytes);
+
+// A visible top-level window of process `pid` with the class name and, when
+// `owner` is given, owned by it; null when there is none. Other programs of
+// the same Wine session have windows too, so the search is by process.
+HWND FindTopLevelWindow(DWORD pid, const char* className, HWND owner = nullptr);
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 
