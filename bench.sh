@@ -192,7 +192,8 @@ for i in "${!SIZES[@]}"; do
     "$(awk -v b="${S_IDLE[$n]}" 'BEGIN {print b / 1048576}')"
 done
 echo
-echo "Scaling: tool time per file at $big over that at $small: $scale (goal ≤ 1.2); the floor's: $floor_scale"
+echo "Scaling: tool time per file at $big over that at $small: $scale (goal ≤ 1.2); the floor's: $floor_scale;"
+echo "the tool's over the floor's: $(ratio "$scale" "$floor_scale"); tool time per file at $big over that at $mid: $(awk -v a="${S_TOOL[$big]}" -v na="$big" -v b="${S_TOOL[$mid]}" -v nb="$mid" 'BEGIN {printf "%.2f", (a / na) / (b / nb)}')"
 echo "Memory: at $big files the run adds $per_path bytes per queued path beyond the path's own ${S_PATHLEN[$big]} bytes (goal ≤ ~100)"
 echo
 echo "Per file, in µs: floor (open, read, close) $(per_file "${S_FLOOR[$mid]}" "$mid"), tool's write phase $(per_file "${S_WRITE[$mid]}" "$mid") (at $mid files);"
