@@ -198,7 +198,7 @@ echo "Memory: at $big files the run adds $per_path bytes per queued path beyond 
 echo
 echo "Per file, in µs: floor (open, read, close) $(per_file "${S_FLOOR[$mid]}" "$mid"), tool's write phase $(per_file "${S_WRITE[$mid]}" "$mid") (at $mid files);"
 echo "the tool's steps besides the file, each timed apart: dispatch of pending messages ${STEP[dispatch]}, Escape poll ${STEP[escape_poll]},"
-echo "reading the comment field ${STEP[read_comment_subclassed]} (the field is subclassed; a plain field: ${STEP[read_comment]}),"
+echo "reading the comment field ${STEP[read_comment]} (through the common controls' subclass chain, as before its mend: ${STEP[read_comment_subclassed]}),"
 echo "redrawing the counter and the bar ${STEP[redraw_counter]}, now done at most every 50 ms."
 echo "The bundled plug-ins' steps besides the rewrite: setting looked up in their .ini ${STEP[plugin_setting_lookup]},"
 echo "attribute test ${STEP[plugin_attribute_test]}, one more open to see that nobody holds the file ${STEP[plugin_extra_open]}."
