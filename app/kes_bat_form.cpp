@@ -443,15 +443,6 @@ void TKesBatForm::ResetProgress() {
     SendMessageA(Control(IDC_PROGRESSBAR_COUNT), PBM_SETPOS, 0, 0);
 }
 
-// A close asked for during the run ends it at a dispatch point, as if
-// stopped with Escape; the window closes once the run has returned.
-bool TKesBatForm::StopForClose() {
-    if (!closeRequested_) return false;
-    RunEnvironment->Beep(MB_ICONQUESTION);
-    AddLog(LoadResString(IDS_LOG_STOPPED));
-    return true;
-}
-
 void TKesBatForm::RunBatch() {
     FileList->clear();
     AddLog(LoadResString(IDS_LOG_SEARCHING));
@@ -487,11 +478,15 @@ void TKesBatForm::RunBatch() {
         SendMessageA(Control(IDC_PROGRESSBAR_COUNT), PBM_SETPOS, position, 0);
         SetLabelCount(std::to_string(position) + " / " + total);
     };
+    // Escape, or a close asked for during the run (which then closes the
+    // window once the run has returned), stops it at a dispatch point.
+    const auto stop = [&] {
+        showProgress();
+        RunEnvironment->Beep(MB_ICONQUESTION);
+        AddLog(LoadResString(IDS_LOG_STOPPED));
+    };
     while (!FileList->empty()) {
-        if (StopForClose()) {
-            showProgress();
-            return;
-        }
+        if (closeRequested_) return stop();
         // Read for every file: an edit made between two files counts from
         // the next file on.
         const std::string comment = Text(IDC_MEMO_COMMENT);
@@ -500,12 +495,7 @@ void TKesBatForm::RunBatch() {
             AddLog(KES_ERROR_PREFIX + path);
             ++errors;
         }
-        if (RunEnvironment->EscapePressed()) {
-            showProgress();
-            RunEnvironment->Beep(MB_ICONQUESTION);
-            AddLog(LoadResString(IDS_LOG_STOPPED));
-            return;
-        }
+        if (RunEnvironment->EscapePressed()) return stop();
         FileList->pop_front();
         ++position;
         if (FileList->empty() || RunEnvironment->TickCount() - shownAt >= kProgressIntervalMs) showProgress();

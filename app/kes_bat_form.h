@@ -76,7 +76,6 @@ private:
     void AddLog(const std::string& line);
     void SetLabelCount(const std::string& text);
     void EndRun();
-    bool StopForClose();
     void DrawItem(const DRAWITEMSTRUCT& item);
     bool Command(int id, int code, HWND sender);
 
