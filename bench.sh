@@ -94,18 +94,16 @@ fresh() { rm -rf "$WORK/$2"; cp -a "$DATA/$1" "$WORK/$2"; rm -f "$WORK/$2/.made"
 
 # Each file's comment, as the format's own reader sees it, must be exactly
 # the one written.
-check_jpeg() {
+ext_of() { if [ "$1" = jpeg ]; then echo jpg; else echo zip; fi; }
+jpeg_comment() { rdjpgcom "$1"; }
+zip_comment() { unzip -z "$1" | tail -n +2; }
+# count_wrong DIR EXT READER: files *.EXT below DIR whose comment, as READER
+# prints it, is not COMMENT.
+count_wrong() {
   local bad=0 f
   while IFS= read -r -d '' f; do
-    [ "$(rdjpgcom "$f")" = "$COMMENT" ] || bad=$((bad + 1))
-  done < <(find "$1" -name '*.jpg' -print0)
-  echo $bad
-}
-check_zip() {
-  local bad=0 f
-  while IFS= read -r -d '' f; do
-    [ "$(unzip -z "$f" | tail -n +2)" = "$COMMENT" ] || bad=$((bad + 1))
-  done < <(find "$1" -name '*.zip' -print0)
+    [ "$("$3" "$f")" = "$COMMENT" ] || bad=$((bad + 1))
+  done < <(find "$1" -name "*.$2" -print0)
   echo $bad
 }
 check_exiftool() {
@@ -120,11 +118,11 @@ for kind in jpeg zip; do
   fresh "$kind$REAL" "tool_$kind"
   echo "-- $REAL ${kind^^} files, $PEER_RUNS runs" >&2
   declare -A r
-  run_tool r "$(winpath "$KES_BUILD/bin/kes_$kind.cpi")" "$(winpath "$WORK/tool_$kind")" "*.$( [ $kind = jpeg ] && echo jpg || echo zip)" \
+  run_tool r "$(winpath "$KES_BUILD/bin/kes_$kind.cpi")" "$(winpath "$WORK/tool_$kind")" "*.$(ext_of $kind)" \
     rewrite "$PEER_RUNS" "$COMMENT"
   [ "${r[files]}" = "$REAL" ] || fail "$REAL files made, ${r[files]} found"
   P_FLOOR[$kind]=${r[floor_ms]}; P_TOOL[$kind]=${r[tool_ms]}; P_RATIO[$kind]=${r[ratio]}; P_ALONE[$kind]=${r[plugin_alone_ms]}
-  P_BAD[$kind]=$(check_$kind "$WORK/tool_$kind")
+  P_BAD[$kind]=$(count_wrong "$WORK/tool_$kind" "$(ext_of $kind)" "${kind}_comment")
   unset r
 done
 
@@ -161,8 +159,8 @@ done
 declare -A M
 for j in "${JOBS[@]}"; do M[$j]=$(tr ' ' '\n' <<<"${T[$j]}" | grep . | median); done
 BAD_EXIF=$(check_exiftool "$WORK/exiftool")
-BAD_JHEAD=$(check_jpeg "$WORK/jhead")
-BAD_ZIP=$(check_zip "$WORK/zip")
+BAD_JHEAD=$(count_wrong "$WORK/jhead" jpg jpeg_comment)
+BAD_ZIP=$(count_wrong "$WORK/zip" zip zip_comment)
 
 # ---- The table --------------------------------------------------------------
 big=${SIZES[2]}; mid=${SIZES[1]}; small=${SIZES[0]}

@@ -23,18 +23,6 @@ FILETIME WriteTime(const std::string& path) {
     return data.ftLastWriteTime;
 }
 
-int CountEntries(const std::string& dir) {
-    WIN32_FIND_DATAA data;
-    HANDLE h = FindFirstFileA((dir + "*").c_str(), &data);
-    int n = 0;
-    if (h == INVALID_HANDLE_VALUE) return n;
-    do {
-        if (lstrcmpA(data.cFileName, ".") != 0 && lstrcmpA(data.cFileName, "..") != 0) ++n;
-    } while (FindNextFileA(h, &data));
-    FindClose(h);
-    return n;
-}
-
 }  // namespace
 
 TEST(Floor, ReadsEveryMatchingFileInEveryFolderWhateverTheCase) {
@@ -71,7 +59,7 @@ TEST(Floor, ARewriteKeepsContentsAndTimeAndLeavesNoTemporaryFile) {
         EXPECT_EQ(ReadFileBytes(file), "contents");
         const FILETIME kept = WriteTime(file);
         EXPECT_EQ(CompareFileTime(&old, &kept), 0);
-        EXPECT_EQ(CountEntries(top.Path()), 2);
+        EXPECT_EQ(kes_test::FolderEntries(top.Path()).size(), 2u);
     }
 }
 

@@ -126,14 +126,8 @@ const std::string kSearching = LoadResString(IDS_LOG_SEARCHING);
 // The subfolders of dir in the order a search delivers them.
 Lines SubdirOrder(const std::string& dir) {
     Lines names;
-    WIN32_FIND_DATAA d;
-    HANDLE h = FindFirstFileA((dir + "*").c_str(), &d);
-    do {
-        const std::string name = d.cFileName;
-        if ((d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != "." && name != "..")
-            names.push_back(name);
-    } while (FindNextFileA(h, &d));
-    FindClose(h);
+    for (const WIN32_FIND_DATAA& d : FolderEntries(dir))
+        if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) names.push_back(d.cFileName);
     return names;
 }
 

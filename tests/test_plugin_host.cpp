@@ -17,13 +17,8 @@ namespace {
 // The file names that a search of dir for "*.cpi" delivers, in its order.
 Lines SearchOrder(const std::string& dir) {
     Lines names;
-    WIN32_FIND_DATAA d;
-    HANDLE h = FindFirstFileA((dir + "*.cpi").c_str(), &d);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do {
+    for (const WIN32_FIND_DATAA& d : FolderEntries(dir, "*.cpi"))
         if (!(d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(d.cFileName);
-    } while (FindNextFileA(h, &d));
-    FindClose(h);
     return names;
 }
 

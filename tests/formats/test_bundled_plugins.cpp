@@ -36,16 +36,11 @@ std::string CopyBundled(const TempDir& dir, const std::string& name) {
 // Everything in the folder but the plug-in and its settings file.
 std::vector<std::string> OtherFiles(const TempDir& dir) {
     std::vector<std::string> names;
-    WIN32_FIND_DATAA d;
-    HANDLE h = FindFirstFileA((dir / "*").c_str(), &d);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do {
+    for (const WIN32_FIND_DATAA& d : kes_test::FolderEntries(dir.Path())) {
         const std::string name = d.cFileName;
-        if (name != "." && name != ".." && name.find(".cpi") == std::string::npos &&
-            name.find(".ini") == std::string::npos)
+        if (name.find(".cpi") == std::string::npos && name.find(".ini") == std::string::npos)
             names.push_back(name);
-    } while (FindNextFileA(h, &d));
-    FindClose(h);
+    }
     return names;
 }
 
@@ -122,14 +117,8 @@ TEST(BundledPlugins, JapaneseNamesWhoseSecondByteIs5CAreWritten) {
     EXPECT_EQ(zip.Write(target, kEmptyZip, "\x95\x5c comment"), 0);
     EXPECT_EQ(ReadFileBytes(target), ZipWithComment("\x95\x5c comment"));
     // The temporary file went into that folder and is gone again.
-    WIN32_FIND_DATAA d;
-    HANDLE h = FindFirstFileA((dir / "\x83\x5c\\*").c_str(), &d);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
     std::vector<std::string> names;
-    do {
-        if (d.cFileName[0] != '.') names.push_back(d.cFileName);
-    } while (FindNextFileA(h, &d));
-    FindClose(h);
+    for (const WIN32_FIND_DATAA& d : kes_test::FolderEntries(dir / "\x83\x5c\\")) names.push_back(d.cFileName);
     EXPECT_EQ(names, std::vector<std::string>{"\x95\x5c.zip"});
 }
 

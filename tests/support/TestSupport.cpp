@@ -58,6 +58,18 @@ HWND FindTopLevelWindow(DWORD pid, const char* className, HWND owner) {
     return search.Found;
 }
 
+std::vector<WIN32_FIND_DATAA> FolderEntries(const std::string& dir, const std::string& pattern) {
+    std::vector<WIN32_FIND_DATAA> entries;
+    WIN32_FIND_DATAA d;
+    HANDLE h = FindFirstFileA((dir + pattern).c_str(), &d);
+    if (h == INVALID_HANDLE_VALUE) return entries;
+    do {
+        if (lstrcmpA(d.cFileName, ".") != 0 && lstrcmpA(d.cFileName, "..") != 0) entries.push_back(d);
+    } while (FindNextFileA(h, &d));
+    FindClose(h);
+    return entries;
+}
+
 std::string ReadFileBytes(const std::string& path) {
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, 0, nullptr);

@@ -22,6 +22,10 @@ std::string Hex(const std::string& bytes);
 // the same Wine session have windows too, so the search is by process.
 HWND FindTopLevelWindow(DWORD pid, const char* className, HWND owner = nullptr);
 std::string ReadFileBytes(const std::string& path);
+
+// The entries that a search of `dir` (ending in '\') for `pattern` delivers,
+// in its order, without "." and "..".
+std::vector<WIN32_FIND_DATAA> FolderEntries(const std::string& dir, const std::string& pattern = "*");
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 
 // A fresh directory under the temporary folder, removed with everything in
