@@ -1,6 +1,8 @@
 #include "FuzzChecks.h"
 
+#include <cstdio>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string_view>
 
@@ -97,6 +99,30 @@ std::string CheckPng(const uint8_t* data, size_t size) {
 std::string CheckGif(const uint8_t* data, size_t size) {
     const Case c = Split(data, size);
     return Check(kes::GifSetComment, kes::GifReadComment, c, c.comment, Rules{true, 6});
+}
+
+namespace {
+
+// FNV-1a, 64 bits, and the length: plenty to notice a changed byte.
+std::string Digest(const kes::Rewrite& out) {
+    if (!out) return "-";
+    const std::string_view bytes = *out;
+    uint64_t h = 14695981039346656037ull;
+    for (char c : bytes) h = (h ^ static_cast<uint8_t>(c)) * 1099511628211ull;
+    char text[40];
+    std::snprintf(text, sizeof text, "%zx.%016llx", bytes.size(), static_cast<unsigned long long>(h));
+    return text;
+}
+
+}  // namespace
+
+std::string OutputDigest(const std::string& format, const uint8_t* data, size_t size) {
+    static const std::map<std::string, SetFn> kSetters = {
+        {"zip", kes::ZipSetComment}, {"jpeg", kes::JpegSetComment},
+        {"png", kes::PngSetComment}, {"gif", kes::GifSetComment}};
+    const SetFn& set = kSetters.at(format);
+    const Case c = Split(data, size);
+    return Digest(set(c.file, c.comment)) + "/" + Digest(set(c.file, ""));
 }
 
 }  // namespace kes_fuzz

@@ -20,6 +20,11 @@ std::string CheckJpeg(const uint8_t* data, size_t size);
 std::string CheckPng(const uint8_t* data, size_t size);
 std::string CheckGif(const uint8_t* data, size_t size);
 
+// A digest of what the core of `format` writes for the input's file with
+// its comment and with the empty comment ("-" for a refusal), to tell
+// whether any output byte changed.
+std::string OutputDigest(const std::string& format, const uint8_t* data, size_t size);
+
 }  // namespace kes_fuzz
 
 #endif
