@@ -9,10 +9,18 @@
 #include <string>
 #include <string_view>
 
+#include "Pieces.h"
+
 namespace kes {
 
 // A file's new contents, or nothing when the file or the comment is refused.
-using Rewrite = std::optional<std::string>;
+using Rewrite = std::optional<Pieces>;
+
+// A rewrite as one string, for readers and tests; nothing for a refusal.
+inline std::optional<std::string> Joined(const Rewrite& rewrite) {
+    if (!rewrite) return std::nullopt;
+    return rewrite->Join();
+}
 
 inline uint8_t Byte(std::string_view s, size_t at) { return static_cast<uint8_t>(s[at]); }
 
@@ -32,15 +40,19 @@ inline uint32_t Be32(std::string_view s, size_t at) {
     return static_cast<uint32_t>(Be16(s, at)) << 16 | Be16(s, at + 2);
 }
 
-inline void PutLe16(std::string& out, size_t value) {
-    out += static_cast<char>(value & 0xFF);
-    out += static_cast<char>(value >> 8 & 0xFF);
+// Out is a std::string or Pieces.
+template <class Out>
+void PutLe16(Out& out, size_t value) {
+    out.push_back(static_cast<char>(value & 0xFF));
+    out.push_back(static_cast<char>(value >> 8 & 0xFF));
 }
-inline void PutBe16(std::string& out, size_t value) {
-    out += static_cast<char>(value >> 8 & 0xFF);
-    out += static_cast<char>(value & 0xFF);
+template <class Out>
+void PutBe16(Out& out, size_t value) {
+    out.push_back(static_cast<char>(value >> 8 & 0xFF));
+    out.push_back(static_cast<char>(value & 0xFF));
 }
-inline void PutBe32(std::string& out, uint32_t value) {
+template <class Out>
+void PutBe32(Out& out, uint32_t value) {
     PutBe16(out, value >> 16);
     PutBe16(out, value & 0xFFFF);
 }

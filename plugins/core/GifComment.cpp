@@ -71,15 +71,15 @@ bool StartsGraphics(const Block& b) {
     return b.kind != kExtension || b.label == kGraphicControl || b.label == kPlainText;
 }
 
-void AppendComment(std::string& out, std::string_view comment) {
-    out += static_cast<char>(kExtension);
-    out += static_cast<char>(kCommentLabel);
+void AddComment(Pieces& out, std::string_view comment) {
+    out.push_back(static_cast<char>(kExtension));
+    out.push_back(static_cast<char>(kCommentLabel));
     for (size_t at = 0; at < comment.size(); at += kMaxSubBlock) {
         const std::string_view part = comment.substr(at, kMaxSubBlock);
-        out += static_cast<char>(part.size());
-        out.append(part);
+        out.push_back(static_cast<char>(part.size()));
+        out.Add(part);
     }
-    out += '\0';
+    out.push_back('\0');
 }
 
 }  // namespace
@@ -88,19 +88,24 @@ Rewrite GifSetComment(std::string_view image, std::string_view comment) {
     const std::optional<std::vector<Block>> blocks = Parse(image);
     if (!blocks) return std::nullopt;
     const size_t header = kHeaderSize + ColorTableSize(Byte(image, 10));
-    std::string out(image.substr(0, header));
-    if (!comment.empty()) out.replace(3, 3, "89a");
-    out.reserve(image.size() + comment.size() + comment.size() / kMaxSubBlock + 4);
+    Pieces out;
+    if (comment.empty()) {
+        out.Keep(image.substr(0, header));
+    } else {
+        out.Keep(image.substr(0, 3));
+        out.Add("89a");
+        out.Keep(image.substr(6, header - 6));
+    }
     bool placed = comment.empty();
     for (const Block& b : *blocks) {
         if (IsComment(b)) continue;
         if (!placed && StartsGraphics(b)) {
-            AppendComment(out, comment);
+            AddComment(out, comment);
             placed = true;
         }
-        out.append(image.substr(b.begin, b.end - b.begin));
+        out.Keep(image.substr(b.begin, b.end - b.begin));
     }
-    out.append(image.substr(blocks->back().end));
+    out.Keep(image.substr(blocks->back().end));
     return out;
 }
 

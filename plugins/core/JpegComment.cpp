@@ -11,7 +11,7 @@ constexpr size_t kMaxPayload = 0xFFFF - 2;  // the length field counts itself
 
 // One marker with its fill bytes, its segment and, for SOS, the entropy-coded
 // data after it: the unit that is either copied whole or dropped.
-struct Piece {
+struct Segment {
     size_t begin, end;
     uint8_t marker;
     size_t payload;  // where the segment's data starts, after its length
@@ -44,11 +44,11 @@ std::optional<size_t> SkipScan(std::string_view s, size_t at) {
     return std::nullopt;
 }
 
-// Splits the file from SOI to EOI into pieces; bytes after EOI are left to
+// Splits the file from SOI to EOI into segments; bytes after EOI are left to
 // the caller. Nothing when anything is missing or runs past the end.
-std::optional<std::vector<Piece>> Parse(std::string_view s) {
+std::optional<std::vector<Segment>> Parse(std::string_view s) {
     if (s.size() < 2 || Byte(s, 0) != 0xFF || Byte(s, 1) != kSoi) return std::nullopt;
-    std::vector<Piece> pieces;
+    std::vector<Segment> segments;
     bool frame = false, scan = false;
     size_t at = 2;
     for (;;) {
@@ -60,7 +60,7 @@ std::optional<std::vector<Piece>> Parse(std::string_view s) {
         size_t end = m + 1;
         size_t payload = end;
         if (marker == kEoi) {
-            pieces.push_back({at, end, marker, end});
+            segments.push_back({at, end, marker, end});
             break;
         }
         if (marker == kSoi || marker == 0x00) return std::nullopt;
@@ -79,48 +79,48 @@ std::optional<std::vector<Piece>> Parse(std::string_view s) {
             if (!next) return std::nullopt;
             end = *next;
         }
-        pieces.push_back({at, end, marker, payload});
+        segments.push_back({at, end, marker, payload});
         at = end;
     }
     if (!scan) return std::nullopt;
-    return pieces;
+    return segments;
 }
 
-void AppendComment(std::string& out, std::string_view comment) {
+void AddComment(Pieces& out, std::string_view comment) {
     for (size_t at = 0; at < comment.size(); at += kMaxPayload) {
         const std::string_view part = comment.substr(at, kMaxPayload);
-        out += '\xFF';
-        out += static_cast<char>(kCom);
+        out.push_back('\xFF');
+        out.push_back(static_cast<char>(kCom));
         PutBe16(out, part.size() + 2);
-        out.append(part);
+        out.Add(part);
     }
 }
 
 }  // namespace
 
 Rewrite JpegSetComment(std::string_view image, std::string_view comment) {
-    const std::optional<std::vector<Piece>> pieces = Parse(image);
-    if (!pieces) return std::nullopt;
-    std::string out(image.substr(0, 2));
-    out.reserve(image.size() + comment.size() + comment.size() / kMaxPayload * 4 + 4);
+    const std::optional<std::vector<Segment>> segments = Parse(image);
+    if (!segments) return std::nullopt;
+    Pieces out;
+    out.Keep(image.substr(0, 2));
     bool placed = false;
-    for (const Piece& p : *pieces) {
+    for (const Segment& p : *segments) {
         if (p.marker == kCom) continue;
         if (!placed && !IsApp(p.marker)) {
-            AppendComment(out, comment);
+            AddComment(out, comment);
             placed = true;
         }
-        out.append(image.substr(p.begin, p.end - p.begin));
+        out.Keep(image.substr(p.begin, p.end - p.begin));
     }
-    out.append(image.substr(pieces->back().end));
+    out.Keep(image.substr(segments->back().end));
     return out;
 }
 
 std::optional<std::string> JpegReadComment(std::string_view image) {
-    const std::optional<std::vector<Piece>> pieces = Parse(image);
-    if (!pieces) return std::nullopt;
+    const std::optional<std::vector<Segment>> segments = Parse(image);
+    if (!segments) return std::nullopt;
     std::string comment;
-    for (const Piece& p : *pieces) {
+    for (const Segment& p : *segments) {
         if (p.marker == kCom) comment.append(image.substr(p.payload, p.end - p.payload));
     }
     return comment;

@@ -148,12 +148,13 @@ std::pair<std::string_view, std::string> CommentChunk(std::string_view utf8,
     return {"iTXt", data};
 }
 
-void AppendChunk(std::string& out, std::string_view type, std::string_view data) {
-    PutBe32(out, static_cast<uint32_t>(data.size()));
-    const size_t typeAt = out.size();
-    out.append(type);
-    out.append(data);
-    PutBe32(out, Crc(std::string_view(out).substr(typeAt)));
+std::string MakeChunk(std::string_view type, std::string_view data) {
+    std::string chunk;
+    PutBe32(chunk, static_cast<uint32_t>(data.size()));
+    chunk.append(type);
+    chunk.append(data);
+    PutBe32(chunk, Crc(std::string_view(chunk).substr(4)));
+    return chunk;
 }
 
 // The text of one comment chunk in UTF-8; nothing for compressed text.
@@ -182,19 +183,19 @@ Rewrite PngSetComment(std::string_view image, std::string_view utf8) {
     const std::optional<std::vector<Chunk>> chunks = Parse(image);
     if (!chunks) return std::nullopt;
 
-    std::string out(kSignature);
-    out.reserve(image.size() + comment.size() + 32);
+    Pieces out;
+    out.Keep(image.substr(0, kSignature.size()));
     bool placed = comment.empty();
     for (const Chunk& c : *chunks) {
         if (IsComment(c)) continue;
         if (!placed && c.type == "IDAT") {
             const auto [type, data] = CommentChunk(comment, *text);
-            AppendChunk(out, type, data);
+            out.Add(MakeChunk(type, data));
             placed = true;
         }
-        out.append(image.substr(c.begin, c.end - c.begin));
+        out.Keep(image.substr(c.begin, c.end - c.begin));
     }
-    out.append(image.substr(chunks->back().end));
+    out.Keep(image.substr(chunks->back().end));
     return out;
 }
 

@@ -91,18 +91,24 @@ std::optional<size_t> IntactEndRecord(std::string_view file) {
 }  // namespace
 
 Rewrite ZipSetComment(std::string_view archive, std::string_view comment) {
-    if (comment.size() > kMaxComment || comment.find(kEndSignature) != std::string_view::npos)
-        return std::nullopt;
+    if (comment.size() > kMaxComment) return std::nullopt;
     const std::optional<size_t> end = IntactEndRecord(archive);
     if (!end) return std::nullopt;
 
-    std::string out(archive.substr(0, *end + kEndSize - 2));
-    PutLe16(out, comment.size());
-    out.append(comment);
-    // The new length bytes and the comment's first bytes could still piece
-    // together a signature that readers would take for the record; refuse
-    // rather than write an archive that others read differently.
-    if (FindEndRecord(out) != end) return std::nullopt;
+    // The new end record and comment. Readers that look for the record from
+    // the back take the last signature they meet, some without checking
+    // that its comment reaches the end of the file; a signature anywhere in
+    // the new tail but at its start (in the comment, or pieced together
+    // from the length bytes and the comment's first bytes) would make them
+    // read another archive. Refuse rather than write that.
+    std::string tail(archive.substr(*end, kEndSize - 2));
+    PutLe16(tail, comment.size());
+    tail.append(comment);
+    if (tail.find(kEndSignature, 1) != std::string::npos) return std::nullopt;
+
+    Pieces out;
+    out.Keep(archive.substr(0, *end));
+    out.Add(tail);
     return out;
 }
 

@@ -40,7 +40,7 @@ WriteResult Write(LPCSTR path, std::string_view contents, std::string_view comme
 
     const Rewrite rewritten = kPluginFormat.setComment(contents, comment);
     if (!rewritten) return kRefused;
-    if (*rewritten == contents) return kWritten;  // already carries this comment
+    if (rewritten->Equals(contents)) return kWritten;  // already carries this comment
     return ReplaceContents(path, *rewritten, KeepModifiedTime());
 }
 

@@ -47,12 +47,12 @@ bool HeldElsewhere(const char* path) {
     return !h.IsOpen();
 }
 
-bool WriteAll(HANDLE h, std::string_view contents) {
-    while (!contents.empty()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(contents.size(), 1u << 30));
+bool WriteAll(HANDLE h, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size(), 1u << 30));
         DWORD written = 0;
-        if (!WriteFile(h, contents.data(), chunk, &written, nullptr) || written == 0) return false;
-        contents.remove_prefix(written);
+        if (!WriteFile(h, bytes.data(), chunk, &written, nullptr) || written == 0) return false;
+        bytes.remove_prefix(written);
     }
     return true;
 }
@@ -60,11 +60,12 @@ bool WriteAll(HANDLE h, std::string_view contents) {
 // Fills the temporary file and gives it the target's times, so that the
 // rename carries them over; flushed so that the rename never exposes a file
 // whose data is not yet on disk.
-bool FillTemp(const CTempFile& temp, std::string_view contents, const WIN32_FILE_ATTRIBUTE_DATA& target,
+bool FillTemp(const CTempFile& temp, const Pieces& contents, const WIN32_FILE_ATTRIBUTE_DATA& target,
               bool keepModifiedTime) {
     CFileHandle h(CreateFileA(temp.Path(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h.IsOpen() || !WriteAll(h.Get(), contents)) return false;
+    if (!h.IsOpen() || !contents.ForEach([&](std::string_view bytes) { return WriteAll(h.Get(), bytes); }))
+        return false;
     const FILETIME* modified = keepModifiedTime ? &target.ftLastWriteTime : nullptr;
     if (!SetFileTime(h.Get(), &target.ftCreationTime, nullptr, modified)) return false;
     return FlushFileBuffers(h.Get()) != FALSE;
@@ -72,7 +73,7 @@ bool FillTemp(const CTempFile& temp, std::string_view contents, const WIN32_FILE
 
 }  // namespace
 
-WriteResult ReplaceContents(const char* path, std::string_view contents, bool keepModifiedTime) {
+WriteResult ReplaceContents(const char* path, const Pieces& contents, bool keepModifiedTime) {
     WIN32_FILE_ATTRIBUTE_DATA target;
     if (!GetFileAttributesExA(path, GetFileExInfoStandard, &target)) return kFileFailed;
     if (target.dwFileAttributes & FILE_ATTRIBUTE_READONLY) return kReadOnly;

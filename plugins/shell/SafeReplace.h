@@ -1,8 +1,6 @@
 #ifndef KESTRANE_PLUGINS_SAFE_REPLACE_H
 #define KESTRANE_PLUGINS_SAFE_REPLACE_H
 
-#include <string_view>
-
 #include "CpiShell.h"
 
 namespace kes {
@@ -12,7 +10,7 @@ namespace kes {
 // modification time when keepModifiedTime is set. On any failure the file
 // is left as it was and no temporary file remains. A read-only file is
 // refused.
-WriteResult ReplaceContents(const char* path, std::string_view contents, bool keepModifiedTime);
+WriteResult ReplaceContents(const char* path, const Pieces& contents, bool keepModifiedTime);
 
 }  // namespace kes
 

@@ -2,8 +2,12 @@
 #ifndef KESTRANE_CORE_TEST_SUPPORT_H
 #define KESTRANE_CORE_TEST_SUPPORT_H
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "Bytes.h"
 
 namespace kes_test {
 
@@ -13,6 +17,13 @@ std::string ReadFile(const std::string& path);
 std::string Sample(const std::string& name);
 // Files in a folder, sorted; none when it does not exist.
 std::vector<std::string> FilesIn(const std::string& folder);
+
+// A core's setter with its output joined into one string, as it lands in
+// the file.
+template <kes::Rewrite (*Set)(std::string_view, std::string_view)>
+std::optional<std::string> JoinedOutput(std::string_view file, std::string_view comment) {
+    return kes::Joined(Set(file, comment));
+}
 
 }  // namespace kes_test
 

@@ -4,7 +4,7 @@
 #include "GifComment.h"
 
 using kes::GifReadComment;
-using kes::GifSetComment;
+constexpr auto GifSetComment = kes_test::JoinedOutput<kes::GifSetComment>;
 using kes_test::Sample;
 
 namespace {
@@ -23,7 +23,7 @@ std::string CommentExtension(const std::string& text) {
 TEST(GifCore, TheCommentGoesBeforeTheFirstImageAndItsGraphicControl) {
     const std::string plain = Sample("plain.gif");
     ASSERT_EQ(GifReadComment(plain), "");
-    const kes::Rewrite out = GifSetComment(plain, "hello");
+    const auto out = GifSetComment(plain, "hello");
     ASSERT_TRUE(out);
     const size_t header = HeaderSize(plain);
     EXPECT_EQ(*out, plain.substr(0, header) + CommentExtension("hello") + plain.substr(header));
@@ -34,7 +34,7 @@ TEST(GifCore, TheCommentGoesBeforeTheFirstImageAndItsGraphicControl) {
     const std::string animated = Sample("animated.gif");
     const size_t control = animated.find("\x21\xF9");
     ASSERT_NE(control, std::string::npos);
-    const kes::Rewrite anim = GifSetComment(animated, "loop");
+    const auto anim = GifSetComment(animated, "loop");
     ASSERT_TRUE(anim);
     EXPECT_EQ(*anim, animated.substr(0, control) + CommentExtension("loop") + animated.substr(control));
 }
@@ -42,11 +42,11 @@ TEST(GifCore, TheCommentGoesBeforeTheFirstImageAndItsGraphicControl) {
 TEST(GifCore, AnOldVersionHeaderIsRaisedOnlyWhenACommentIsWritten) {
     const std::string old = Sample("old87a.gif");
     ASSERT_EQ(old.substr(0, 6), "GIF87a");
-    const kes::Rewrite out = GifSetComment(old, "x");
+    const auto out = GifSetComment(old, "x");
     ASSERT_TRUE(out);
     EXPECT_EQ(out->substr(0, 6), "GIF89a");
     EXPECT_EQ(GifReadComment(*out), "x");
-    const kes::Rewrite removed = GifSetComment(*out, "");
+    const auto removed = GifSetComment(*out, "");
     ASSERT_TRUE(removed);
     EXPECT_EQ(removed->substr(6), old.substr(6));
     EXPECT_EQ(GifSetComment(old, ""), old);
@@ -61,7 +61,7 @@ TEST(GifCore, CommentsUseSubBlocksOfAtMost255BytesAndReplaceEveryOldOne) {
     ASSERT_EQ(GifReadComment(twice), "old commentmore");
 
     const std::string text = std::string(255, 'a') + std::string(255, 'b') + "cc";
-    const kes::Rewrite out = GifSetComment(twice, text);
+    const auto out = GifSetComment(twice, text);
     ASSERT_TRUE(out);
     EXPECT_EQ(GifReadComment(*out), text);
     const std::string blocks = std::string("\x21\xFE\xFF", 3) + std::string(255, 'a') + '\xFF' +

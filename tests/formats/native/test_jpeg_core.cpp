@@ -4,7 +4,7 @@
 #include "JpegComment.h"
 
 using kes::JpegReadComment;
-using kes::JpegSetComment;
+constexpr auto JpegSetComment = kes_test::JoinedOutput<kes::JpegSetComment>;
 using kes_test::Sample;
 
 namespace {
@@ -36,7 +36,7 @@ TEST(JpegCore, TheCommentGoesAfterTheAppSegmentsAndLeavesNoTraceWhenRemoved) {
         const std::string original = Sample(name);
         ASSERT_EQ(JpegReadComment(original), "");
 
-        const kes::Rewrite first = JpegSetComment(original, "Kestrane \x83\x52\x83\x81\x83\x93\x83\x67");
+        const auto first = JpegSetComment(original, "Kestrane \x83\x52\x83\x81\x83\x93\x83\x67");
         ASSERT_TRUE(first);
         EXPECT_EQ(JpegReadComment(*first), "Kestrane \x83\x52\x83\x81\x83\x93\x83\x67");
         std::vector<int> expected = HeaderMarkers(original);
@@ -45,7 +45,7 @@ TEST(JpegCore, TheCommentGoesAfterTheAppSegmentsAndLeavesNoTraceWhenRemoved) {
         expected.insert(firstNonApp, 0xFE);
         EXPECT_EQ(HeaderMarkers(*first), expected);
 
-        const kes::Rewrite second = JpegSetComment(*first, "second");
+        const auto second = JpegSetComment(*first, "second");
         ASSERT_TRUE(second);
         EXPECT_EQ(JpegReadComment(*second), "second");
         EXPECT_EQ(JpegSetComment(*second, ""), original);
@@ -66,7 +66,7 @@ TEST(JpegCore, EveryOldCommentIsReplacedWhereverItStands) {
                        ComSegment("b") + progressive.substr(secondScan, end - secondScan) + ComSegment("c") +
                        progressive.substr(end);
     ASSERT_EQ(JpegReadComment(many), "abc");
-    const kes::Rewrite one = JpegSetComment(many, "new");
+    const auto one = JpegSetComment(many, "new");
     ASSERT_TRUE(one);
     EXPECT_EQ(JpegReadComment(*one), "new");
     EXPECT_EQ(JpegSetComment(many, ""), progressive);
@@ -76,12 +76,12 @@ TEST(JpegCore, EveryOldCommentIsReplacedWhereverItStands) {
 TEST(JpegCore, ALongCommentIsSplitInOrderAndBytesAfterTheImageStay) {
     const std::string original = Sample("plain.jpg") + "trailing data";
     std::string longest(65533, 'a');
-    const kes::Rewrite one = JpegSetComment(original, longest);
+    const auto one = JpegSetComment(original, longest);
     ASSERT_TRUE(one);
     EXPECT_EQ(one->size(), original.size() + 4 + 65533);
 
     std::string longer = longest + "bc";
-    const kes::Rewrite two = JpegSetComment(original, longer);
+    const auto two = JpegSetComment(original, longer);
     ASSERT_TRUE(two);
     EXPECT_EQ(JpegReadComment(*two), longer);
     std::vector<int> markers = HeaderMarkers(*two);

@@ -5,7 +5,7 @@
 #include "PngComment.h"
 
 using kes::PngReadComment;
-using kes::PngSetComment;
+constexpr auto PngSetComment = kes_test::JoinedOutput<kes::PngSetComment>;
 using kes_test::Sample;
 
 namespace {
@@ -57,7 +57,7 @@ TEST(PngCore, Latin1TextGoesInTextAndAnythingElseInInternationalTextBeforeTheIma
     ASSERT_NE(idat, types.end());
     types.insert(idat, "tEXt");
 
-    const kes::Rewrite latin = PngSetComment(original, "caf\xC3\xA9 au lait");
+    const auto latin = PngSetComment(original, "caf\xC3\xA9 au lait");
     ASSERT_TRUE(latin);
     EXPECT_EQ(Types(*latin), types);
     std::vector<Chunk> chunks = Chunks(*latin);
@@ -67,7 +67,7 @@ TEST(PngCore, Latin1TextGoesInTextAndAnythingElseInInternationalTextBeforeTheIma
     EXPECT_EQ(PngReadComment(*latin), "caf\xC3\xA9 au lait");
 
     const std::string japanese = "\xE3\x82\xB3\xE3\x83\xA1\xE3\x83\xB3\xE3\x83\x88";  // コメント
-    const kes::Rewrite unicode = PngSetComment(*latin, japanese);
+    const auto unicode = PngSetComment(*latin, japanese);
     ASSERT_TRUE(unicode);
     *std::find(types.begin(), types.end(), "tEXt") = "iTXt";
     EXPECT_EQ(Types(*unicode), types);
@@ -82,7 +82,7 @@ TEST(PngCore, Latin1TextGoesInTextAndAnythingElseInInternationalTextBeforeTheIma
 TEST(PngCore, LineBreaksBecomeLineFeedsAndOtherTextChunksStay) {
     const std::string commented = Sample("commented.png");
     ASSERT_EQ(PngReadComment(commented), "old comment");
-    const kes::Rewrite out = PngSetComment(commented, "one\r\ntwo\rthree\nfour");
+    const auto out = PngSetComment(commented, "one\r\ntwo\rthree\nfour");
     ASSERT_TRUE(out);
     EXPECT_EQ(PngReadComment(*out), "one\ntwo\nthree\nfour");
     int comments = 0, dates = 0;
@@ -115,7 +115,7 @@ TEST(PngCore, CompressedCommentsAreReplacedToo) {
         chunk("zTXt", std::string("Comment\0\0x\x9C\x03\x00\x00\x00\x00\x01", 17)) +
         chunk("iTXt", std::string("Comment\0\1\0\0\0x\x9C\x03\x00\x00\x00\x00\x01", 20)) +
         plain.substr(afterHeader);
-    const kes::Rewrite out = PngSetComment(withCompressed, "new");
+    const auto out = PngSetComment(withCompressed, "new");
     ASSERT_TRUE(out);
     EXPECT_EQ(PngReadComment(*out), "new");
     EXPECT_EQ(PngSetComment(withCompressed, ""), plain);

@@ -4,7 +4,7 @@
 #include "ZipComment.h"
 
 using kes::ZipReadComment;
-using kes::ZipSetComment;
+constexpr auto ZipSetComment = kes_test::JoinedOutput<kes::ZipSetComment>;
 using kes_test::Sample;
 
 namespace {
@@ -28,13 +28,13 @@ TEST(ZipCore, SetReplaceAndRemoveKeepEveryByteBeforeTheComment) {
         ASSERT_EQ(ZipReadComment(original), "");
         const size_t kept = original.size() - 2;  // all but the comment length
 
-        const kes::Rewrite first = ZipSetComment(original, kJapanese);
+        const auto first = ZipSetComment(original, kJapanese);
         ASSERT_TRUE(first);
         EXPECT_EQ(ZipReadComment(*first), kJapanese);
         EXPECT_EQ(first->substr(0, kept), original.substr(0, kept));
         EXPECT_EQ(first->size(), original.size() + kJapanese.size());
 
-        const kes::Rewrite second = ZipSetComment(*first, "second\r\nline");
+        const auto second = ZipSetComment(*first, "second\r\nline");
         ASSERT_TRUE(second);
         EXPECT_EQ(ZipReadComment(*second), "second\r\nline");
         EXPECT_EQ(ZipSetComment(*second, ""), original);
@@ -44,12 +44,12 @@ TEST(ZipCore, SetReplaceAndRemoveKeepEveryByteBeforeTheComment) {
 TEST(ZipCore, ReplacesAnOldCommentAndTheLongestOneFits) {
     const std::string original = Sample("commented.zip");
     ASSERT_EQ(ZipReadComment(original), "old comment");
-    const kes::Rewrite removed = ZipSetComment(original, "");
+    const auto removed = ZipSetComment(original, "");
     ASSERT_TRUE(removed);
     EXPECT_EQ(*removed, original.substr(0, original.size() - 13) + Le16(0));
 
     const std::string longest(65535, 'x');
-    const kes::Rewrite full = ZipSetComment(original, longest);
+    const auto full = ZipSetComment(original, longest);
     ASSERT_TRUE(full);
     EXPECT_EQ(ZipReadComment(*full), longest);
     EXPECT_FALSE(ZipSetComment(original, longest + "x"));
@@ -61,7 +61,7 @@ TEST(ZipCore, TheRecordSignatureInsideAnOldCommentOrMemberDataIsNotTakenForTheRe
     std::string oldComment = "see " + kSignature + " here";
     std::string withOld = stored.substr(0, stored.size() - 2) + Le16(oldComment.size()) + oldComment;
     ASSERT_EQ(ZipReadComment(withOld), oldComment);
-    const kes::Rewrite replaced = ZipSetComment(withOld, "new");
+    const auto replaced = ZipSetComment(withOld, "new");
     ASSERT_TRUE(replaced);
     EXPECT_EQ(*replaced, stored.substr(0, stored.size() - 2) + Le16(3) + "new");
 
@@ -88,6 +88,13 @@ TEST(ZipCore, CommentsThatWouldMakeASecondRecordAreRefused) {
     crafted.replace(18, 2, Le16(0x4B50 - 20));
     ASSERT_EQ(crafted.find(kSignature), std::string::npos);
     EXPECT_FALSE(ZipSetComment(stored, crafted));
+    // The same signature without a length that fits: readers that take the
+    // last signature from the back still stop there, so it is refused too.
+    crafted.replace(18, 2, "zz");
+    EXPECT_FALSE(ZipSetComment(stored, crafted));
+    // A comment of that length that does not start the signature is fine.
+    crafted[1] = 'c';
+    EXPECT_TRUE(ZipSetComment(stored, crafted));
 }
 
 TEST(ZipCore, DamagedAndForeignFilesAreRefused) {
@@ -111,12 +118,12 @@ TEST(ZipCore, DamagedAndForeignFilesAreRefused) {
 }
 
 TEST(ZipCore, AnEmptyArchiveAndOneAfterASelfExtractorTakeComments) {
-    const kes::Rewrite empty = ZipSetComment(EmptyArchive(), kJapanese);
+    const auto empty = ZipSetComment(EmptyArchive(), kJapanese);
     ASSERT_TRUE(empty);
     EXPECT_EQ(*empty, EmptyArchive(kJapanese));
 
     const std::string prefixed = std::string(5000, 'M') + Sample("deflated.zip");
-    const kes::Rewrite commented = ZipSetComment(prefixed, "sfx");
+    const auto commented = ZipSetComment(prefixed, "sfx");
     ASSERT_TRUE(commented);
     EXPECT_EQ(ZipReadComment(*commented), "sfx");
 }
