@@ -35,11 +35,13 @@ private:
     HANDLE h_ = INVALID_HANDLE_VALUE;
 };
 
-// A directory search (FindFirstFileA). The first entry is read on opening;
-// Next() moves to the following one.
+// A directory search. Names are read as UTF-16, since the code page's form
+// of a name may be a look-alike of another name (see PathText.h). The
+// first entry is read on opening; Next() moves to the following one.
 class CFindFile {
 public:
-    explicit CFindFile(const char* pattern) : h_(FindFirstFileA(pattern, &data_)) {}
+    explicit CFindFile(const wchar_t* pattern)
+        : h_(FindFirstFileW(pattern, &data_)), error_(Found() ? ERROR_SUCCESS : GetLastError()) {}
     CFindFile(const CFindFile&) = delete;
     CFindFile& operator=(const CFindFile&) = delete;
     ~CFindFile() {
@@ -47,12 +49,15 @@ public:
     }
 
     bool Found() const { return h_ != INVALID_HANDLE_VALUE; }
-    bool Next() { return FindNextFileA(h_, &data_) != FALSE; }
-    const WIN32_FIND_DATAA& Data() const { return data_; }
+    // Why nothing was found: ERROR_FILE_NOT_FOUND when nothing matches.
+    DWORD Error() const { return error_; }
+    bool Next() { return FindNextFileW(h_, &data_) != FALSE; }
+    const WIN32_FIND_DATAW& Data() const { return data_; }
 
 private:
-    WIN32_FIND_DATAA data_{};
+    WIN32_FIND_DATAW data_{};
     HANDLE h_;
+    DWORD error_;
 };
 
 // A GDI object (font, brush, pen) that the program created and must delete.

@@ -1,22 +1,26 @@
 #include "Kes_bat_data.h"
 
 #include <climits>
+#include <cstdlib>
 #include <memory>
-#include <new>
 
 #include "Handles.h"
+#include "PathText.h"
 
 CKesBat KesBat;
 
 bool CKesBat::ScanDirectory(const std::string& directory, const std::string& mask) {
     int accepted = 0;
-    CFindFile search((directory + mask).c_str());
+    CFindFile search(WidePath(directory + mask).c_str());
     if (search.Found()) {
         do {
-            const WIN32_FIND_DATAA& entry = search.Data();
+            const WIN32_FIND_DATAW& entry = search.Data();
             if (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | kFileAttributeVolumeLabel))
                 continue;
-            if (AddPlugin(directory + entry.cFileName)) ++accepted;
+            // A module is loaded by its name in the code page: one that the
+            // code page cannot name exactly would load some other file.
+            std::string name;
+            if (ExactName(entry.cFileName, name) && AddPlugin(directory + name)) ++accepted;
         } while (search.Next());
     }
     return accepted >= 1;
@@ -72,13 +76,17 @@ bool CKesBat::PrepareWrite(int index) {
         slot_.Unload();
         return false;
     }
+    writePrepared_ = true;
     return true;
 }
 
-void CKesBat::ReleasePlugin() { slot_.Unload(); }
+void CKesBat::ReleasePlugin() {
+    writePrepared_ = false;
+    slot_.Unload();
+}
 
 int CKesBat::WriteOneFile(HWND window, const std::string& path, const std::string& comment) {
-    std::unique_ptr<BYTE[]> buffer;
+    std::unique_ptr<BYTE, decltype(&std::free)> buffer(nullptr, &std::free);
     DWORD size = 0;
     {
         // Others may read the file meanwhile, but nobody may be writing it:
@@ -99,7 +107,9 @@ int CKesBat::WriteOneFile(HWND window, const std::string& path, const std::strin
         size = static_cast<DWORD>(end.QuadPart);
 
         // One byte more, so that an empty file still has a valid pointer.
-        buffer.reset(new (std::nothrow) BYTE[size + 1]);
+        // malloc rather than new[]: a buffer of INT_MAX + 1 bytes is more
+        // than an array may have, but the process can hold it.
+        buffer.reset(static_cast<BYTE*>(std::malloc(size_t{size} + 1)));
         if (!buffer) return ErrNoMemory;
 
         DWORD read = 0;
@@ -114,6 +124,10 @@ int CKesBat::WriteOneFile(HWND window, const std::string& path, const std::strin
 }
 
 bool CKesBat::ShowPluginDialog(HWND window, int index, int mode) {
+    // A run writes through the module in the slot until it releases it;
+    // loading a dialog's module there would hand the run's next files to
+    // another plug-in.
+    if (writePrepared_) return false;
     const TPluginList* e = Entry(index);
     if (e == nullptr || !slot_.Load(e->Path)) return false;
     if (slot_.BindConfigurationDlg() == 0) {

@@ -41,6 +41,7 @@ public:
     bool PrepareWrite(int index);
     void ReleasePlugin();
     int WriteOneFile(HWND window, const std::string& path, const std::string& comment);
+    // Refused while a write is prepared: the slot then belongs to the run.
     bool ShowPluginDialog(HWND window, int index, int mode);
 
 private:
@@ -48,6 +49,8 @@ private:
 
     std::vector<TPluginList> plugins_;
     CVornicDLL slot_;
+    // From a successful PrepareWrite to ReleasePlugin: the slot is the run's.
+    bool writePrepared_ = false;
 };
 
 // The tool's one registry, alive from before the program entry to after it.

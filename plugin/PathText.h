@@ -14,4 +14,14 @@ std::string IncludeTrailingPathDelimiter(const std::string& path);
 // Everything up to and including the last '\' or ':' (drive) of the text.
 std::string ExtractFilePath(const std::string& path);
 
+// A path of the system code page as UTF-16.
+std::wstring WidePath(const std::string& path);
+// A name read from the file system, in the system code page. False when
+// the code page has no exact form of it: a character it lacks would come
+// out as a look-alike ("¥" as "\", which makes "¥..¥x" a path out of the
+// folder) or as "?", a wildcard. A name holding a wildcard is no exact
+// name either. `text` then shows the name as well as the code page can,
+// with "?" for each character it lacks.
+bool ExactName(const wchar_t* name, std::string& text);
+
 #endif

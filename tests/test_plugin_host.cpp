@@ -304,20 +304,21 @@ TEST(WriteOneFile, UnreadableFilesNeverReachThePlugin) {
     EXPECT_EQ(registry.WriteOneFile(nullptr, busy, "c"), ErrOpenRead);
     CloseHandle(writer);
 
-    // A file beyond what a 32-bit size can say (sparse, so it costs no
-    // disk): a 32-bit seek would see 10 bytes and the plug-in would write
-    // back a truncated copy of it.
+    // Files beyond what a plug-in's signed size can say (sparse, so they
+    // cost no disk): one byte over INT_MAX, and one that a 32-bit seek
+    // would see as 10 bytes, so that the plug-in would write back a
+    // truncated copy of it.
     const std::string huge = dir.MakeFile("huge.dat", "");
-    {
+    for (LONGLONG size : {0x80000000LL, 0x100000000LL + 10}) {
         HANDLE h = CreateFileA(huge.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
         LARGE_INTEGER at;
-        at.QuadPart = 0x100000000LL + 10;
+        at.QuadPart = size;
         ASSERT_TRUE(SetFilePointerEx(h, at, nullptr, FILE_BEGIN));
         ASSERT_TRUE(SetEndOfFile(h));
         CloseHandle(h);
+        EXPECT_EQ(registry.WriteOneFile(nullptr, huge, "c"), ErrNoMemory) << size;
     }
-    EXPECT_EQ(registry.WriteOneFile(nullptr, huge, "c"), ErrNoMemory);
 
     EXPECT_EQ(log.Lines(), Lines{});
     // The tool's own handle is closed on every path: the file can be removed.
