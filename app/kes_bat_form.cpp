@@ -312,7 +312,7 @@ void TKesBatForm::FormCreate(HWND) {
     const DWORD n = GetModuleFileNameA(nullptr, exe, sizeof exe);
     if (!KesBat.ScanDirectory(ExtractFilePath(std::string(exe, n)), "*.cpi")) Tag = -1;
     try {
-        FileList = std::make_unique<std::deque<std::string>>();
+        FileList = std::make_unique<std::deque<TQueuedPath>>();
     } catch (...) {
         Tag = -2;
     }
@@ -345,7 +345,9 @@ void TKesBatForm::FormClose(HWND) { FileList.reset(); }
 // ---- The file type and its plug-in ------------------------------------------
 
 void TKesBatForm::UpdatePluginButtons(int index) {
-    const int flags = KesBat.GetFlags(index);
+    // During a run the plug-in dialogs wait, whatever type is chosen: they
+    // would load another module into the slot that the run writes through.
+    const int flags = running_ ? 0 : KesBat.GetFlags(index);
     Enable(IDC_BUTTON_ABOUT, (flags & CapAbout) != 0);
     Enable(IDC_BUTTON_SETTING, (flags & CapSettings) != 0);
 }
@@ -353,6 +355,7 @@ void TKesBatForm::UpdatePluginButtons(int index) {
 void TKesBatForm::ComboBox_ExtChange(HWND) { UpdatePluginButtons(SelectedIndex()); }
 
 void TKesBatForm::Button_SettingClick(HWND sender) {
+    if (running_) return;
     const int mode = static_cast<int>(GetWindowLongPtrA(sender, GWLP_USERDATA));
     if (!KesBat.ShowPluginDialog(Handle, SelectedIndex(), mode))
         MsgBoxRes(IDS_PLUGIN_LOAD_FAILED, IDS_CAPTION_WARNING, MB_ICONEXCLAMATION);
@@ -405,12 +408,9 @@ void TKesBatForm::Button_StartClick(HWND) {
         return;
     }
     ResetProgress();
-    // The plug-in dialogs would load another module into the slot that the
-    // run writes through, so they wait until the run is over.
     running_ = true;
     Enable(IDC_BUTTON_START, false);
-    Enable(IDC_BUTTON_SETTING, false);
-    Enable(IDC_BUTTON_ABOUT, false);
+    UpdatePluginButtons(SelectedIndex());
     try {
         RunBatch();
     } catch (...) {
@@ -490,9 +490,9 @@ void TKesBatForm::RunBatch() {
         // Read for every file: an edit made between two files counts from
         // the next file on.
         const std::string comment = Text(IDC_MEMO_COMMENT);
-        const std::string& path = FileList->front();
-        if (KesBat.WriteOneFile(Handle, path, comment) != 0) {
-            AddLog(KES_ERROR_PREFIX + path);
+        const TQueuedPath& entry = FileList->front();
+        if (!entry.Writable || KesBat.WriteOneFile(Handle, entry.Path, comment) != 0) {
+            AddLog(KES_ERROR_PREFIX + entry.Path);
             ++errors;
         }
         if (RunEnvironment->EscapePressed()) return stop();
@@ -522,30 +522,52 @@ bool TKesBatForm::CollectFiles(const std::string& directory, bool subDirs) {
 
 bool TKesBatForm::SearchDir(const std::string& directory, const std::string& pattern, bool dirPass) {
     // Files may be read-only, hidden, system or archived; the directory pass
-    // sees plain directories only. A special attribute (hidden 2, system 4,
-    // volume label 8, directory 16) that the filter lacks hides an entry.
+    // sees directories that are neither hidden nor system. A special
+    // attribute (hidden 2, system 4, volume label 8, directory 16) that the
+    // filter lacks hides an entry.
     const DWORD filter = dirPass ? FILE_ATTRIBUTE_DIRECTORY
                                  : FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                        FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
     constexpr DWORD special = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | kFileAttributeVolumeLabel |
                               FILE_ATTRIBUTE_DIRECTORY;
-    CFindFile search((directory + pattern).c_str());
-    if (!search.Found()) return true;
+    CFindFile search(WidePath(directory + pattern).c_str());
+    if (!search.Found()) {
+        // Nothing matched, or the folder could not be searched at all
+        // (access denied, a path too long): the user must hear of the
+        // second, or "include subfolders" silently does nothing.
+        if (search.Error() != ERROR_FILE_NOT_FOUND) QueueUnwritable(directory);
+        return true;
+    }
     do {
-        const WIN32_FIND_DATAA& entry = search.Data();
-        if ((entry.dwFileAttributes & ~filter & special) != 0) continue;
+        const WIN32_FIND_DATAW& entry = search.Data();
+        const DWORD attributes = entry.dwFileAttributes;
+        if ((attributes & ~filter & special) != 0) continue;
         if (RunEnvironment->EscapePressed()) return false;
-        const char* name = entry.cFileName;
-        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
-        // Exactly 16: a directory with any other bit (hidden, read-only,
-        // archive, ...) is not descended into.
-        if (entry.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY) {
-            if (!CollectFiles(directory + name, true)) return false;
+        std::string name;
+        const bool exact = ExactName(entry.cFileName, name);
+        if (name == "." || name == "..") continue;
+        // Read-only, archive, compressed or not-indexed folders are ordinary
+        // folders to the user; links and junctions are not followed, so
+        // that no tree loops.
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            // A folder the code page cannot name exactly is never searched:
+            // its text would name another folder, or be a wildcard.
+            if (!exact)
+                QueueUnwritable(directory + name + "\\");
+            else if (!CollectFiles(directory + name, true))
+                return false;
         } else if (!dirPass) {
-            FileList->push_back(directory + name);
+            FileList->push_back({directory + name, exact});
         }
     } while (search.Next());
     return true;
+}
+
+// Once for each name: every pattern's search of a folder that cannot be
+// searched fails alike.
+void TKesBatForm::QueueUnwritable(const std::string& path) {
+    if (FileList->empty() || FileList->back().Writable || FileList->back().Path != path)
+        FileList->push_back({path, false});
 }
 
 // ---- Messages ---------------------------------------------------------------

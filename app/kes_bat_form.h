@@ -26,12 +26,21 @@ public:
     virtual DWORD TickCount();
 };
 
+// One entry of a run's list: a file to write, or a name that the run
+// reports as failed without handing it to the plug-in: a file or folder
+// whose name the code page cannot hold exactly, or a folder that could not
+// be searched (its path then ends in "\").
+struct TQueuedPath {
+    std::string Path;
+    bool Writable;
+};
+
 class TKesBatForm {
 public:
     // Start-up status: 0 ready, -1 no usable plug-in, -2 no FileList.
     int Tag = 0;
     // The paths still to be written by a run, front first.
-    std::unique_ptr<std::deque<std::string>> FileList;
+    std::unique_ptr<std::deque<TQueuedPath>> FileList;
     HWND Handle = nullptr;
     TRunEnvironment* RunEnvironment;
 
@@ -76,6 +85,7 @@ private:
     void AddLog(const std::string& line);
     void SetLabelCount(const std::string& text);
     void EndRun();
+    void QueueUnwritable(const std::string& path);
     void DrawItem(const DRAWITEMSTRUCT& item);
     bool Command(int id, int code, HWND sender);
 

@@ -14,6 +14,7 @@
 #include "Application.h"
 #include "Kes_bat_data.h"
 #include "Mbox_res.h"
+#include "PathText.h"
 #include "TestSupport.h"
 #include "kes_bat_form.h"
 #include "kes_bat_ids.h"
@@ -104,8 +105,13 @@ protected:
         }
         return lines;
     }
+    // The queued paths; an entry reported as failed without a write shows
+    // as its log line.
     Lines Queue() {
-        return Lines(KesBatForm->FileList->begin(), KesBatForm->FileList->end());
+        Lines paths;
+        for (const TQueuedPath& e : *KesBatForm->FileList)
+            paths.push_back(e.Writable ? e.Path : "Error : " + e.Path);
+        return paths;
     }
     // Collects as a run does, for the type chosen and the folder given.
     Lines Collect(const std::string& dir, bool subDirs) {
@@ -181,9 +187,9 @@ TEST_F(BatchRun, AttributesDecideWhatIsQueuedAndWhereTheSearchGoes) {
 
     Lines queued = Collect(top.Path(), true);
     std::sort(queued.begin(), queued.end());
-    // A folder with any attribute besides "directory" is skipped with
-    // everything below it; only "plain" is searched.
-    EXPECT_EQ(queued, (Lines{hidden, top / "plain\\inner.txt", readOnly, system}));
+    // A hidden or system folder is skipped with everything below it; a
+    // read-only one (as Windows marks customised folders) is searched.
+    EXPECT_EQ(queued, (Lines{hidden, top / "plain\\inner.txt", readOnly, top / "readonlydir\\below.txt", system}));
 }
 
 TEST_F(BatchRun, PatternListsAreSplitOnSemicolonsAndEmptyItemsMatchNothing) {
@@ -220,10 +226,19 @@ TEST_F(BatchRun, ACompletedRunLogsCountsAndFailuresAndWritesEveryFileOnce) {
     // An edit of the comment during the run counts from the next file on.
     env_.OnDispatch = [&](int n) {
         if (n == 3) SetText(IDC_MEMO_COMMENT, "");
-        // The plug-in dialogs must not reach the slot the run writes through.
+        // Choosing another type meanwhile changes nothing of the run.
+        if (n == 2 || n == 4) {
+            Select(n == 2 ? "gappy" : "probe");
+            KesBatForm->ComboBox_ExtChange(Control(IDC_COMBOBOX_EXT));
+        }
+        // The plug-in dialogs must not reach the slot the run writes
+        // through: not by their buttons, not by their handler, not at all.
         EXPECT_FALSE(IsWindowEnabled(Control(IDC_BUTTON_START)));
         EXPECT_FALSE(IsWindowEnabled(Control(IDC_BUTTON_ABOUT)));
         EXPECT_FALSE(IsWindowEnabled(Control(IDC_BUTTON_SETTING)));
+        KesBatForm->Button_SettingClick(Control(IDC_BUTTON_ABOUT));
+        const int selected = static_cast<int>(SendMessageA(Control(IDC_COMBOBOX_EXT), CB_GETCURSEL, 0, 0));
+        EXPECT_FALSE(KesBat.ShowPluginDialog(KesBatForm->Handle, selected, ModeAbout));
     };
     KesBatForm->Button_StartClick(Control(IDC_BUTTON_START));
 
@@ -257,6 +272,7 @@ TEST_F(BatchRun, ACompletedRunLogsCountsAndFailuresAndWritesEveryFileOnce) {
     EXPECT_TRUE(IsWindowEnabled(Control(IDC_BUTTON_SETTING)));
     EXPECT_EQ(GetModuleHandleA("probe.cpi"), nullptr);  // released after the run
     EXPECT_EQ(probe.Lines().back(), "probe.cpi unload");
+    for (const std::string& line : probe.Lines()) EXPECT_EQ(line.find("ConfigurationDlg"), std::string::npos) << line;
 }
 
 TEST_F(BatchRun, WithoutErrorsOrFilesTheRunSaysSo) {
@@ -339,7 +355,7 @@ TEST_F(BatchRun, EscapeWhileAFileIsWrittenStopsAfterThatFile) {
         EXPECT_EQ(Text(IDC_LABEL_COUNT), std::to_string(k - 1) + " / 4");
         // The file at which it stopped is still first in the list.
         EXPECT_EQ(KesBatForm->FileList->size(), static_cast<size_t>(4 - k + 1));
-        EXPECT_EQ(Hex(KesBatForm->FileList->front()), writes.back().PathHex);
+        EXPECT_EQ(Hex(KesBatForm->FileList->front().Path), writes.back().PathHex);
         EXPECT_EQ(env.Dispatches, k);
         EXPECT_TRUE(IsWindowEnabled(Control(IDC_BUTTON_START)));
     }
@@ -456,4 +472,48 @@ TEST_F(BatchRun, TheCommentFieldThatEveryFileReadsKeepsNoWindowProperties) {
     SetText(IDC_MEMO_COMMENT, "kept");
     EXPECT_EQ(SendMessageA(memo, WM_CHAR, VK_ESCAPE, 1), 0);
     EXPECT_EQ(Text(IDC_MEMO_COMMENT), "kept");
+}
+
+// A name that code page 932 cannot hold exactly would be queued as another
+// name: "¥" becomes "\\", so "¥..¥outside.txt" names a file outside the
+// folder; a character with no form becomes "?", a wildcard. Such names are
+// reported as failed at their place and never reach the plug-in, and a
+// folder that cannot be searched is reported once.
+TEST_F(BatchRun, NamesTheCodePageCannotHoldAndUnsearchableFoldersAreReportedNotWritten) {
+    TempDir top;
+    const std::string outside = top.MakeFile("outside.txt", "outside");
+    const std::string inner = top.MakeDir("inner") + "\\";
+    const std::wstring wideInner = WidePath(inner);
+    CloseHandle(CreateFileW((wideInner + L"\u00A5..\u00A5outside.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                            CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(CreateDirectoryW((wideInner + L"d\u00E9").c_str(), nullptr));  // "é": not in the code page
+    CloseHandle(CreateFileW((wideInner + L"d\u00E9\\x.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0,
+                            nullptr));
+    top.MakeFile("inner\\dz\\y.txt", "ok");  // what "d?" as a wildcard would also search
+    top.MakeFile("inner\\a.txt", "ok");
+    top.MakeDir("inner\\gone");
+    // "gone" vanishes between its listing and its search: once the two
+    // .txt files of "inner" are queued, its folder pass has begun.
+    env_.EscapeInCollection = [&](int) {
+        if (KesBatForm->FileList->size() == 2) RemoveDirectoryA((inner + "gone").c_str());
+        return false;
+    };
+    SetText(IDC_EDIT_DIR, inner);
+    SendMessageA(Control(IDC_CHECKBOX_SUBDIR), BM_SETCHECK, BST_CHECKED, 0);
+    ProbeLog probe;
+    KesBatForm->Button_StartClick(Control(IDC_BUTTON_START));
+
+    Lines written;
+    for (const auto& w : probe.Writes()) written.push_back(w.PathHex);
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written, (Lines{Hex(inner + "a.txt"), Hex(inner + "dz\\y.txt")}));
+    EXPECT_EQ(ReadFileBytes(outside), "outside");
+    const Lines log = Log();
+    ASSERT_EQ(log.size(), 1u + 3 + 2) << ::testing::PrintToString(log);
+    EXPECT_EQ(log.front(), "5" + kCountLine);
+    Lines errors(log.begin() + 1, log.end() - 2);
+    std::sort(errors.begin(), errors.end());
+    EXPECT_EQ(errors, (Lines{"Error : " + inner + "?..?outside.txt", "Error : " + inner + "d?\\",
+                             "Error : " + inner + "gone\\"}));
+    EXPECT_EQ(log.back(), "3" + LoadResString(IDS_LOG_ERROR_COUNT));
 }
