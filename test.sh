@@ -6,4 +6,6 @@ source scripts/common.sh
 kes_prepare
 trap kes_stop EXIT
 kes_display
-ctest --test-dir "$KES_BUILD" --output-on-failure "$@"
+# Two jobs: the machines have two cores, and most test programs spend their
+# time waiting on Wine.
+ctest --test-dir "$KES_BUILD" --output-on-failure --parallel 2 "$@"

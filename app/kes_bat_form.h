@@ -24,6 +24,9 @@ public:
     virtual void Beep(UINT type);
     // Milliseconds, as GetTickCount counts them.
     virtual DWORD TickCount();
+
+    // The real keyboard, message queue, sound and clock.
+    static TRunEnvironment& Platform();
 };
 
 // One entry of a run's list: a file to write, or a name that the run
@@ -37,8 +40,9 @@ struct TQueuedPath {
 
 class TKesBatForm {
 public:
-    // Start-up status: 0 ready, -1 no usable plug-in, -2 no FileList.
-    int Tag = 0;
+    // Start-up status, in Tag.
+    enum { TagReady = 0, TagNoPlugin = -1, TagNoFileList = -2 };
+    int Tag = TagReady;
     // The paths still to be written by a run, front first.
     std::unique_ptr<std::deque<TQueuedPath>> FileList;
     HWND Handle = nullptr;
@@ -87,6 +91,7 @@ private:
     void EndRun();
     void QueueUnwritable(const std::string& path);
     void DrawItem(const DRAWITEMSTRUCT& item);
+    void MeasureItem(MEASUREITEMSTRUCT& item);
     bool Command(int id, int code, HWND sender);
 
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);

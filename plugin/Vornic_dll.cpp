@@ -26,6 +26,11 @@ bool CVornicDLL::Load(const std::string& path) {
 }
 
 void CVornicDLL::Unload() {
+    // Entry points into a released module would point at nothing: cleared
+    // with it, so that a call without a bind fails plainly.
+    GetPluginInfo = nullptr;
+    WriteComment = nullptr;
+    ConfigurationDlg = nullptr;
     if (ModuleHandle == nullptr) return;
     FreeLibrary(ModuleHandle);
     ModuleHandle = nullptr;

@@ -11,13 +11,6 @@
 
 class CVornicDLL {
 public:
-    HMODULE ModuleHandle = nullptr;
-    TGetPluginInfo GetPluginInfo = nullptr;
-    TIsSupported IsSupported = nullptr;  // part of the interface; never resolved here
-    TGetComment GetComment = nullptr;    // part of the interface; never resolved here
-    TWriteComment WriteComment = nullptr;
-    TConfigurationDlg ConfigurationDlg = nullptr;
-
     CVornicDLL() = default;
     CVornicDLL(const CVornicDLL&) = delete;
     CVornicDLL& operator=(const CVornicDLL&) = delete;
@@ -25,7 +18,9 @@ public:
 
     // Releases the held module, then loads path. False leaves the slot empty.
     bool Load(const std::string& path);
+    // Releases the held module; its entry points are gone with it.
     void Unload();
+    bool Loaded() const { return ModuleHandle != nullptr; }
 
     // Each bind resolves its export. An entry point may be called only after
     // its own bind has succeeded since the last Load.
@@ -37,6 +32,14 @@ public:
     int CallWriteComment(HWND window, const std::string& path, const void* contents,
                          DWORD size, const std::string& comment);
     int CallConfigurationDlg(HWND window, int mode);
+
+private:
+    HMODULE ModuleHandle = nullptr;
+    TGetPluginInfo GetPluginInfo = nullptr;
+    TIsSupported IsSupported = nullptr;  // part of the interface; never resolved here
+    TGetComment GetComment = nullptr;    // part of the interface; never resolved here
+    TWriteComment WriteComment = nullptr;
+    TConfigurationDlg ConfigurationDlg = nullptr;
 };
 
 #endif

@@ -67,7 +67,7 @@ protected:
             form_->Create();
             Application.ProcessMessages();
         }
-        ASSERT_EQ(KesBatForm->Tag, 0);
+        ASSERT_EQ(KesBatForm->Tag, TKesBatForm::TagReady);
         KesBatForm->RunEnvironment = &env_;
         Select("probe");
         SetText(IDC_MEMO_COMMENT, "comment");
