@@ -19,6 +19,7 @@
 #include "kes_bat_form.h"
 #include "kes_bat_ids.h"
 #include "kes_bat_msg.h"
+#include "kes_bat_texts.h"
 
 using namespace kes_test;
 using Lines = std::vector<std::string>;
@@ -110,7 +111,7 @@ protected:
     Lines Queue() {
         Lines paths;
         for (const TQueuedPath& e : *KesBatForm->FileList)
-            paths.push_back(e.Writable ? e.Path : "Error : " + e.Path);
+            paths.push_back(e.Writable ? e.Path : KES_ERROR_PREFIX + e.Path);
         return paths;
     }
     // Collects as a run does, for the type chosen and the folder given.
@@ -251,7 +252,7 @@ TEST_F(BatchRun, ACompletedRunLogsCountsAndFailuresAndWritesEveryFileOnce) {
     // The failing files, in the order in which they were written.
     for (const auto& w : writes) {
         for (const char* name : {"2.txt", "sub\\4.txt"})
-            if (w.PathHex == Hex(top / name)) expectedLog.push_back("Error : " + top / name);
+            if (w.PathHex == Hex(top / name)) expectedLog.push_back(KES_ERROR_PREFIX + top / name);
     }
     expectedLog.push_back(LoadResString(IDS_LOG_COMPLETED));
     expectedLog.push_back("2" + LoadResString(IDS_LOG_ERROR_COUNT));
@@ -348,7 +349,7 @@ TEST_F(BatchRun, EscapeWhileAFileIsWrittenStopsAfterThatFile) {
         ASSERT_EQ(writes.size(), static_cast<size_t>(k));  // file k is written, then the run stops
         Lines expected = {"4" + kCountLine};
         for (const auto& w : writes)
-            if (w.PathHex == Hex(top / "2.txt")) expected.push_back("Error : " + top / "2.txt");
+            if (w.PathHex == Hex(top / "2.txt")) expected.push_back(KES_ERROR_PREFIX + top / "2.txt");
         expected.push_back(LoadResString(IDS_LOG_STOPPED));
         EXPECT_EQ(Log(), expected) << k;
         EXPECT_EQ(env.Beeps, std::vector<UINT>{MB_ICONQUESTION});
@@ -513,7 +514,7 @@ TEST_F(BatchRun, NamesTheCodePageCannotHoldAndUnsearchableFoldersAreReportedNotW
     EXPECT_EQ(log.front(), "5" + kCountLine);
     Lines errors(log.begin() + 1, log.end() - 2);
     std::sort(errors.begin(), errors.end());
-    EXPECT_EQ(errors, (Lines{"Error : " + inner + "?..?outside.txt", "Error : " + inner + "d?\\",
-                             "Error : " + inner + "gone\\"}));
+    EXPECT_EQ(errors, (Lines{KES_ERROR_PREFIX + inner + "?..?outside.txt", KES_ERROR_PREFIX + inner + "d?\\",
+                             KES_ERROR_PREFIX + inner + "gone\\"}));
     EXPECT_EQ(log.back(), "3" + LoadResString(IDS_LOG_ERROR_COUNT));
 }

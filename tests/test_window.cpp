@@ -7,7 +7,9 @@
 
 #include "KesDriver.h"
 #include "TestSupport.h"
+#include "Mbox_res.h"
 #include "kes_bat_ids.h"
+#include "kes_bat_msg.h"
 #include "kes_bat_texts.h"
 
 using namespace kes_test;
@@ -15,9 +17,7 @@ using Plugins = std::vector<std::pair<std::string, std::string>>;
 
 namespace {
 
-const char kNoPlugin[] =
-    "プラグインが一つも見つかりません。\nアプリケーションと同じディレクトリに置いて下さい。";
-const char kPluginLoadFailed[] = "プラグインの読み込みに失敗しました。";
+const std::string kWarning = LoadResString(IDS_CAPTION_WARNING);
 
 std::string Decimal(HWND hwnd) { return std::to_string(reinterpret_cast<UINT_PTR>(hwnd)); }
 
@@ -142,8 +142,8 @@ TEST(Window, WithoutAUsablePluginTheToolSaysSoAndEnds) {
         TKesDriver tool(dir.Path(), plugins);
         ASSERT_TRUE(tool.Start());
         const TBox box = tool.ExpectBox();
-        EXPECT_EQ(box.Text, kNoPlugin);
-        EXPECT_EQ(box.Caption, "警告");
+        EXPECT_EQ(box.Text, LoadResString(IDS_NO_PLUGIN));
+        EXPECT_EQ(box.Caption, kWarning);
         EXPECT_EQ(box.Icon, static_cast<UINT>(MB_ICONEXCLAMATION));
         EXPECT_EQ(tool.WaitExit(), 0u);
         EXPECT_FALSE(tool.BoxOpen());
@@ -181,8 +181,8 @@ TEST(Window, PluginDialogsReachTheSelectedPlugin) {
     for (int button : {IDC_BUTTON_ABOUT, IDC_BUTTON_SETTING}) {
         tool.PostClick(button);
         const TBox box = tool.ExpectBox();
-        EXPECT_EQ(box.Text, kPluginLoadFailed);
-        EXPECT_EQ(box.Caption, "警告");
+        EXPECT_EQ(box.Text, LoadResString(IDS_PLUGIN_LOAD_FAILED));
+        EXPECT_EQ(box.Caption, kWarning);
         EXPECT_EQ(box.Icon, static_cast<UINT>(MB_ICONEXCLAMATION));
     }
     tool.PostMenu(IDM_EXIT);
@@ -199,7 +199,7 @@ TEST(Window, AboutBoxShowsItsEightLines) {
               "Kestrane\n超簡易バッチ処理ツール\n\nVersion 0.11 (2000.10.14)\n\n"
               "Author: Kestrane Project\nURL   : http://www.kestrane.example/\n"
               "e-mail: support@kestrane.example");
-    EXPECT_EQ(box.Caption, "情報");
+    EXPECT_EQ(box.Caption, LoadResString(IDS_CAPTION_INFO));
     EXPECT_EQ(box.Icon, static_cast<UINT>(MB_ICONINFORMATION));
     EXPECT_EQ(tool.Text(IDC_STATUSBAR_INFO), "");
     // The system menu's close command ends the program as the menu does.

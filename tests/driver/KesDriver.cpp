@@ -11,8 +11,6 @@ namespace kes_test {
 
 namespace {
 
-constexpr DWORD kPollMs = 20;
-
 HWND FindWindowOf(DWORD pid, const char* className) { return FindTopLevelWindow(pid, className); }
 
 // Texts are read as UTF-16 and turned into the system code page here: across
@@ -110,13 +108,16 @@ UINT RecogniseIcon(HWND iconControl) {
                  {MAKEINTRESOURCEA(32516), MB_ICONINFORMATION}};
     if (iconControl == nullptr || !IsWindowVisible(iconControl)) return 0;
     // The box may not have drawn its icon yet: look again for a while.
-    for (int attempt = 0; attempt < 40; ++attempt) {
-        const std::vector<COLORREF> shown = ScreenPixels(iconControl);
-        for (const auto& icon : icons)
-            if (IconPixels(LoadIconA(nullptr, icon.Id), shown[0]) == shown) return icon.Style;
-        Sleep(50);
-    }
-    return 0;
+    UINT style = 0;
+    WaitFor(
+        [&] {
+            const std::vector<COLORREF> shown = ScreenPixels(iconControl);
+            for (const auto& icon : icons)
+                if (IconPixels(LoadIconA(nullptr, icon.Id), shown[0]) == shown) style = icon.Style;
+            return style != 0;
+        },
+        2000);
+    return style;
 }
 
 }  // namespace
@@ -149,15 +150,18 @@ bool TKesDriver::Start(DWORD timeoutMs) {
     if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(), &si,
                         &pi_))
         return false;
-    for (DWORD waited = 0; waited < timeoutMs; waited += kPollMs) {
-        window_ = FindWindowOf(pi_.dwProcessId, KES_WINDOW_CLASS);
-        if (window_ != nullptr) {
-            // Shown, and done with what it does before it waits for the user.
-            WaitForInputIdle(pi_.hProcess, timeoutMs);
-            return true;
-        }
-        if (WaitForSingleObject(pi_.hProcess, kPollMs) == WAIT_OBJECT_0) return false;
-    }
+    bool ended = false;
+    const bool shown = WaitFor(
+        [&] {
+            window_ = FindWindowOf(pi_.dwProcessId, KES_WINDOW_CLASS);
+            ended = WaitForSingleObject(pi_.hProcess, 0) == WAIT_OBJECT_0;
+            return window_ != nullptr || ended;
+        },
+        timeoutMs);
+    if (!shown || window_ == nullptr) return false;
+    // Shown, and done with what it does before it waits for the user.
+    WaitForInputIdle(pi_.hProcess, timeoutMs);
+    return true;
     return false;
 }
 
@@ -226,28 +230,23 @@ HWND TKesDriver::FindBoxWindow() const { return FindWindowOf(pi_.dwProcessId, "#
 bool TKesDriver::BoxOpen() const { return FindBoxWindow() != nullptr; }
 
 bool TKesDriver::WaitBox(TBox& box, DWORD timeoutMs) const {
-    for (DWORD waited = 0; waited < timeoutMs; waited += kPollMs) {
-        HWND hwnd = FindBoxWindow();
-        if (hwnd != nullptr) {
-            TChildScan scan;
-            EnumChildWindows(hwnd, ScanBoxChild, reinterpret_cast<LPARAM>(&scan));
-            box.Caption = WindowText(hwnd);
-            box.Text = scan.Text != nullptr ? WindowText(scan.Text) : std::string();
-            box.Icon = RecogniseIcon(scan.Icon);
-            return true;
-        }
-        Sleep(kPollMs);
-    }
-    return false;
+    HWND hwnd = nullptr;
+    if (!WaitFor([&] { return (hwnd = FindBoxWindow()) != nullptr; }, timeoutMs)) return false;
+    TChildScan scan;
+    EnumChildWindows(hwnd, ScanBoxChild, reinterpret_cast<LPARAM>(&scan));
+    box.Caption = WindowText(hwnd);
+    box.Text = scan.Text != nullptr ? WindowText(scan.Text) : std::string();
+    box.Icon = RecogniseIcon(scan.Icon);
+    return true;
 }
 
 void TKesDriver::AnswerBox() const { AnswerDialog(IDOK); }
 
 void TKesDriver::AnswerDialog(int button) const {
     HWND hwnd = FindBoxWindow();
-    if (hwnd != nullptr) PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
-    for (DWORD waited = 0; waited < 5000 && FindBoxWindow() == hwnd && hwnd != nullptr; waited += kPollMs)
-        Sleep(kPollMs);
+    if (hwnd == nullptr) return;
+    PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+    WaitFor([&] { return FindBoxWindow() != hwnd; }, 5000);
 }
 
 namespace {
@@ -277,22 +276,16 @@ TBox TKesDriver::ExpectBox(DWORD timeoutMs) const {
 }
 
 bool TKesDriver::AnswerFileDialog(const std::string& fileName, DWORD timeoutMs) const {
-    for (DWORD waited = 0; waited < timeoutMs; waited += kPollMs) {
-        HWND dialog = FindBoxWindow();
-        if (dialog != nullptr) {
-            // The file name field: a combo box in the newer dialog, an edit
-            // field in the older one.
-            HWND field = GetDlgItem(dialog, 0x47C);
-            if (field == nullptr) field = GetDlgItem(dialog, 0x480);
-            if (field == nullptr) return false;
-            SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(fileName.c_str()));
-            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-            for (DWORD w = 0; w < 5000 && FindBoxWindow() == dialog; w += kPollMs) Sleep(kPollMs);
-            return true;
-        }
-        Sleep(kPollMs);
-    }
-    return false;
+    HWND dialog = nullptr;
+    if (!WaitFor([&] { return (dialog = FindBoxWindow()) != nullptr; }, timeoutMs)) return false;
+    // The file name field: a combo box in the newer dialog, an edit field in
+    // the older one.
+    HWND field = GetDlgItem(dialog, 0x47C);
+    if (field == nullptr) field = GetDlgItem(dialog, 0x480);
+    if (field == nullptr) return false;
+    SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(fileName.c_str()));
+    AnswerDialog(IDOK);
+    return true;
 }
 
 HWND TKesDriver::FocusWindow() const {
@@ -314,11 +307,7 @@ void TKesDriver::PostKey(UINT virtualKey) const {
 }
 
 bool TKesDriver::WaitEnabled(int id, DWORD timeoutMs) const {
-    for (DWORD waited = 0; waited < timeoutMs; waited += kPollMs) {
-        if (IsEnabled(id)) return true;
-        Sleep(kPollMs);
-    }
-    return false;
+    return WaitFor([&] { return IsEnabled(id); }, timeoutMs);
 }
 
 DWORD TKesDriver::WaitExit(DWORD timeoutMs) {
@@ -363,27 +352,27 @@ bool TKesDriver::TimedRun(TRunTiming& timing, DWORD timeoutMs, DWORD pollMs) con
     PostClick(IDC_BUTTON_START);
     bool started = false;
     bool collected = false;
-    for (;;) {
-        const double now = ClockMs();
-        if (now - start > timeoutMs) return false;
-        const bool enabled = IsWindowEnabled(button) != FALSE;
-        unsigned long done = 0, total = 0;
-        if (!started) {
-            started = !enabled;
-            // A run the program refused (a box) never disables the button.
-            if (!started && now - start > 5000) return false;
-        }
-        if (started && !collected && ReadCounter(label, done, total) && total > 0) {
-            collected = true;
-            timing.CollectMs = now - start;
-            timing.Files = total;
-        }
-        if (started && enabled) {
-            timing.TotalMs = now - start;
-            return collected;
-        }
-        Sleep(pollMs);
-    }
+    bool refused = false;
+    const bool ended = WaitFor(
+        [&] {
+            const double now = ClockMs();
+            const bool enabled = IsWindowEnabled(button) != FALSE;
+            unsigned long done = 0, total = 0;
+            if (!started) {
+                started = !enabled;
+                // A run the program refused (a box) never disables the button.
+                refused = !started && now - start > 5000;
+            }
+            if (started && !collected && ReadCounter(label, done, total) && total > 0) {
+                collected = true;
+                timing.CollectMs = now - start;
+                timing.Files = total;
+            }
+            if (started && enabled) timing.TotalMs = now - start;
+            return refused || (started && enabled);
+        },
+        timeoutMs, pollMs);
+    return ended && !refused && collected;
 }
 
 }  // namespace kes_test

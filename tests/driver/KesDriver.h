@@ -112,14 +112,16 @@ private:
 // The folder holding kes_bat.exe as built (ending in '\').
 std::string ToolDir();
 
-// Polls until done() holds; false when timeoutMs passes first.
+// Polls every pollMs until done() holds; false when timeoutMs passes first.
+// The one way the tests and the driver wait for the program.
 template <class F>
-bool WaitFor(F done, DWORD timeoutMs = 10000) {
-    for (DWORD waited = 0; waited < timeoutMs; waited += 20) {
-        if (done()) return true;
-        Sleep(20);
+bool WaitFor(F done, DWORD timeoutMs = 10000, DWORD pollMs = 20) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start >= timeoutMs) return false;
+        Sleep(pollMs);
     }
-    return done();
+    return true;
 }
 
 }  // namespace kes_test

@@ -10,6 +10,10 @@
 //   CAPS_SECOND=n     the answer from the second query on (default CAPS)
 //   DIALOG_RESULT=n   what an about or settings dialog returns (default 0)
 //   NO_INFO, NO_CONFIG, NO_WRITE   leave that export out
+//   GATE              a write whose contents begin with "WAIT" sets the event
+//                     named by KES_GATE with "_reached" appended, then waits
+//                     for the one with "_open", so that a test can act while
+//                     the host is inside a known file
 // Every variant records each call it receives, one line each, to the file
 // named by KES_PROBE_LOG when that is set. A write whose contents begin with
 // "FAIL" returns 7, so that runs can have failing files.
@@ -142,12 +146,32 @@ int WINAPI ConfigurationDlg(HWND window, int mode) {
 }
 #endif
 
+#ifdef GATE
+void WaitAtGate() {
+    char name[MAX_PATH];
+    const DWORD n = GetEnvironmentVariableA("KES_GATE", name, sizeof name - 16);
+    if (n == 0 || n >= sizeof name - 16) return;
+    const std::string base(name, n);
+    HANDLE reached = OpenEventA(EVENT_MODIFY_STATE, FALSE, (base + "_reached").c_str());
+    HANDLE open = OpenEventA(SYNCHRONIZE, FALSE, (base + "_open").c_str());
+    if (reached != nullptr && open != nullptr) {
+        SetEvent(reached);
+        WaitForSingleObject(open, 60000);
+    }
+    if (reached != nullptr) CloseHandle(reached);
+    if (open != nullptr) CloseHandle(open);
+}
+#endif
+
 #ifndef NO_WRITE
 int WINAPI WriteComment(HWND window, LPCSTR path, const void* contents, DWORD size,
                         LPCSTR comment, DWORD length) {
     Log("WriteComment " + Num(reinterpret_cast<UINT_PTR>(window)) + " " + Hex(path, strlen(path)) +
         " " + (contents ? "ptr" : "null") + " " + Num(size) + " " + Hex(contents, size) + " " +
         Hex(comment, strlen(comment)) + " " + Num(length));
+#ifdef GATE
+    if (size >= 4 && memcmp(contents, "WAIT", 4) == 0) WaitAtGate();
+#endif
     if (size >= 4 && memcmp(contents, "FAIL", 4) == 0) return 7;
     return 0;
 }
