@@ -1,6 +1,7 @@
 # Shared by run.sh, test.sh and bench.sh: where things are built, the Wine
-# prefix they run in, and a virtual display. Source it; it changes nothing
-# until a function is called.
+# prefix they run in, and a virtual display. Sourcing it sets the
+# environment below (locale, Wine prefix and settings) in the calling shell;
+# installing, building and starting a display wait for a function call.
 
 KES_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KES_BUILD=${KES_BUILD:-$KES_ROOT/build}
