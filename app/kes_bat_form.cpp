@@ -7,6 +7,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <shlobj.h>
+#include <windowsx.h>
 
 #include <stdexcept>
 
@@ -14,6 +15,7 @@
 #include "Kes_bat_data.h"
 #include "Mbox_res.h"
 #include "PathText.h"
+#include "Clipboard.h"
 #include "TextFile.h"
 #include "kes_bat_ids.h"
 #include "kes_bat_msg.h"
@@ -43,6 +45,7 @@ const TCommandSpec kCommands[] = {
     {IDM_LOAD_TEXT, 0, &TKesBatForm::Menu_LoadTextClick},
     {IDM_EXIT, 0, &TKesBatForm::Menu_ExitClick},
     {IDM_ABOUT, 0, &TKesBatForm::Menu_AboutClick},
+    {IDM_COPY_LOG, 0, &TKesBatForm::Menu_CopyLogClick},
 };
 
 HFONT MakeFont(const char* face) {
@@ -81,7 +84,8 @@ void TKesBatForm::Create() {
     // A fixed border with the system menu and minimise only: no resizing,
     // no maximise.
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    const DWORD exStyle = WS_EX_CONTROLPARENT;
+    // Folders and files dropped anywhere on it, the folder field included.
+    const DWORD exStyle = WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES;
     HMENU menu = LoadMenuA(instance, MAKEINTRESOURCEA(IDM_MAINMENU1));
     RECT r{0, 0, kClientWidth, kClientHeight};
     AdjustWindowRectEx(&r, style, TRUE, exStyle);
@@ -209,6 +213,61 @@ void TKesBatForm::Menu_AboutClick(HWND) { MsgBoxText(KES_ABOUT_TEXT, IDS_CAPTION
 
 void TKesBatForm::Menu_ExitClick(HWND) { Close(); }
 
+// ---- The log and drops --------------------------------------------------------
+
+void TKesBatForm::Menu_CopyLogClick(HWND) {
+    HWND log = Control(IDC_LISTBOX_LOG);
+    const int lines = static_cast<int>(SendMessageA(log, LB_GETCOUNT, 0, 0));
+    std::string text;
+    for (int i = 0; i < lines; ++i) {
+        std::string line(static_cast<size_t>(SendMessageA(log, LB_GETTEXTLEN, i, 0)) + 1, '\0');
+        line.resize(static_cast<size_t>(SendMessageA(log, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&line[0]))));
+        text += line + "\r\n";
+    }
+    if (!text.empty() && !CopyText(Handle, text)) MessageBeep(MB_ICONEXCLAMATION);
+}
+
+void TKesBatForm::ListBox_LogContextPopup(POINT at) {
+    HWND log = Control(IDC_LISTBOX_LOG);
+    // From the keyboard (Shift+F10, the menu key) there is no mouse point.
+    if (at.x == -1 && at.y == -1) {
+        at = {0, 0};
+        ClientToScreen(log, &at);
+    }
+    CMenu menu(CreatePopupMenu());
+    const bool empty = SendMessageA(log, LB_GETCOUNT, 0, 0) <= 0;
+    AppendMenuA(menu.Get(), MF_STRING | (empty ? MF_GRAYED : 0), IDM_COPY_LOG, KES_COPY_LOG);
+    TrackPopupMenu(menu.Get(), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, Handle, nullptr);
+}
+
+bool TKesBatForm::ListBox_LogKeyDown(UINT key) {
+    if (key != 'C' || GetKeyState(VK_CONTROL) >= 0) return false;
+    Menu_CopyLogClick(Control(IDC_LISTBOX_LOG));
+    return true;
+}
+
+// A dropped folder goes into the folder field as the folder picker puts it,
+// with one trailing "\"; a dropped file gives its folder. A run's folder is
+// fixed, so a drop during a run is ignored.
+void TKesBatForm::FormDropFiles(HDROP drop) {
+    const CDrop finish(drop);
+    if (running_) return;
+    const UINT length = DragQueryFileW(drop, 0, nullptr, 0);
+    if (length == 0) return;
+    std::wstring wide(length + 1, L'\0');
+    wide.resize(DragQueryFileW(drop, 0, &wide[0], length + 1));
+    std::string path;
+    // The field holds code page text; a path it cannot hold exactly would
+    // name another folder.
+    if (!ExactName(wide.c_str(), path)) {
+        MessageBeep(MB_ICONEXCLAMATION);
+        return;
+    }
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    SetText(IDC_EDIT_DIR, folder ? IncludeTrailingPathDelimiter(path) : ExtractFilePath(path));
+}
+
 // ---- Messages ---------------------------------------------------------------
 
 bool TKesBatForm::Command(int id, int code, HWND sender) {
@@ -253,6 +312,18 @@ LRESULT TKesBatForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_MEASUREITEM:
         MeasureItem(*reinterpret_cast<MEASUREITEMSTRUCT*>(lParam));
         return TRUE;
+    case WM_VKEYTOITEM:
+        // -2: handled; -1: the list does what it always does with the key.
+        if (reinterpret_cast<HWND>(lParam) == Control(IDC_LISTBOX_LOG) && ListBox_LogKeyDown(LOWORD(wParam)))
+            return -2;
+        return -1;
+    case WM_CONTEXTMENU:
+        if (reinterpret_cast<HWND>(wParam) != Control(IDC_LISTBOX_LOG)) break;
+        ListBox_LogContextPopup(POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+        return 0;
+    case WM_DROPFILES:
+        FormDropFiles(reinterpret_cast<HDROP>(wParam));
+        return 0;
     case WM_CLOSE:
         if (running_) {
             closeRequested_ = true;

@@ -4,12 +4,13 @@
 #define KESTRANE_KES_BAT_FORM_H
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <deque>
 #include <memory>
 #include <string>
 
-#include "Handles.h"
+#include "UiHandles.h"
 
 // What a run needs from the platform besides the window: the Escape key,
 // the step that dispatches pending messages, the end-of-run sound, and the
@@ -71,6 +72,11 @@ public:
     void Menu_LoadTextClick(HWND sender);
     void Menu_AboutClick(HWND sender);
     void Menu_ExitClick(HWND sender);
+    void Menu_CopyLogClick(HWND sender);
+    void ListBox_LogContextPopup(POINT at);
+    // True when the key was Ctrl+C, which copies the log.
+    bool ListBox_LogKeyDown(UINT key);
+    void FormDropFiles(HDROP drop);
 
     bool CheckTargetDir();
     void ResetProgress();

@@ -28,6 +28,7 @@
 #define IDM_LOAD_TEXT 201
 #define IDM_EXIT 202
 #define IDM_ABOUT 203
+#define IDM_COPY_LOG 204  // the log's context menu
 
 #define IDI_KES_BAT 1
 

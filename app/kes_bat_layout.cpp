@@ -70,7 +70,8 @@ const TControlSpec kControls[] = {
      0},
     {"ProgressBar_Count", PROGRESS_CLASSA, IDC_PROGRESSBAR_COUNT, 100, 22, 200, 16, "", 0, 0,
      Proportional, true, 0},
-    {"ListBox_Log", "LISTBOX", IDC_LISTBOX_LOG, 8, 304, 426, 76, "", WS_VSCROLL | WS_TABSTOP,
+    // Its keys reach the window too, for Ctrl+C.
+    {"ListBox_Log", "LISTBOX", IDC_LISTBOX_LOG, 8, 304, 426, 76, "", WS_VSCROLL | WS_TABSTOP | LBS_WANTKEYBOARDINPUT,
      WS_EX_CLIENTEDGE, FixedPitch, false, 0},
     {"StatusBar_Info", STATUSCLASSNAMEA, IDC_STATUSBAR_INFO, 0, 383, 442, 21, "",
      CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER, 0, Proportional, false, 0},

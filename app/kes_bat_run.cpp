@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include "Application.h"
+#include "Handles.h"
 #include "Kes_bat_data.h"
 #include "Mbox_res.h"
 #include "PathText.h"

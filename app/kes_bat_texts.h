@@ -17,6 +17,9 @@
 
 #define KES_ERROR_PREFIX "Error : "
 
+// The one item of the log's context menu.
+#define KES_COPY_LOG "コピー"
+
 // The open-file dialog for loading comment text. The filter's choices are
 // separated by NULs, as the dialog wants them; spelled out here because a
 // Shift_JIS second byte may be 0x7C ('|'), which rules out splitting on '|'.

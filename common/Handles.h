@@ -60,21 +60,6 @@ private:
     DWORD error_;
 };
 
-// A GDI object (font, brush, pen) that the program created and must delete.
-class CGdiObject {
-public:
-    explicit CGdiObject(HGDIOBJ h = nullptr) : h_(h) {}
-    CGdiObject(const CGdiObject&) = delete;
-    CGdiObject& operator=(const CGdiObject&) = delete;
-    ~CGdiObject() {
-        if (h_ != nullptr) DeleteObject(h_);
-    }
-    HGDIOBJ Get() const { return h_; }
-
-private:
-    HGDIOBJ h_;
-};
-
 // Attribute bit of a volume label entry; windows.h has no name for it.
 constexpr DWORD kFileAttributeVolumeLabel = 0x8;
 

@@ -14,7 +14,7 @@ std::string IncludeTrailingPathDelimiter(const std::string& path);
 // Everything up to and including the last '\' or ':' (drive) of the text.
 std::string ExtractFilePath(const std::string& path);
 
-// A path of the system code page as UTF-16.
+// A path (or any text) of the system code page as UTF-16.
 std::wstring WidePath(const std::string& path);
 // A name read from the file system, in the system code page. False when
 // the code page has no exact form of it: a character it lacks would come

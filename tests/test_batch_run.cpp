@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <functional>
@@ -517,4 +518,71 @@ TEST_F(BatchRun, NamesTheCodePageCannotHoldAndUnsearchableFoldersAreReportedNotW
     EXPECT_EQ(errors, (Lines{KES_ERROR_PREFIX + inner + "?..?outside.txt", KES_ERROR_PREFIX + inner + "d?\\",
                              KES_ERROR_PREFIX + inner + "gone\\"}));
     EXPECT_EQ(log.back(), "3" + LoadResString(IDS_LOG_ERROR_COUNT));
+}
+
+namespace {
+
+// A drop as the shell makes it: a DROPFILES block with UTF-16 paths.
+HDROP MakeDrop(const std::string& path) {
+    const std::wstring wide = WidePath(path);
+    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + (wide.size() + 2) * sizeof(wchar_t));
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    std::copy(wide.begin(), wide.end(), reinterpret_cast<wchar_t*>(drop + 1));
+    GlobalUnlock(memory);
+    return static_cast<HDROP>(memory);
+}
+
+std::string ClipboardBytes(UINT format) {
+    std::string bytes;
+    if (!OpenClipboard(nullptr)) return "(no clipboard)";
+    if (HANDLE data = GetClipboardData(format)) {
+        const char* p = static_cast<const char*>(GlobalLock(data));
+        if (format == CF_UNICODETEXT)
+            bytes.assign(p, wcslen(reinterpret_cast<const wchar_t*>(p)) * sizeof(wchar_t));
+        else
+            bytes.assign(p);
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return bytes;
+}
+
+}  // namespace
+
+TEST_F(BatchRun, DropsFillTheFolderFieldAndTheLogCopiesInBothCodePages) {
+    TempDir top;
+    const std::string hyo = top.MakeDir("\x95\x5c");  // "表": its second byte is no '\'
+    const std::string file = top.MakeFile("a.txt", "FAIL");
+    const auto drop = [&](const std::string& path) {
+        SendMessageA(KesBatForm->Handle, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(path)), 0);
+        return Text(IDC_EDIT_DIR);
+    };
+    EXPECT_EQ(drop(hyo), hyo + "\\");
+    EXPECT_EQ(drop(top.Path()), top.Path());
+    EXPECT_EQ(drop(file), top.Path());  // a file gives its folder
+    // During a run the folder is the run's: a drop changes nothing.
+    env_.OnDispatch = [&](int) { EXPECT_EQ(drop(hyo), top.Path()); };
+    KesBatForm->Button_StartClick(Control(IDC_BUTTON_START));
+    EXPECT_EQ(Text(IDC_EDIT_DIR), top.Path());
+
+    // Ctrl+C in the log, and the context menu's command, copy every line.
+    std::string expected;
+    for (const std::string& line : Log()) expected += line + "\r\n";
+    ASSERT_NE(expected.find(KES_ERROR_PREFIX + file), std::string::npos);
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = 0x80;
+    SetKeyboardState(keys);
+    SendMessageA(Control(IDC_LISTBOX_LOG), WM_KEYDOWN, 'C', 1);
+    keys[VK_CONTROL] = 0;
+    SetKeyboardState(keys);
+    const std::wstring wide = WidePath(expected);
+    EXPECT_EQ(ClipboardBytes(CF_TEXT), expected);
+    EXPECT_EQ(ClipboardBytes(CF_UNICODETEXT), std::string(reinterpret_cast<const char*>(wide.data()),
+                                                          wide.size() * sizeof(wchar_t)));
+    ASSERT_TRUE(OpenClipboard(nullptr) && EmptyClipboard() && CloseClipboard());
+    SendMessageA(KesBatForm->Handle, WM_COMMAND, IDM_COPY_LOG, 0);
+    EXPECT_EQ(ClipboardBytes(CF_TEXT), expected);
 }
