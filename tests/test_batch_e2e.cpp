@@ -216,3 +216,87 @@ TEST(BatchRunE2E, ClosingDuringARunEndsTheRunAtTheNextFileThenTheProgram) {
     CloseHandle(open);
     SetEnvironmentVariableA("KES_GATE", nullptr);
 }
+
+namespace {
+
+// CRC-32 of `count` zero bytes, as ZIP records it.
+uint32_t ZeroCrc(uint32_t count) {
+    uint32_t table[256];
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t c = i;
+        for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        table[i] = c;
+    }
+    uint32_t crc = 0xFFFFFFFFu;
+    for (uint32_t i = 0; i < count; ++i) crc = table[crc & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+std::string Le(uint32_t value, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>(value >> (8 * i) & 0xFF);
+    return out;
+}
+
+// A stored archive of one member of `size` zero bytes. The member's data is
+// left a hole of a sparse file, so that making it costs no disk.
+void WriteBigArchive(const std::string& path, uint32_t size) {
+    const std::string fields = Le(0, 2) + Le(0, 2) + Le(0, 2) + Le(0x21, 2) + Le(ZeroCrc(size), 4) +
+                               Le(size, 4) + Le(size, 4) + Le(1, 2) + Le(0, 2);  // flags .. extra length
+    const std::string local = "PK\x03\x04" + Le(10, 2) + fields + "z";
+    const std::string central = "PK\x01\x02" + Le(10, 2) + Le(10, 2) + fields + Le(0, 2) + Le(0, 2) +
+                                Le(0, 2) + Le(0, 4) + Le(0, 4) + "z";
+    const std::string end = "PK\x05\x06" + Le(0, 4) + Le(1, 2) + Le(1, 2) + Le(central.size(), 4) +
+                            Le(local.size() + size, 4) + Le(0, 2);
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written;
+    WriteFile(h, local.data(), static_cast<DWORD>(local.size()), &written, nullptr);
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(local.size()) + size;
+    SetFilePointerEx(h, at, nullptr, FILE_BEGIN);
+    const std::string tail = central + end;
+    WriteFile(h, tail.data(), static_cast<DWORD>(tail.size()), &written, nullptr);
+    CloseHandle(h);
+}
+
+LONGLONG FileSize(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+    return static_cast<LONGLONG>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+}
+
+}  // namespace
+
+// The tool once held a big file while the plug-in built two more copies of
+// it, and an archive of a few hundred megabytes ran out of memory. Now the
+// plug-in writes the unchanged part straight from the tool's buffer.
+TEST(BatchRunE2E, AnArchiveOfHundredsOfMegabytesGetsItsComment) {
+    TempDir dir, target;
+    TKesDriver tool(dir.Path(), {});
+    ASSERT_TRUE(CopyFileA((ToolDir() + "kes_zip.cpi").c_str(), (dir / "kes_zip.cpi").c_str(), FALSE));
+    const std::string archive = target / "big.zip";
+    constexpr uint32_t kMember = 768u << 20;
+    WriteBigArchive(archive, kMember);
+    const LONGLONG before = FileSize(archive);
+    ASSERT_TRUE(tool.Start());
+    tool.SetText(IDC_MEMO_COMMENT, "big");
+    tool.SetText(IDC_EDIT_DIR, target.Path());
+    tool.Click(IDC_BUTTON_START);  // returns when the run has ended
+    EXPECT_EQ(tool.LogLines(), (Lines{"1" + kCount, kCompleted}));
+    EXPECT_EQ(FileSize(archive), before + 3);
+    HANDLE h = CreateFileA(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    char head[4] = {}, tail[5] = {};
+    DWORD got = 0;
+    ReadFile(h, head, sizeof head, &got, nullptr);
+    LARGE_INTEGER at;
+    at.QuadPart = -5;
+    SetFilePointerEx(h, at, nullptr, FILE_END);
+    ReadFile(h, tail, sizeof tail, &got, nullptr);
+    CloseHandle(h);
+    EXPECT_EQ(std::string(head, 4), "PK\x03\x04");
+    EXPECT_EQ(std::string(tail, 5), std::string("\x03\x00" "big", 5));
+    tool.PostMenu(IDM_EXIT);
+    EXPECT_EQ(tool.WaitExit(), 0u);
+}
