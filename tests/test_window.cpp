@@ -270,7 +270,7 @@ TEST(Window, TheFolderPickerFillsTheDirectoryWithOneTrailingDelimiter) {
     // Cancelled: the typed text stays.
     ASSERT_TRUE(clickPicker());
     const std::vector<std::string> texts = tool.DialogTexts();
-    EXPECT_NE(std::find(texts.begin(), texts.end(), "ディレクトリを選択"), texts.end());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), LoadResString(IDS_CHOOSE_DIR)), texts.end());
     tool.AnswerDialog(IDCANCEL);
     EXPECT_EQ(tool.Text(IDC_EDIT_DIR), "typed by hand");
 
