@@ -3,13 +3,18 @@
 #ifndef KESTRANE_KES_BAT_TEXTS_H
 #define KESTRANE_KES_BAT_TEXTS_H
 
-#define KES_APP_TITLE "Kestrane 超簡易バッチ処理ツール"
+#include "kes_version.h"
 
+// The window's title is the product's name, as the version block gives it.
+#define KES_APP_TITLE KES_PRODUCT_NAME
+
+// The version line is built from the release's number and date, so that it
+// always names the release that the version blocks name.
 #define KES_ABOUT_TEXT          \
     "Kestrane\n"                \
     "超簡易バッチ処理ツール\n"  \
     "\n"                        \
-    "Version 0.11 (2000.10.14)\n" \
+    "Version " KES_VERSION " (" KES_RELEASE_DATE ")\n" \
     "\n"                        \
     "Author: Kestrane Project\n" \
     "URL   : http://www.kestrane.example/\n" \
