@@ -124,9 +124,11 @@ UINT RecogniseIcon(HWND iconControl) {
 
 std::string ToolDir() { return ExeDir() + "..\\bin\\"; }
 
+TKesDriver::TKesDriver(const std::string& folder) : folder_(folder) {}
+
 TKesDriver::TKesDriver(const std::string& folder,
                        const std::vector<std::pair<std::string, std::string>>& plugins)
-    : folder_(folder) {
+    : TKesDriver(folder) {
     CopyFileA((ToolDir() + "kes_bat.exe").c_str(), (folder_ + "kes_bat.exe").c_str(), FALSE);
     for (const auto& p : plugins)
         CopyFileA(TestPlugin(p.first).c_str(), (folder_ + p.second).c_str(), FALSE);

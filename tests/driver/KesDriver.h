@@ -31,6 +31,9 @@ public:
     // Copies kes_bat.exe and, for each (variant, file name), that test
     // plug-in into `folder`, which must exist.
     TKesDriver(const std::string& folder, const std::vector<std::pair<std::string, std::string>>& plugins);
+    // Drives the kes_bat.exe that is already in `folder`, with the plug-ins
+    // beside it: a folder as a user unpacked it.
+    explicit TKesDriver(const std::string& folder);
     ~TKesDriver();
     TKesDriver(const TKesDriver&) = delete;
     TKesDriver& operator=(const TKesDriver&) = delete;
