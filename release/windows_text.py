@@ -9,6 +9,7 @@ becomes the bundled plug-ins in columns, from TABLE's lines of file name,
 description and patterns separated by tabs. A text that Shift_JIS cannot
 hold, or a placeholder left unfilled, fails the build."""
 import argparse
+import os
 import re
 import sys
 
@@ -50,6 +51,7 @@ def main():
     left = re.search(r"@[A-Z_]+@", text)
     if left:
         sys.exit(f"{args.source}: {left.group(0)} is not filled in")
+    os.makedirs(os.path.dirname(os.path.abspath(args.target)), exist_ok=True)
     with open(args.target, "wb") as target:
         target.write(text.encode(ENCODING))
 
