@@ -86,9 +86,29 @@ std::optional<std::vector<Segment>> Parse(std::string_view s) {
     return segments;
 }
 
+// Shift_JIS lead bytes: the first byte of a double-byte character.
+bool IsShiftJisLead(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+
+// The comment in parts of at most one segment's payload each. A part ends
+// only between characters: a reader that shows each segment on its own
+// would otherwise show the halves of a character cut in two as garbage.
+std::vector<std::string_view> SplitComment(std::string_view comment) {
+    std::vector<std::string_view> parts;
+    size_t begin = 0;
+    for (size_t at = 0; at < comment.size();) {
+        const size_t width = IsShiftJisLead(Byte(comment, at)) && at + 1 < comment.size() ? 2 : 1;
+        if (at + width - begin > kMaxPayload) {
+            parts.push_back(comment.substr(begin, at - begin));
+            begin = at;
+        }
+        at += width;
+    }
+    if (begin < comment.size()) parts.push_back(comment.substr(begin));
+    return parts;
+}
+
 void AddComment(Pieces& out, std::string_view comment) {
-    for (size_t at = 0; at < comment.size(); at += kMaxPayload) {
-        const std::string_view part = comment.substr(at, kMaxPayload);
+    for (const std::string_view part : SplitComment(comment)) {
         out.push_back('\xFF');
         out.push_back(static_cast<char>(kCom));
         PutBe16(out, part.size() + 2);

@@ -110,6 +110,11 @@ write long.txt 1 files/stored.zip  # over 65535 bytes: refused, left as it was
 check_comment files/stored.zip two.txt
 write long.txt 0 files/plain.jpg files/plain.png files/plain.gif
 for n in plain.jpg plain.png plain.gif; do check_comment "files/$n" long.txt; done
+# A Japanese comment over one segment is cut between two characters.
+python3 -c "import sys; sys.stdout.buffer.write('ソ'.encode('cp932') * 35000)" >long_japanese.txt
+write long_japanese.txt 0 files/plain.jpg
+same "segments of a long Japanese comment" "$(rdjpgcom -raw files/plain.jpg | LC_ALL=C awk '{print length($0)}')" \
+  $'65532\n4468'
 
 write none.txt 0 "${targets[@]}"
 for n in "${names[@]}"; do

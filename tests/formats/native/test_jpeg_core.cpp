@@ -9,17 +9,33 @@ using kes_test::Sample;
 
 namespace {
 
-// The markers of the segments before the first scan, told apart here
+// The segments before the first scan, marker and length, told apart here
 // without the core's parser.
-std::vector<int> HeaderMarkers(const std::string& jpeg) {
-    std::vector<int> markers;
+std::vector<std::pair<int, size_t>> HeaderSegments(const std::string& jpeg) {
+    std::vector<std::pair<int, size_t>> segments;
     for (size_t at = 2; at + 4 <= jpeg.size();) {
         const int marker = static_cast<unsigned char>(jpeg[at + 1]);
-        markers.push_back(marker);
+        const size_t length =
+            static_cast<unsigned char>(jpeg[at + 2]) << 8 | static_cast<unsigned char>(jpeg[at + 3]);
+        segments.push_back({marker, length});
         if (marker == 0xDA) break;
-        at += 2 + (static_cast<unsigned char>(jpeg[at + 2]) << 8 | static_cast<unsigned char>(jpeg[at + 3]));
+        at += 2 + length;
     }
+    return segments;
+}
+
+std::vector<int> HeaderMarkers(const std::string& jpeg) {
+    std::vector<int> markers;
+    for (const auto& [marker, length] : HeaderSegments(jpeg)) markers.push_back(marker);
     return markers;
+}
+
+// The payload lengths of the COM segments.
+std::vector<size_t> CommentLengths(const std::string& jpeg) {
+    std::vector<size_t> lengths;
+    for (const auto& [marker, length] : HeaderSegments(jpeg))
+        if (marker == 0xFE) lengths.push_back(length - 2);
+    return lengths;
 }
 
 std::string ComSegment(const std::string& text) {
@@ -90,6 +106,18 @@ TEST(JpegCore, ALongCommentIsSplitInOrderAndBytesAfterTheImageStay) {
     EXPECT_EQ(markers[2], 0xFE);
     EXPECT_NE(two->find(ComSegment("bc")), std::string::npos);
     EXPECT_EQ(two->substr(two->size() - 15), "\xFF\xD9trailing data");
+
+    // Double-byte characters are never cut: 65533 bytes would end inside
+    // one. A half-width kana (0xB1) is a whole character of one byte.
+    std::string japanese;
+    for (int i = 0; i < 40000; ++i) japanese += "\x95\x5c";
+    const auto cut = JpegSetComment(original, japanese);
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(CommentLengths(*cut), (std::vector<size_t>{65532, 14468}));
+    EXPECT_EQ(JpegReadComment(*cut), japanese);
+    const auto kana = JpegSetComment(original, "\xB1" + japanese);
+    ASSERT_TRUE(kana);
+    EXPECT_EQ(CommentLengths(*kana), (std::vector<size_t>{65533, 14468}));
 }
 
 TEST(JpegCore, DamagedAndForeignFilesAreRefused) {
