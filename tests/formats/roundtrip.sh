@@ -80,7 +80,11 @@ check_intact() {  # check_intact FILE ORIGINAL
       for m in a.txt b.bin; do cmp -s <(unzip -p "$f" "$m") "samples/members/$m" || fail "$f: member $m changed"; done ;;
     *.png) pngcheck -q "$f" >/dev/null || fail "pngcheck $f" ;;&
     *.jpg | *.png | *.gif)
-      same "pixels of $f" "$(identify -format '%#' "$f")" "$(identify -format '%#' "$o")" ;;
+      same "pixels of $f" "$(identify -format '%#' "$f")" "$(identify -format '%#' "$o")" ;;&
+    *mpf_*.jpg)  # the later pictures where the index says they are; the first still decodes
+      cmp -s <(exiftool -b -MPImage2 "$f") samples/mpf_second.jpg || fail "$f: second picture lost"
+      [[ $f != *mpf_ii* ]] || cmp -s <(exiftool -b -MPImage3 "$f") samples/mpf_third.jpg || fail "$f: third picture lost"
+      djpeg "$f" >/dev/null || fail "djpeg $f" ;;
   esac
 }
 
@@ -89,11 +93,12 @@ check_intact() {  # check_intact FILE ORIGINAL
 declare -A bare=(
   [stored.zip]=stored.zip [deflated.zip]=deflated.zip [zip64.zip]=zip64.zip
   [plain.jpg]=plain.jpg [exif.jpg]=exif.jpg [progressive.jpg]=progressive.jpg [commented.jpg]=plain.jpg
+  [mpf_ii.jpg]=mpf_ii.jpg
   [plain.png]=plain.png [plain.gif]=plain.gif [animated.gif]=animated.gif [commented.gif]=plain.gif
   [old87a.gif]=old87a.gif
 )
 names=(stored.zip deflated.zip zip64.zip commented.zip plain.jpg exif.jpg progressive.jpg commented.jpg
-       plain.png commented.png plain.gif animated.gif commented.gif old87a.gif)
+       mpf_ii.jpg mpf_mm.jpg plain.png commented.png plain.gif animated.gif commented.gif old87a.gif)
 targets=()
 for n in "${names[@]}"; do cp "samples/$n" files/ && targets+=("files/$n"); done
 
@@ -112,9 +117,10 @@ write long.txt 0 files/plain.jpg files/plain.png files/plain.gif
 for n in plain.jpg plain.png plain.gif; do check_comment "files/$n" long.txt; done
 # A Japanese comment over one segment is cut between two characters.
 python3 -c "import sys; sys.stdout.buffer.write('ソ'.encode('cp932') * 35000)" >long_japanese.txt
-write long_japanese.txt 0 files/plain.jpg
-same "segments of a long Japanese comment" "$(rdjpgcom -raw files/plain.jpg | LC_ALL=C awk '{print length($0)}')" \
+write long_japanese.txt 0 files/mpf_mm.jpg
+same "segments of a long Japanese comment" "$(rdjpgcom -raw files/mpf_mm.jpg | LC_ALL=C awk '{print length($0)}')" \
   $'65532\n4468'
+check_intact files/mpf_mm.jpg samples/mpf_mm.jpg
 
 write none.txt 0 "${targets[@]}"
 for n in "${names[@]}"; do
@@ -138,6 +144,7 @@ printf 'PK\x05\x06\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0' >record.bin
 head -c "$(($(grep -obUa 'PK' sig.zip | awk -F: '$2=="PK" {print $1}' | sed -n 2p) + 22))" sig.zip >bad/signature-in-data.zip
 tail -c +3 samples/plain.jpg >bad/no-soi.jpg
 head -c 200 samples/progressive.jpg >bad/truncated.jpg
+head -c -1 samples/mpf_ii.jpg >bad/last-picture-cut.jpg
 cp samples/plain.png bad/bad-crc.png
 printf 'X' | dd of=bad/bad-crc.png bs=1 seek=$(($(grep -obUa IDAT samples/plain.png | cut -d: -f1) + 8)) conv=notrunc status=none
 head -c -1 samples/plain.gif >bad/truncated.gif

@@ -120,6 +120,52 @@ TEST(JpegCore, ALongCommentIsSplitInOrderAndBytesAfterTheImageStay) {
     EXPECT_EQ(CommentLengths(*kana), (std::vector<size_t>{65533, 14468}));
 }
 
+TEST(JpegCore, AMultiPictureIndexThatDoesNotDescribeTheFileExactlyIsRefused) {
+    // Made by make_mpf.py: after "MPF\0" the header (byte order, IFD offset
+    // 8), the IFD (count, version, number of images, entries, next IFD) and,
+    // from 50 on, the 16-byte entries (attribute, size, offset, ...) of the
+    // three pictures, little-endian.
+    const std::string good = Sample("mpf_ii.jpg");
+    ASSERT_TRUE(JpegSetComment(good, "comment"));
+    ASSERT_TRUE(JpegSetComment(Sample("mpf_mm.jpg"), "comment"));
+    const size_t header = good.find(std::string("MPF\0", 4)) + 4;
+    const size_t entry = header + 50;
+    const auto with = [](std::string file, size_t at, uint32_t value) {
+        for (int i = 0; i < 4; ++i) file[at + i] = static_cast<char>(value >> 8 * i);
+        return file;
+    };
+    const auto at = [](const std::string& file, size_t where) {
+        uint32_t value = 0;
+        for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(file[where + i]);
+        return value;
+    };
+    // A copy of the segment in front of it, both made to describe the
+    // longer file: two indexes, of which a reader may take either.
+    const size_t segment = header - 8;
+    const size_t length = 2 + (static_cast<unsigned char>(good[segment + 2]) << 8 |
+                               static_cast<unsigned char>(good[segment + 3]));
+    std::string twice = good.substr(0, segment) + good.substr(segment, length) + good.substr(segment);
+    for (size_t first : {entry, entry + length}) twice = with(twice, first + 4, at(twice, first + 4) + length);
+    for (size_t later : {entry + 16, entry + 32}) twice = with(twice, later + 8, at(twice, later + 8) + length);
+
+    const std::string damaged[] = {
+        std::string(good).replace(header, 2, "IX"),  // no byte order
+        with(good, header + 4, 0xF0),                // the IFD outside the segment
+        with(good, header + 30, 2),                  // two pictures, three entries
+        with(good, entry + 8, 1),                    // the first picture not at the file's start
+        with(good, entry + 4, 1),                    // nor of the first image's length
+        with(good, entry + 16 + 8, 8),               // the second inside the first image
+        with(good, entry + 32 + 8, 0x10000000),      // the third past the end
+        good.substr(0, good.size() - 1),             // the third cut short
+        twice,
+    };
+    for (const std::string& file : damaged) {
+        SCOPED_TRACE(&file - damaged);
+        EXPECT_FALSE(JpegReadComment(file));
+        EXPECT_FALSE(JpegSetComment(file, "x"));
+    }
+}
+
 TEST(JpegCore, DamagedAndForeignFilesAreRefused) {
     const std::string plain = Sample("plain.jpg");
     const size_t scan = plain.find("\xFF\xDA");
