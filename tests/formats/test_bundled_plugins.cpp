@@ -166,6 +166,42 @@ TEST(BundledPlugins, TheModificationTimeAndAttributesAreKeptUnlessTheSettingSays
 
 namespace {
 
+// Memory from VirtualAlloc: committed, but taking no room until touched.
+class CPages {
+public:
+    explicit CPages(size_t size)
+        : data_(static_cast<char*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))) {}
+    CPages(const CPages&) = delete;
+    CPages& operator=(const CPages&) = delete;
+    ~CPages() {
+        if (data_ != nullptr) VirtualFree(data_, 0, MEM_RELEASE);
+    }
+    char* Data() const { return data_; }
+
+private:
+    char* data_;
+};
+
+}  // namespace
+
+TEST(BundledPlugins, AnExceptionInsideAPlugInFailsTheFileInsteadOfEndingTheProgram) {
+    TempDir dir;
+    const CPluginModule png(CopyBundled(dir, "kes_png"));
+    ASSERT_TRUE(png.Loaded());
+    const std::string target = dir.MakeFile("a.png", "contents");
+    // A comment of 512 MiB of NULs, valid Shift_JIS: the PNG plug-in's
+    // conversion asks for a std::wstring longer than one can be, which
+    // throws std::length_error.
+    const size_t length = 0x20000000;
+    const CPages comment(length + 1);
+    ASSERT_NE(comment.Data(), nullptr);
+    EXPECT_NE(png.Write(target, "contents", std::string_view(comment.Data(), length)), 0);
+    EXPECT_EQ(ReadFileBytes(target), "contents");
+    EXPECT_EQ(OtherFiles(dir), std::vector<std::string>{"a.png"});
+}
+
+namespace {
+
 // Runs `act` on the first dialog owned by `owner` once it shows, from a
 // second thread while the plug-in's modal loop runs on this one.
 // Answers the next dialog owned by `owner` from a second thread, while the
