@@ -32,16 +32,17 @@ const char* InfoText(int info) {
 }
 
 WriteResult Write(LPCSTR path, std::string_view contents, std::string_view comment) {
-    // Checked before anything else so that a read-only file is refused even
-    // when it would not change.
-    const DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return kFileFailed;
-    if (attributes & FILE_ATTRIBUTE_READONLY) return kReadOnly;
+    // Looked at before anything else: a read-only file is refused even when
+    // it would not change, and the file as found now is what another
+    // program's save would change before the replace.
+    WIN32_FILE_ATTRIBUTE_DATA seen;
+    const WriteResult target = CheckTarget(path, contents.size(), seen);
+    if (target != kWritten) return target;
 
     const Rewrite rewritten = kPluginFormat.setComment(contents, comment);
     if (!rewritten) return kRefused;
     if (rewritten->Equals(contents)) return kWritten;  // already carries this comment
-    return ReplaceContents(path, *rewritten, KeepModifiedTime());
+    return ReplaceContents(path, seen, *rewritten, KeepModifiedTime());
 }
 
 // Runs an export's work. No exception may leave an export: it would unwind

@@ -191,7 +191,44 @@ private:
     char* data_;
 };
 
+// Another program's save, landing while the plug-in is at work on the file:
+// when the plug-in first reads the contents it was handed, whose page is a
+// guard page, this handler saves the file.
+std::string savedPath, savedBytes;
+LONG CALLBACK SaveMeanwhile(EXCEPTION_POINTERS* e) {
+    if (e->ExceptionRecord->ExceptionCode != STATUS_GUARD_PAGE_VIOLATION) return EXCEPTION_CONTINUE_SEARCH;
+    kes_test::WriteFileBytes(savedPath, savedBytes);
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
 }  // namespace
+
+TEST(BundledPlugins, AFileAnotherProgramSavedSinceItWasReadIsLeftAsThatProgramSavedIt) {
+    TempDir dir;
+    const CPluginModule zip(CopyBundled(dir, "kes_zip"));
+    ASSERT_TRUE(zip.Loaded());
+    // Saved after the tool read it and before the plug-in began: it has
+    // another size than the contents handed over.
+    const std::string target = dir.MakeFile("a.zip", ZipWithComment("saved elsewhere"));
+    EXPECT_NE(zip.Write(target, kEmptyZip, "comment"), 0);
+    EXPECT_EQ(ReadFileBytes(target), ZipWithComment("saved elsewhere"));
+
+    // Saved while the plug-in works, with the same size: only its time tells.
+    kes_test::WriteFileBytes(target, kEmptyZip);
+    SetModified(target, LongAgo());
+    savedPath = target;
+    savedBytes = std::string("PK\x05\x06", 4) + std::string(18, '\x01');
+    const CPages contents(kEmptyZip.size());
+    ASSERT_NE(contents.Data(), nullptr);
+    std::copy(kEmptyZip.begin(), kEmptyZip.end(), contents.Data());
+    DWORD old;
+    ASSERT_TRUE(VirtualProtect(contents.Data(), kEmptyZip.size(), PAGE_READWRITE | PAGE_GUARD, &old));
+    PVOID handler = AddVectoredExceptionHandler(1, SaveMeanwhile);
+    EXPECT_NE(zip.Write(target, std::string_view(contents.Data(), kEmptyZip.size()), "comment"), 0);
+    RemoveVectoredExceptionHandler(handler);
+    EXPECT_EQ(ReadFileBytes(target), savedBytes);
+    EXPECT_EQ(OtherFiles(dir), std::vector<std::string>{"a.zip"});
+}
 
 TEST(BundledPlugins, AnExceptionInsideAPlugInFailsTheFileInsteadOfEndingTheProgram) {
     TempDir dir;
