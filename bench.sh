@@ -198,14 +198,14 @@ echo "Per file, in µs: floor (open, read, close) $(per_file "${S_FLOOR[$mid]}" 
 echo "the tool's steps besides the file, each timed apart: dispatch of pending messages ${STEP[dispatch]}, Escape poll ${STEP[escape_poll]},"
 echo "reading the comment field ${STEP[read_comment]} (through the common controls' subclass chain, as before its mend: ${STEP[read_comment_subclassed]}),"
 echo "redrawing the counter and the bar ${STEP[redraw_counter]}, now done at most every 50 ms."
-echo "The bundled plug-ins' steps besides the rewrite: setting looked up in their .ini ${STEP[plugin_setting_lookup]},"
-echo "attribute test ${STEP[plugin_attribute_test]}, one more open to see that nobody holds the file ${STEP[plugin_extra_open]}."
+echo "The bundled plug-ins' step besides the floor's rewrite: the look at the file just before the replace (opened"
+echo "without sharing, for its size, time, links and name) ${STEP[plugin_check_before_replace]}."
 echo
-echo "3. Bundled plug-ins against the floor that reads and rewrites every file (temporary file, flush, replace) under Wine"
+echo "3. Bundled plug-ins against the floor that reads and rewrites every file (temporary file, flush, ReplaceFileA) under Wine"
 echo
 echo "The plug-in alone: loaded by the benchmark and called for each file as the floor reads it, without the tool."
 echo
-echo "| files | floor | plug-in alone | tool | ratio (goal ≤ 1.3) | plug-in alone / floor | tool / plug-in alone | files without the comment afterwards |"
+echo "| files | floor | plug-in alone | tool | ratio (goal ≤ 1.2) | plug-in alone / floor | tool / plug-in alone | files without the comment afterwards |"
 echo "|---|---:|---:|---:|---:|---:|---:|---:|"
 for kind in jpeg zip; do
   printf '| %s %s | %s | %s | %s | %s | %s | %s | %s |\n' "$REAL" "${kind^^}" "${P_FLOOR[$kind]}" "${P_ALONE[$kind]}" \

@@ -1,5 +1,6 @@
 #include "Floor.h"
 
+#include <cstdio>
 #include <memory>
 #include <new>
 #include <vector>
@@ -78,26 +79,30 @@ bool ReadWhole(const std::string& path, std::unique_ptr<char[]>& buffer, DWORD& 
 }
 
 // The steps a careful rewrite cannot leave out: a temporary file beside the
-// target with the target's times and attributes, then one rename over it.
+// target, created once with the target's attributes and given its
+// modification time, then the same replace call as the bundled plug-ins
+// make: ReplaceFileA, with a backup name so that no failure loses the
+// original, which is deleted afterwards.
 bool Rewrite(const std::string& path, const char* data, size_t size, bool flush) {
     WIN32_FILE_ATTRIBUTE_DATA target;
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &target)) return false;
-    const std::string folder = path.substr(0, path.find_last_of('\\') + 1);
-    char temp[MAX_PATH];
-    if (GetTempFileNameA(folder.c_str(), "flr", 0, temp) == 0) return false;
+    static unsigned long next = GetTickCount();
+    char name[16];
+    snprintf(name, sizeof name, "flr%08lX", next++);
+    const std::string stem = path.substr(0, path.find_last_of('\\') + 1) + name;
+    const std::string temp = stem + ".tmp", backup = stem + ".bak";
+    const DWORD attributes = target.dwFileAttributes & ~FILE_ATTRIBUTE_DIRECTORY;
     bool ok;
     {
-        CHandle h(CreateFileA(temp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                              nullptr));
+        CHandle h(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!h.IsOpen()) return false;
         DWORD written = 0;
-        ok = h.IsOpen() && WriteFile(h.Get(), data, static_cast<DWORD>(size), &written, nullptr) &&
-             written == size &&
-             SetFileTime(h.Get(), &target.ftCreationTime, nullptr, &target.ftLastWriteTime) &&
-             (!flush || FlushFileBuffers(h.Get()));
+        ok = WriteFile(h.Get(), data, static_cast<DWORD>(size), &written, nullptr) && written == size &&
+             SetFileTime(h.Get(), nullptr, nullptr, &target.ftLastWriteTime) && (!flush || FlushFileBuffers(h.Get()));
     }
-    ok = ok && SetFileAttributesA(temp, target.dwFileAttributes) &&
-         MoveFileExA(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | (flush ? MOVEFILE_WRITE_THROUGH : 0));
-    if (!ok) DeleteFileA(temp);
+    ok = ok && ReplaceFileA(path.c_str(), temp.c_str(), backup.c_str(), 0, nullptr, nullptr);
+    DeleteFileA(ok ? backup.c_str() : temp.c_str());
     return ok;
 }
 

@@ -12,7 +12,7 @@ namespace kes_bench {
 
 enum class TFloorJob {
     Read,            // find, open, read whole, close
-    Rewrite,         // and write back through a temporary file that replaces it, flushed
+    Rewrite,         // and write back through a temporary file that replaces it, flushed (ReplaceFileA on Windows)
     RewriteNoFlush,  // the same without the flush, as most command-line tools do
 };
 

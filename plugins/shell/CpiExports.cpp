@@ -32,16 +32,30 @@ const char* InfoText(int info) {
 }
 
 WriteResult Write(LPCSTR path, std::string_view contents, std::string_view comment) {
-    // Checked before anything else so that a read-only file is refused even
-    // when it would not change.
-    const DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return kFileFailed;
-    if (attributes & FILE_ATTRIBUTE_READONLY) return kReadOnly;
+    // Looked at before anything else: a read-only file is refused even when
+    // it would not change, and the file as found now is what another
+    // program's save would change before the replace.
+    WIN32_FILE_ATTRIBUTE_DATA seen;
+    const WriteResult target = CheckTarget(path, contents.size(), seen);
+    if (target != kWritten) return target;
 
     const Rewrite rewritten = kPluginFormat.setComment(contents, comment);
     if (!rewritten) return kRefused;
     if (rewritten->Equals(contents)) return kWritten;  // already carries this comment
-    return ReplaceContents(path, *rewritten, KeepModifiedTime());
+    return ReplaceContents(path, seen, *rewritten, KeepModifiedTime());
+}
+
+// Runs an export's work. No exception may leave an export: it would unwind
+// into the caller's frames, which know nothing of it, and end the program.
+template <class Work>
+int Guarded(Work work, int failure, int noMemory) noexcept {
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        return noMemory;
+    } catch (...) {
+        return failure;
+    }
 }
 
 }  // namespace
@@ -50,32 +64,42 @@ WriteResult Write(LPCSTR path, std::string_view contents, std::string_view comme
 extern "C" {
 
 int WINAPI GetPluginInfo(int info, LPSTR buffer, int bufferSize) {
-    const char* text = kes::InfoText(info);
-    if (!text || !buffer || bufferSize <= 0) return 0;
-    const size_t length = std::min(std::strlen(text), static_cast<size_t>(bufferSize - 1));
-    std::memcpy(buffer, text, length);
-    buffer[length] = '\0';
-    return static_cast<int>(length);
+    return kes::Guarded(
+        [&] {
+            const char* text = kes::InfoText(info);
+            if (!text || !buffer || bufferSize <= 0) return 0;
+            const size_t length = std::min(std::strlen(text), static_cast<size_t>(bufferSize - 1));
+            std::memcpy(buffer, text, length);
+            buffer[length] = '\0';
+            return static_cast<int>(length);
+        },
+        0, 0);
 }
 
 int WINAPI ConfigurationDlg(HWND window, int mode) {
-    switch (mode) {
-        case ModeQuery: return CapAbout | CapSettings;
-        case ModeAbout: return kes::ShowAbout(window);
-        case ModeSettings: return kes::ShowSettings(window);
-    }
-    return 1;
+    // A failed query must not list the plug-in; a failed dialog answers 1.
+    const int failure = mode == ModeQuery ? 0 : 1;
+    return kes::Guarded(
+        [&] {
+            switch (mode) {
+                case ModeQuery: return CapAbout | CapSettings;
+                case ModeAbout: return kes::ShowAbout(window);
+                case ModeSettings: return kes::ShowSettings(window);
+            }
+            return 1;
+        },
+        failure, failure);
 }
 
 int WINAPI WriteComment(HWND, LPCSTR path, const void* contents, DWORD size, LPCSTR comment,
                         DWORD commentLength) {
     if (!path || (!contents && size != 0) || (!comment && commentLength != 0)) return kes::kRefused;
-    try {
-        return kes::Write(path, std::string_view(static_cast<const char*>(contents), size),
-                          std::string_view(comment, commentLength));
-    } catch (const std::bad_alloc&) {
-        return kes::kNoMemory;
-    }
+    return kes::Guarded(
+        [&] {
+            return static_cast<int>(kes::Write(path, std::string_view(static_cast<const char*>(contents), size),
+                                               std::string_view(comment, commentLength)));
+        },
+        kes::kUnexpected, kes::kNoMemory);
 }
 
 }  // extern "C"

@@ -30,6 +30,8 @@ enum WriteResult {
     kReadOnly = 2,    // the target is read-only and is left as it is
     kFileFailed = 3,  // the target could not be replaced; it is left as it was
     kNoMemory = 4,
+    kChangedElsewhere = 5,  // another program saved the target since it was read; left as saved
+    kUnexpected = 6,        // an unforeseen failure inside the plug-in; the target is left as it was
 };
 
 // The module of this plug-in (not of the program that loaded it).

@@ -1,6 +1,7 @@
 #include "Settings.h"
 
-#include <string>
+#include <cstring>
+#include <optional>
 
 #include "CpiShell.h"
 
@@ -9,31 +10,42 @@ namespace {
 
 constexpr char kSection[] = "Settings";
 constexpr char kKeepModifiedTime[] = "KeepModifiedTime";
+constexpr char kIniExtension[] = ".ini";
 
-// The DLL's own path with its extension changed to .ini.
-std::string IniPath() {
-    char module[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(ThisModule(), module, sizeof module);
-    if (n == 0 || n >= sizeof module) return std::string();
-    std::string path(module, n);
-    const size_t dot = path.find_last_of('.');
-    const size_t slash = path.find_last_of('\\');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) path.erase(dot);
-    return path + ".ini";
+// Read from the INI file once per load of the plug-in: a run loads it once
+// and writes many files.
+std::optional<bool> keepModifiedTime;
+
+// The DLL's own path with its extension (".cpi") changed to .ini; false when
+// it does not fit. Built in a fixed buffer: the settings dialog's procedure
+// calls this, and no exception may unwind through the dialog's frames.
+bool IniPath(char (&path)[MAX_PATH]) {
+    const DWORD n = GetModuleFileNameA(ThisModule(), path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return false;
+    // A '.' is never the second byte of a Shift_JIS character.
+    char* end = std::strrchr(path, '.');
+    if (end == nullptr) end = path + n;
+    if (static_cast<size_t>(end - path) + sizeof kIniExtension > MAX_PATH) return false;
+    std::memcpy(end, kIniExtension, sizeof kIniExtension);
+    return true;
 }
 
 }  // namespace
 
 bool KeepModifiedTime() {
-    const std::string ini = IniPath();
-    if (ini.empty()) return true;
-    return GetPrivateProfileIntA(kSection, kKeepModifiedTime, 1, ini.c_str()) != 0;
+    if (!keepModifiedTime) {
+        char ini[MAX_PATH];
+        keepModifiedTime = !IniPath(ini) || GetPrivateProfileIntA(kSection, kKeepModifiedTime, 1, ini) != 0;
+    }
+    return *keepModifiedTime;
 }
 
 bool SaveKeepModifiedTime(bool keep) {
-    const std::string ini = IniPath();
-    return !ini.empty() &&
-           WritePrivateProfileStringA(kSection, kKeepModifiedTime, keep ? "1" : "0", ini.c_str()) != FALSE;
+    char ini[MAX_PATH];
+    if (!IniPath(ini) || !WritePrivateProfileStringA(kSection, kKeepModifiedTime, keep ? "1" : "0", ini))
+        return false;
+    keepModifiedTime = keep;
+    return true;
 }
 
 }  // namespace kes

@@ -6,8 +6,10 @@
 namespace kes {
 
 // Whether a rewritten file keeps its modification time; on by default.
+// Read once per load of the plug-in.
 bool KeepModifiedTime();
-// False when the INI file could not be written.
+// False when the INI file could not be written; otherwise the choice also
+// holds from now on in this load.
 bool SaveKeepModifiedTime(bool keep);
 
 }  // namespace kes

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <type_traits>
 
 #include "cpi.h"
@@ -24,9 +25,10 @@ public:
         return info_(info, buffer, bufferSize) != 0 ? std::string(buffer) : std::string();
     }
     int Configure(HWND window, int mode) const { return config_(window, mode); }
-    int Write(const std::string& path, const std::string& contents, const std::string& comment) const {
+    // The comment must be followed by a NUL, as the tool passes it.
+    int Write(const std::string& path, std::string_view contents, std::string_view comment) const {
         return write_(nullptr, path.c_str(), contents.data(), static_cast<DWORD>(contents.size()),
-                      comment.c_str(), static_cast<DWORD>(comment.size()));
+                      comment.data(), static_cast<DWORD>(comment.size()));
     }
 
 private:

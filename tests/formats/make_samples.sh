@@ -2,6 +2,7 @@
 # Makes the sample files the format tests work on, with the real tools:
 # ImageMagick for images, zip for archives. Usage: make_samples.sh DIR
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 out=$1
 mkdir -p "$out"
 cd "$out"
@@ -27,3 +28,11 @@ head -c 40000 /dev/urandom >members/b.bin
 (cd members && zip -q -X -9 ../deflated.zip a.txt b.bin)
 (cd members && echo "old comment" | zip -q -X -z ../commented.zip a.txt b.bin)
 (cd members && zip -q -X -fz ../zip64.zip a.txt b.bin)
+
+# Pictures with more pictures after them, as cameras store them, located by
+# a multi-picture index in either byte order; the second from a first image
+# with an old comment in front of its index.
+$im -size 32x24 gradient:green-yellow mpf_second.jpg
+$im -size 8x6 xc:gray mpf_third.jpg
+python3 "$here/make_mpf.py" mpf_ii.jpg II plain.jpg mpf_second.jpg mpf_third.jpg
+python3 "$here/make_mpf.py" mpf_mm.jpg MM commented.jpg mpf_second.jpg

@@ -145,29 +145,109 @@ TEST(BundledPlugins, ATargetHeldOpenElsewhereIsLeftIntactWithNoTemporaryFile) {
 TEST(BundledPlugins, TheModificationTimeAndAttributesAreKeptUnlessTheSettingSaysOtherwise) {
     TempDir dir;
     const std::string path = CopyBundled(dir, "kes_zip");
-    const CPluginModule zip(path);
-    ASSERT_TRUE(zip.Loaded());
+    const std::string ini = path.substr(0, path.size() - 4) + ".ini";
     const std::string target = dir.MakeFile("kept.zip", kEmptyZip);
     SetModified(target, LongAgo());
     SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
-
-    ASSERT_EQ(zip.Write(target, kEmptyZip, "one"), 0);
-    EXPECT_EQ(ReadFileBytes(target), ZipWithComment("one"));
-    EXPECT_TRUE(SameTime(Modified(target), LongAgo()));
+    {
+        const CPluginModule zip(path);
+        ASSERT_TRUE(zip.Loaded());
+        ASSERT_EQ(zip.Write(target, kEmptyZip, "one"), 0);
+        EXPECT_EQ(ReadFileBytes(target), ZipWithComment("one"));
+        EXPECT_TRUE(SameTime(Modified(target), LongAgo()));
+        EXPECT_EQ(GetFileAttributesA(target.c_str()), DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE});
+        // The setting is read once per load, and a run loads the plug-in once.
+        ASSERT_TRUE(WritePrivateProfileStringA("Settings", "KeepModifiedTime", "0", ini.c_str()));
+        ASSERT_EQ(zip.Write(target, ZipWithComment("one"), "two"), 0);
+        EXPECT_TRUE(SameTime(Modified(target), LongAgo()));
+    }
+    const CPluginModule zip(path);  // the next run
+    FILETIME before;
+    GetSystemTimeAsFileTime(&before);
+    before.dwHighDateTime -= 1;  // some 7 minutes of slack for the file system's coarser clock
+    ASSERT_EQ(zip.Write(target, ZipWithComment("two"), "three"), 0);
+    EXPECT_EQ(ReadFileBytes(target), ZipWithComment("three"));
+    const FILETIME written = Modified(target);
+    EXPECT_GT(CompareFileTime(&written, &before), 0) << "not the time of the write";
     EXPECT_EQ(GetFileAttributesA(target.c_str()), DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE});
-
-    const std::string ini = path.substr(0, path.size() - 4) + ".ini";
-    ASSERT_TRUE(WritePrivateProfileStringA("Settings", "KeepModifiedTime", "0", ini.c_str()));
-    ASSERT_EQ(zip.Write(target, ZipWithComment("one"), "two"), 0);
-    EXPECT_EQ(ReadFileBytes(target), ZipWithComment("two"));
-    EXPECT_FALSE(SameTime(Modified(target), LongAgo()));
     EXPECT_EQ(OtherFiles(dir), std::vector<std::string>{"kept.zip"});
 }
 
 namespace {
 
-// Runs `act` on the first dialog owned by `owner` once it shows, from a
-// second thread while the plug-in's modal loop runs on this one.
+// Memory from VirtualAlloc: committed, but taking no room until touched.
+class CPages {
+public:
+    explicit CPages(size_t size)
+        : data_(static_cast<char*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))) {}
+    CPages(const CPages&) = delete;
+    CPages& operator=(const CPages&) = delete;
+    ~CPages() {
+        if (data_ != nullptr) VirtualFree(data_, 0, MEM_RELEASE);
+    }
+    char* Data() const { return data_; }
+
+private:
+    char* data_;
+};
+
+// Another program's save, landing while the plug-in is at work on the file:
+// when the plug-in first reads the contents it was handed, whose page is a
+// guard page, this handler saves the file.
+std::string savedPath, savedBytes;
+LONG CALLBACK SaveMeanwhile(EXCEPTION_POINTERS* e) {
+    if (e->ExceptionRecord->ExceptionCode != STATUS_GUARD_PAGE_VIOLATION) return EXCEPTION_CONTINUE_SEARCH;
+    kes_test::WriteFileBytes(savedPath, savedBytes);
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+}  // namespace
+
+TEST(BundledPlugins, AFileAnotherProgramSavedSinceItWasReadIsLeftAsThatProgramSavedIt) {
+    TempDir dir;
+    const CPluginModule zip(CopyBundled(dir, "kes_zip"));
+    ASSERT_TRUE(zip.Loaded());
+    // Saved after the tool read it and before the plug-in began: it has
+    // another size than the contents handed over.
+    const std::string target = dir.MakeFile("a.zip", ZipWithComment("saved elsewhere"));
+    EXPECT_NE(zip.Write(target, kEmptyZip, "comment"), 0);
+    EXPECT_EQ(ReadFileBytes(target), ZipWithComment("saved elsewhere"));
+
+    // Saved while the plug-in works, with the same size: only its time tells.
+    kes_test::WriteFileBytes(target, kEmptyZip);
+    SetModified(target, LongAgo());
+    savedPath = target;
+    savedBytes = std::string("PK\x05\x06", 4) + std::string(18, '\x01');
+    const CPages contents(kEmptyZip.size());
+    ASSERT_NE(contents.Data(), nullptr);
+    std::copy(kEmptyZip.begin(), kEmptyZip.end(), contents.Data());
+    DWORD old;
+    ASSERT_TRUE(VirtualProtect(contents.Data(), kEmptyZip.size(), PAGE_READWRITE | PAGE_GUARD, &old));
+    PVOID handler = AddVectoredExceptionHandler(1, SaveMeanwhile);
+    EXPECT_NE(zip.Write(target, std::string_view(contents.Data(), kEmptyZip.size()), "comment"), 0);
+    RemoveVectoredExceptionHandler(handler);
+    EXPECT_EQ(ReadFileBytes(target), savedBytes);
+    EXPECT_EQ(OtherFiles(dir), std::vector<std::string>{"a.zip"});
+}
+
+TEST(BundledPlugins, AnExceptionInsideAPlugInFailsTheFileInsteadOfEndingTheProgram) {
+    TempDir dir;
+    const CPluginModule png(CopyBundled(dir, "kes_png"));
+    ASSERT_TRUE(png.Loaded());
+    const std::string target = dir.MakeFile("a.png", "contents");
+    // A comment of 512 MiB of NULs, valid Shift_JIS: the PNG plug-in's
+    // conversion asks for a std::wstring longer than one can be, which
+    // throws std::length_error.
+    const size_t length = 0x20000000;
+    const CPages comment(length + 1);
+    ASSERT_NE(comment.Data(), nullptr);
+    EXPECT_NE(png.Write(target, "contents", std::string_view(comment.Data(), length)), 0);
+    EXPECT_EQ(ReadFileBytes(target), "contents");
+    EXPECT_EQ(OtherFiles(dir), std::vector<std::string>{"a.png"});
+}
+
+namespace {
+
 // Answers the next dialog owned by `owner` from a second thread, while the
 // test's own thread sits in the plug-in's modal call. Waits up to a minute:
 // a first start of Wine can be slow.
@@ -198,10 +278,10 @@ private:
 
 TEST(BundledPlugins, TheSettingsDialogKeepsTheChoiceBesideTheDllAndTheAboutBoxIsOwned) {
     TempDir dir;
-    const std::string path = CopyBundled(dir, "kes_png");
+    const std::string path = CopyBundled(dir, "kes_zip");
     const std::string ini = path.substr(0, path.size() - 4) + ".ini";
-    const CPluginModule png(path);
-    ASSERT_TRUE(png.Loaded());
+    const CPluginModule zip(path);
+    ASSERT_TRUE(zip.Loaded());
     HWND owner = CreateWindowA("STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
                                nullptr, nullptr);
     ASSERT_NE(owner, nullptr);
@@ -214,23 +294,28 @@ TEST(BundledPlugins, TheSettingsDialogKeepsTheChoiceBesideTheDllAndTheAboutBoxIs
             SendDlgItemMessageA(dialog, kCheckBox, BM_CLICK, 0, 0);
             SendDlgItemMessageA(dialog, IDOK, BM_CLICK, 0, 0);
         });
-        EXPECT_EQ(png.Configure(owner, ModeSettings), 0);
+        EXPECT_EQ(zip.Configure(owner, ModeSettings), 0);
     }
     EXPECT_EQ(checkedFirst, UINT{BST_CHECKED});  // on by default
     EXPECT_EQ(GetPrivateProfileIntA("Settings", "KeepModifiedTime", 7, ini.c_str()), 0u);
+    // The choice holds at once for what this load of the plug-in writes.
+    const std::string target = dir.MakeFile("a.zip", kEmptyZip);
+    SetModified(target, LongAgo());
+    EXPECT_EQ(zip.Write(target, kEmptyZip, "comment"), 0);
+    EXPECT_FALSE(SameTime(Modified(target), LongAgo()));
     {
         DialogWatcher watcher(owner, [&](HWND dialog) {
             checkedSecond = IsDlgButtonChecked(dialog, kCheckBox);
             SendDlgItemMessageA(dialog, kCheckBox, BM_CLICK, 0, 0);
             SendDlgItemMessageA(dialog, IDCANCEL, BM_CLICK, 0, 0);
         });
-        EXPECT_EQ(png.Configure(owner, ModeSettings), 0);
+        EXPECT_EQ(zip.Configure(owner, ModeSettings), 0);
     }
     EXPECT_EQ(checkedSecond, UINT{BST_UNCHECKED});
     EXPECT_EQ(GetPrivateProfileIntA("Settings", "KeepModifiedTime", 7, ini.c_str()), 0u);  // cancelled
     {
         DialogWatcher watcher(owner, [](HWND box) { SendMessageA(box, WM_COMMAND, IDOK, 0); });
-        EXPECT_EQ(png.Configure(owner, ModeAbout), 0);
+        EXPECT_EQ(zip.Configure(owner, ModeAbout), 0);
         EXPECT_TRUE(watcher.Done()) << "no about box owned by the window";
     }
     DestroyWindow(owner);

@@ -9,17 +9,33 @@ using kes_test::Sample;
 
 namespace {
 
-// The markers of the segments before the first scan, told apart here
+// The segments before the first scan, marker and length, told apart here
 // without the core's parser.
-std::vector<int> HeaderMarkers(const std::string& jpeg) {
-    std::vector<int> markers;
+std::vector<std::pair<int, size_t>> HeaderSegments(const std::string& jpeg) {
+    std::vector<std::pair<int, size_t>> segments;
     for (size_t at = 2; at + 4 <= jpeg.size();) {
         const int marker = static_cast<unsigned char>(jpeg[at + 1]);
-        markers.push_back(marker);
+        const size_t length =
+            static_cast<unsigned char>(jpeg[at + 2]) << 8 | static_cast<unsigned char>(jpeg[at + 3]);
+        segments.push_back({marker, length});
         if (marker == 0xDA) break;
-        at += 2 + (static_cast<unsigned char>(jpeg[at + 2]) << 8 | static_cast<unsigned char>(jpeg[at + 3]));
+        at += 2 + length;
     }
+    return segments;
+}
+
+std::vector<int> HeaderMarkers(const std::string& jpeg) {
+    std::vector<int> markers;
+    for (const auto& [marker, length] : HeaderSegments(jpeg)) markers.push_back(marker);
     return markers;
+}
+
+// The payload lengths of the COM segments.
+std::vector<size_t> CommentLengths(const std::string& jpeg) {
+    std::vector<size_t> lengths;
+    for (const auto& [marker, length] : HeaderSegments(jpeg))
+        if (marker == 0xFE) lengths.push_back(length - 2);
+    return lengths;
 }
 
 std::string ComSegment(const std::string& text) {
@@ -90,6 +106,64 @@ TEST(JpegCore, ALongCommentIsSplitInOrderAndBytesAfterTheImageStay) {
     EXPECT_EQ(markers[2], 0xFE);
     EXPECT_NE(two->find(ComSegment("bc")), std::string::npos);
     EXPECT_EQ(two->substr(two->size() - 15), "\xFF\xD9trailing data");
+
+    // Double-byte characters are never cut: 65533 bytes would end inside
+    // one. A half-width kana (0xB1) is a whole character of one byte.
+    std::string japanese;
+    for (int i = 0; i < 40000; ++i) japanese += "\x95\x5c";
+    const auto cut = JpegSetComment(original, japanese);
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(CommentLengths(*cut), (std::vector<size_t>{65532, 14468}));
+    EXPECT_EQ(JpegReadComment(*cut), japanese);
+    const auto kana = JpegSetComment(original, "\xB1" + japanese);
+    ASSERT_TRUE(kana);
+    EXPECT_EQ(CommentLengths(*kana), (std::vector<size_t>{65533, 14468}));
+}
+
+TEST(JpegCore, AMultiPictureIndexThatDoesNotDescribeTheFileExactlyIsRefused) {
+    // Made by make_mpf.py: after "MPF\0" the header (byte order, IFD offset
+    // 8), the IFD (count, version, number of images, entries, next IFD) and,
+    // from 50 on, the 16-byte entries (attribute, size, offset, ...) of the
+    // three pictures, little-endian.
+    const std::string good = Sample("mpf_ii.jpg");
+    ASSERT_TRUE(JpegSetComment(good, "comment"));
+    ASSERT_TRUE(JpegSetComment(Sample("mpf_mm.jpg"), "comment"));
+    const size_t header = good.find(std::string("MPF\0", 4)) + 4;
+    const size_t entry = header + 50;
+    const auto with = [](std::string file, size_t at, uint32_t value) {
+        for (int i = 0; i < 4; ++i) file[at + i] = static_cast<char>(value >> 8 * i);
+        return file;
+    };
+    const auto at = [](const std::string& file, size_t where) {
+        uint32_t value = 0;
+        for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(file[where + i]);
+        return value;
+    };
+    // A copy of the segment in front of it, both made to describe the
+    // longer file: two indexes, of which a reader may take either.
+    const size_t segment = header - 8;
+    const size_t length = 2 + (static_cast<unsigned char>(good[segment + 2]) << 8 |
+                               static_cast<unsigned char>(good[segment + 3]));
+    std::string twice = good.substr(0, segment) + good.substr(segment, length) + good.substr(segment);
+    for (size_t first : {entry, entry + length}) twice = with(twice, first + 4, at(twice, first + 4) + length);
+    for (size_t later : {entry + 16, entry + 32}) twice = with(twice, later + 8, at(twice, later + 8) + length);
+
+    const std::string damaged[] = {
+        std::string(good).replace(header, 2, "IX"),  // no byte order
+        with(good, header + 4, 0xF0),                // the IFD outside the segment
+        with(good, header + 30, 2),                  // two pictures, three entries
+        with(good, entry + 8, 1),                    // the first picture not at the file's start
+        with(good, entry + 4, 1),                    // nor of the first image's length
+        with(good, entry + 16 + 8, 8),               // the second inside the first image
+        with(good, entry + 32 + 8, 0x10000000),      // the third past the end
+        good.substr(0, good.size() - 1),             // the third cut short
+        twice,
+    };
+    for (const std::string& file : damaged) {
+        SCOPED_TRACE(&file - damaged);
+        EXPECT_FALSE(JpegReadComment(file));
+        EXPECT_FALSE(JpegSetComment(file, "x"));
+    }
 }
 
 TEST(JpegCore, DamagedAndForeignFilesAreRefused) {
