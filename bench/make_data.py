@@ -7,12 +7,16 @@ few sample files.
   make_data.py copies FOLDER COUNT SAMPLE...
                                         COUNT files in ten subfolders, made by
                                         copying the samples in turn
+  make_data.py bigzip FOLDER MEGABYTES  one stored archive, big.zip, of one
+                                        member of that many MiB of random bytes
 
 A folder already holding what was asked for is kept; the first run makes it.
 """
 import os
 import shutil
+import struct
 import sys
+import zlib
 
 
 def already(folder, spec):
@@ -47,6 +51,33 @@ def copies(folder, count, samples):
         shutil.copyfile(samples[i % len(samples)], os.path.join(sub, "item%05d%s" % (i, ext)))
 
 
+def bigzip(folder, megabytes):
+    """A stored archive written as a stream: random bytes, so that no file
+    system can keep a hole for them and the benchmark reads and writes them
+    all; the member's CRC is patched in at the end."""
+    size = megabytes << 20
+    name = b"big.bin"
+    # Version, flags, method (stored), time, date (1980-01-01).
+    common = struct.pack("<HHHHH", 10, 0, 0, 0, 0x21)
+    sizes = lambda crc: struct.pack("<III", crc, size, size)
+    with open(os.path.join(folder, "big.zip"), "wb") as f:
+        f.write(b"PK\x03\x04" + common + sizes(0) + struct.pack("<HH", len(name), 0) + name)
+        crc = 0
+        chunk = os.urandom(1 << 20)
+        for i in range(megabytes):
+            # One random MiB, varied cheaply so that no two are alike.
+            block = bytes([i & 0xFF]) + chunk[1:]
+            crc = zlib.crc32(block, crc)
+            f.write(block)
+        central_at = f.tell()
+        f.write(b"PK\x01\x02" + struct.pack("<H", 10) + common + sizes(crc) +
+                struct.pack("<HHHHHII", len(name), 0, 0, 0, 0, 0, 0) + name)
+        central_size = f.tell() - central_at
+        f.write(b"PK\x05\x06" + struct.pack("<HHHHIIH", 0, 0, 1, 1, central_size, central_at, 0))
+        f.seek(14)
+        f.write(struct.pack("<I", crc))
+
+
 def main():
     kind, folder, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
     spec = " ".join(sys.argv[1:])
@@ -58,6 +89,8 @@ def main():
         tree(folder, count)
     elif kind == "copies":
         copies(folder, count, sys.argv[4:])
+    elif kind == "bigzip":
+        bigzip(folder, count)
     else:
         sys.exit("unknown kind " + kind)
     finish(folder, spec)
