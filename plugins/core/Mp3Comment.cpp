@@ -74,6 +74,10 @@ std::optional<Tag> ParseTag(std::string_view s) {
     if ((header->flags & kId3Unsynchronised) || (header->flags & ~known)) return std::nullopt;
     Tag tag{*header, kId3HeaderSize, 0, {}};
     const size_t end = kId3HeaderSize + header->size;
+    // A footer repeats the header; without one there, the flag is wrong and
+    // the bytes it would name are audio.
+    if (header->total > end && !(HasAt(s, end, "3DI") && s.compare(end + 3, 7, s.substr(3, 7)) == 0))
+        return std::nullopt;
     if (Is(tag, kId3Extended)) {
         const std::optional<size_t> extended = ExtendedHeaderSize(s, tag, end);
         if (!extended) return std::nullopt;

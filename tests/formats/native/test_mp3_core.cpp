@@ -156,6 +156,7 @@ TEST(Mp3Core, DamagedAndForeignFilesAndUnwritableCommentsAreRefused) {
         with(v23, comm + 8, std::string("\0\x80", 2)),  // a compressed comment
         with(v23, v23.find("TRCK") + 20, "x"),       // something in the padding
         with(v23, 6, "\x80"),                        // no syncsafe size
+        with(Sample("v24.mp3"), 5, "\x10"),          // a footer that is not there
         Sample("plain.flac"),
     };
     for (const std::string& file : damaged) {
