@@ -110,14 +110,14 @@ Rewrite FlacSetComment(std::string_view file, std::string_view utf8) {
 
     std::vector<Block> blocks;
     for (const Block& b : flac->blocks) {
-        if (&b == old || (b.type == kStreamInfo && !old)) {
-            if (b.type == kStreamInfo) blocks.push_back(b);
-            if (body) blocks.push_back({kVorbisComment, *body, true});
-        } else if (&b == padding) {
+        if (&b == padding) {
             blocks.push_back({kPadding, zeros, true});
-        } else {
-            blocks.push_back(b);
+            continue;
         }
+        if (&b != old) blocks.push_back(b);
+        // The comment block stands where the old one stood, or right after
+        // STREAMINFO.
+        if (body && (&b == old || (!old && b.type == kStreamInfo))) blocks.push_back({kVorbisComment, *body, true});
     }
     Pieces out;
     out.Keep(file.substr(0, flac->marker + kMarker.size()));

@@ -24,8 +24,7 @@ struct Frame {
 
 struct Tag {
     Id3v2Header header;
-    size_t frames;   // where the frames start: after the extended header
-    size_t padding;  // where the padding starts
+    size_t frames;  // where the frames start: after the extended header
     std::vector<Frame> list;
 };
 
@@ -72,7 +71,7 @@ std::optional<Tag> ParseTag(std::string_view s) {
     if (!header || header->version < 3) return std::nullopt;
     const uint8_t known = header->version == 3 ? 0xE0 : 0xF0;
     if ((header->flags & kId3Unsynchronised) || (header->flags & ~known)) return std::nullopt;
-    Tag tag{*header, kId3HeaderSize, 0, {}};
+    Tag tag{*header, kId3HeaderSize, {}};
     const size_t end = kId3HeaderSize + header->size;
     // A footer repeats the header; without one there, the flag is wrong and
     // the bytes it would name are audio.
@@ -93,7 +92,7 @@ std::optional<Tag> ParseTag(std::string_view s) {
         tag.list.push_back({at, next, id, s.substr(at + kFrameHeaderSize, *size), Be16(s, at + 8)});
         at = next;
     }
-    tag.padding = at;
+    // Padding is zeros; anything else there is no tag this core understands.
     if (s.substr(at, end - at).find_first_not_of('\0') != std::string_view::npos) return std::nullopt;
     return tag;
 }
@@ -295,7 +294,7 @@ Rewrite Mp3SetComment(std::string_view file, std::string_view shiftJis, std::str
     if (mp3->tag) {
         if (!PutTag(out, file, *mp3->tag, *text)) return std::nullopt;
     } else if (!text->empty()) {
-        const Tag bare{{3, 0, 0, kId3HeaderSize}, kId3HeaderSize, kId3HeaderSize, {}};
+        const Tag bare{{3, 0, 0, kId3HeaderSize}, kId3HeaderSize, {}};
         if (!PutTag(out, kNewTag, bare, *text)) return std::nullopt;
     }
     if (!mp3->v1) {

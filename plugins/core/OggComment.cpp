@@ -126,11 +126,6 @@ std::string_view Fields(const Stream& stream) {
     return std::string_view(stream.packets[1]).substr(stream.codec->magic[1].size());
 }
 
-void PutLe32(std::string& out, uint32_t v) {
-    PutLe16(out, v & 0xFFFF);
-    PutLe16(out, v >> 16);
-}
-
 // A page's header and segment table, its checksum taken over them and the
 // body.
 std::string PageHeader(uint8_t flags, uint64_t granule, uint32_t serial, uint32_t sequence,

@@ -15,11 +15,6 @@ bool IsComment(std::string_view field) {
     return true;
 }
 
-void PutLe32(std::string& out, size_t value) {
-    PutLe16(out, value & 0xFFFF);
-    PutLe16(out, value >> 16 & 0xFFFF);
-}
-
 void PutString(std::string& out, std::string_view s) {
     PutLe32(out, s.size());
     out.append(s);
