@@ -45,8 +45,8 @@ with open("plain.mp3", "rb") as f: audio = f.read()
 with open("v24.mp3", "wb") as f: f.write(audio)
 tag.save("v24.mp3", v2_version=4, padding=lambda info: 64)
 PY
-flac -s --no-padding -o plain.flac tone.wav
-flac -s -P 256 -T TITLE=Title -T "COMMENT=old comment" -T "comment=second old one" -o commented.flac tone.wav
+flac -s -f --no-padding -o plain.flac tone.wav
+flac -s -f -P 256 -T TITLE=Title -T "COMMENT=old comment" -T "comment=second old one" -o commented.flac tone.wav
 cp plain.flac noblock.flac && metaflac --remove --block-type=VORBIS_COMMENT --dont-use-padding noblock.flac
 cp plain.flac id3.flac && $python -c 'from mutagen.id3 import ID3, TIT2; t = ID3(); t.add(TIT2(encoding=3, text="Title")); t.save("id3.flac", padding=lambda info: 0)'
 oggenc -Q -q 0 -s 1 -o plain.ogg tone.wav
