@@ -92,15 +92,16 @@ check_comment() {  # check_comment FILE COMMENT_FILE
     *.mp3 | *.flac | *.ogg | *.opus)  # Unicode with LF line breaks
       want=$(iconv -f CP932 -t UTF-8 "$c" | tr -d '\r')
       same "ffprobe comment of $f" "$(ffprobe -v error -show_entries format_tags=comment:stream_tags=comment \
-        -of default=nw=1:nk=1 "$f")" "$want" ;;&
+        -of default=nw=1:nk=1 "$f")" "$want"
+      # exiftool shows the last comment frame, here the one with a description.
+      [ "$f" == files/v24.mp3 ] || same "exiftool -Comment $f" "$(exiftool -b -Comment "$f" 2>/dev/null)" "$want" ;;&
     *.mp3)  # ID3v1: Shift_JIS, a line break as a space; these comments fit its 28 bytes
       got=$(mutagen_comments "$f")
       want2=${want:+eng 1 $want}
       [ "$f" != files/v23.mp3 ] || want2=$(printf '%s\nv1 %s' "$want2" "$(tr -d '\n' <"$c" | tr '\r' ' ' | iconv -f CP932 -t UTF-8)")
       same "mutagen $f" "$got" "$(printf '%s' "$want2" | sed '/^v1 $/d')"
       [ "$f" != files/v23.mp3 ] || [ ! -s "$c" ] ||
-        same "id3v2 -l $f" "$(id3v2 -l "$f" | grep "^COMM")" "COMM (Comments): ()[eng]: $(head -n 1 <<<"$want")"
-      exiftool -q -Comment "$f" >/dev/null || fail "exiftool cannot read $f" ;;
+        same "id3v2 -l $f" "$(id3v2 -l "$f" | grep "^COMM")" "COMM (Comments): ()[eng]: $(head -n 1 <<<"$want")" ;;
     *.flac)
       same "metaflac COMMENT of $f" "$(metaflac --show-tag=COMMENT "$f")" "${want:+COMMENT=$want}" ;;
     *.ogg)
