@@ -94,6 +94,10 @@ std::optional<Tag> ParseTag(std::string_view s) {
     }
     // Padding is zeros; anything else there is no tag this core understands.
     if (s.substr(at, end - at).find_first_not_of('\0') != std::string_view::npos) return std::nullopt;
+    // A v2.3 extended header gives the padding's size, which a rewrite
+    // keeps true; one that is wrong already marks a tag not to trust.
+    if (Is(tag, kId3Extended) && header->version == 3 && Be32(s, kId3HeaderSize + 6) != end - at)
+        return std::nullopt;
     return tag;
 }
 

@@ -131,6 +131,7 @@ TEST(Mp3Core, AnExtendedHeaderIsKeptWithItsPaddingSizeAndAFooterFollowsTheSize) 
     EXPECT_EQ(out->substr(20, 12), title);
     EXPECT_EQ(kes::Mp3Read(*out)->comment, "c");
     EXPECT_EQ(out->substr(out->size() - audio.size()), audio);
+    EXPECT_FALSE(Set(extended.substr(0, 19) + "\x1D" + extended.substr(20), "c", "c")) << "a wrong padding size";
 
     // v2.4 with a footer: no padding, and the footer repeats the new size.
     const std::string footed = std::string("ID3\x04\0\x10\0\0\0\x0C", 10) + title + std::string("3DI\x04\0\x10\0\0\0\x0C", 10) + audio;
