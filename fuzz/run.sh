@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fuzzes the format cores with libFuzzer, natively with clang, one core at a
 # time (the machine is shared). Not part of the tests: run it by hand.
-#   fuzz/run.sh [seconds per core, default 600] [zip jpeg png gif]
+#   fuzz/run.sh [seconds per core, default 600] [zip jpeg png gif mp3 flac ogg]
 # Each run starts from fuzz/corpus/<format> (seeded from files the real
 # tools make when empty) and merges what it learned back into it, minimised;
 # the tests replay that corpus. Logs and crashes go to build-fuzz/.
@@ -11,7 +11,7 @@ root=$(dirname "$here")
 seconds=${1:-600}
 shift || true
 formats=("$@")
-[ ${#formats[@]} -gt 0 ] || formats=(zip jpeg png gif)
+[ ${#formats[@]} -gt 0 ] || formats=(zip jpeg png gif mp3 flac ogg)
 out=$root/build-fuzz
 mkdir -p "$out"
 
@@ -41,6 +41,9 @@ seed() {  # seed FORMAT: small real files, each with a few comments
     jpeg) files=("$tmp"/*.jpg) ;;
     png) files=("$tmp"/*.png) ;;
     gif) files=("$tmp"/*.gif) ;;
+    mp3) files=("$tmp"/*.mp3) ;;
+    flac) files=("$tmp"/*.flac) ;;
+    ogg) files=("$tmp"/*.ogg "$tmp"/*.opus) ;;
   esac
   mkdir -p "$dir"
   local f
@@ -57,7 +60,7 @@ for format in "${formats[@]}"; do
   work=$out/work_$format
   mkdir -p "$work"
   (cd "$out" && ./"fuzz_$format" -max_total_time="$seconds" -timeout=10 -max_len=8192 \
-     -print_final_stats=1 "$work" "$here/corpus/$format") 2>&1 | tail -n 40 >"$out/fuzz_$format.log"
+     -print_final_stats=1 "$work" "$here/corpus/$format") 2>&1 | grep -v "# Uses:" | tail -n 40 >"$out/fuzz_$format.log"
   merged=$out/merged_$format
   rm -rf "$merged" && mkdir -p "$merged"
   (cd "$out" && ./"fuzz_$format" -merge=1 "$merged" "$here/corpus/$format" "$work") >/dev/null 2>&1

@@ -241,16 +241,19 @@ TEST(Window, CommentTextLoadsFromFiles) {
     EXPECT_EQ(tool.WaitExit(), 0u);
 }
 
-TEST(Window, TheShippedFolderListsTheFourBundledTypes) {
+TEST(Window, TheShippedFolderListsTheSevenBundledTypes) {
     TempDir dir;
     TKesDriver tool(dir.Path(), {});
-    for (const char* name : {"kes_zip.cpi", "kes_jpeg.cpi", "kes_png.cpi", "kes_gif.cpi"})
+    for (const char* name : {"kes_zip.cpi", "kes_jpeg.cpi", "kes_png.cpi", "kes_gif.cpi", "kes_mp3.cpi",
+                             "kes_flac.cpi", "kes_ogg.cpi"})
         ASSERT_TRUE(CopyFileA((ToolDir() + name).c_str(), (dir / name).c_str(), FALSE)) << name;
     ASSERT_TRUE(tool.Start());
     std::vector<std::string> items = tool.ComboItems();
     std::sort(items.begin(), items.end());
-    EXPECT_EQ(items, (std::vector<std::string>{"GIF画像 (*.gif)", "JPEG画像 (*.jpg;*.jpeg;*.jpe;*.jfif)",
-                                               "PNG画像 (*.png)", "ZIP書庫 (*.zip)"}));
+    EXPECT_EQ(items, (std::vector<std::string>{"FLAC音声 (*.flac)", "GIF画像 (*.gif)",
+                                               "JPEG画像 (*.jpg;*.jpeg;*.jpe;*.jfif)", "MP3音声 (*.mp3)",
+                                               "Ogg Vorbis/Opus音声 (*.ogg;*.oga;*.opus)", "PNG画像 (*.png)",
+                                               "ZIP書庫 (*.zip)"}));
     EXPECT_TRUE(tool.IsEnabled(IDC_BUTTON_ABOUT));
     EXPECT_TRUE(tool.IsEnabled(IDC_BUTTON_SETTING));
     tool.PostMenu(IDM_EXIT);

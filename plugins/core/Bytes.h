@@ -47,6 +47,11 @@ void PutLe16(Out& out, size_t value) {
     out.push_back(static_cast<char>(value >> 8 & 0xFF));
 }
 template <class Out>
+void PutLe32(Out& out, size_t value) {
+    PutLe16(out, value & 0xFFFF);
+    PutLe16(out, value >> 16 & 0xFFFF);
+}
+template <class Out>
 void PutBe16(Out& out, size_t value) {
     out.push_back(static_cast<char>(value >> 8 & 0xFF));
     out.push_back(static_cast<char>(value & 0xFF));

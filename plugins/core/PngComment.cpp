@@ -5,6 +5,8 @@
 #include <cctype>
 #include <vector>
 
+#include "Text.h"
+
 namespace kes {
 namespace {
 
@@ -74,62 +76,6 @@ bool HasCommentKeyword(std::string_view data) {
 
 bool IsComment(const Chunk& c) {
     return (c.type == "tEXt" || c.type == "zTXt" || c.type == "iTXt") && HasCommentKeyword(c.data);
-}
-
-// How many continuation bytes follow a UTF-8 lead byte; 4 for a byte that
-// cannot lead.
-size_t Utf8Extra(uint8_t lead) {
-    if (lead < 0x80) return 0;
-    if (lead >= 0xC2 && lead < 0xE0) return 1;
-    if (lead >= 0xE0 && lead < 0xF0) return 2;
-    if (lead >= 0xF0 && lead < 0xF5) return 3;
-    return 4;
-}
-
-// Decodes UTF-8 strictly: no overlong forms, surrogates or values past
-// U+10FFFF, since the text goes on to readers that may be strict.
-std::optional<std::vector<uint32_t>> DecodeUtf8(std::string_view s) {
-    std::vector<uint32_t> out;
-    for (size_t i = 0; i < s.size();) {
-        const uint8_t lead = Byte(s, i);
-        const size_t extra = Utf8Extra(lead);
-        if (extra == 4 || s.size() - i <= extra) return std::nullopt;
-        uint32_t cp = extra == 0 ? lead : lead & (0x3F >> extra);
-        for (size_t k = 1; k <= extra; ++k) {
-            const uint8_t next = Byte(s, i + k);
-            if ((next & 0xC0) != 0x80) return std::nullopt;
-            cp = cp << 6 | (next & 0x3F);
-        }
-        static const uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < kLeast[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
-        out.push_back(cp);
-        i += extra + 1;
-    }
-    return out;
-}
-
-void PutUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else {  // only Latin-1 comes here
-        out += static_cast<char>(0xC0 | cp >> 6);
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// PNG wants its line breaks as single LFs.
-std::string ToLineFeeds(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '\r') {
-            out += s[i];
-        } else {
-            out += '\n';
-            if (i + 1 < s.size() && s[i + 1] == '\n') ++i;
-        }
-    }
-    return out;
 }
 
 // The data of the one comment chunk: Latin-1 text where that loses nothing,

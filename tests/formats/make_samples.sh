@@ -7,6 +7,7 @@ out=$1
 mkdir -p "$out"
 cd "$out"
 im=/usr/bin/convert  # a stand-in convert may come first on PATH
+python=/usr/bin/python3  # with the system's mutagen, whatever python3 comes first
 
 # Images: plain, with an old comment, and the variants whose layout matters.
 $im -size 16x12 gradient:red-blue plain.jpg
@@ -36,3 +37,28 @@ $im -size 32x24 gradient:green-yellow mpf_second.jpg
 $im -size 8x6 xc:gray mpf_third.jpg
 python3 "$here/make_mpf.py" mpf_ii.jpg II plain.jpg mpf_second.jpg mpf_third.jpg
 python3 "$here/make_mpf.py" mpf_mm.jpg MM commented.jpg mpf_second.jpg
+
+# Music: a short tone, encoded and tagged by the formats' own tools. Kept
+# small, since the fuzzers start from these too.
+ffmpeg -v error -f lavfi -i sine=frequency=440:duration=0.3 -ac 1 -ar 22050 -fflags +bitexact -y tone.wav
+ffmpeg -v error -i tone.wav -c:a libmp3lame -b:a 32k -write_xing 0 -id3v2_version 0 -y plain.mp3
+cp plain.mp3 v23.mp3 && id3v2 -t Title -c "old comment" -T 5 v23.mp3
+$python - <<'PY'
+from mutagen.id3 import ID3, COMM, TIT2
+tag = ID3()
+tag.add(TIT2(encoding=3, text="Title"))
+tag.add(COMM(encoding=3, lang="deu", desc="", text="alter Kommentar"))
+tag.add(COMM(encoding=0, lang="eng", desc="iTunNORM", text=" 00000001 00000002"))
+tag.add(COMM(encoding=1, lang="eng", desc="", text="second old one"))
+with open("plain.mp3", "rb") as f: audio = f.read()
+with open("v24.mp3", "wb") as f: f.write(audio)
+tag.save("v24.mp3", v2_version=4, padding=lambda info: 64)
+PY
+flac -s -f --no-padding -o plain.flac tone.wav
+flac -s -f -P 256 -T TITLE=Title -T "COMMENT=old comment" -T "comment=second old one" -o commented.flac tone.wav
+cp plain.flac noblock.flac && metaflac --remove --block-type=VORBIS_COMMENT --dont-use-padding noblock.flac
+cp plain.flac id3.flac && $python -c 'from mutagen.id3 import ID3, TIT2; t = ID3(); t.add(TIT2(encoding=3, text="Title")); t.save("id3.flac", padding=lambda info: 0)'
+oggenc -Q -q 0 -s 1 -o plain.ogg tone.wav
+oggenc -Q -q 0 -s 2 -c TITLE=Title -c "COMMENT=old comment" -c "comment=second old one" -o commented.ogg tone.wav
+cat plain.ogg commented.ogg >chained.ogg
+opusenc --quiet --serial 3 --comment "COMMENT=old comment" tone.wav commented.opus

@@ -17,8 +17,29 @@ same() { [ "$2" == "$3" ] || fail "$1: expected [$3], got [$2]"; }
 same_file() { cmp -s "$2" "$3" || fail "$1: $2 differs from $3"; }
 winpath() { local p; p=$(realpath -s "$1"); printf 'Z:%s' "${p//\//\\}"; }
 plugin_for() {
-  case $1 in *.zip) echo kes_zip ;; *.jpg) echo kes_jpeg ;; *.png) echo kes_png ;; *.gif) echo kes_gif ;; esac
+  case $1 in
+    *.zip) echo kes_zip ;; *.jpg) echo kes_jpeg ;; *.png) echo kes_png ;; *.gif) echo kes_gif ;;
+    *.mp3) echo kes_mp3 ;; *.flac) echo kes_flac ;; *.ogg | *.opus) echo kes_ogg ;;
+  esac
 }
+python=/usr/bin/python3  # with the system's mutagen, whatever python3 comes first
+
+# The comments of an MP3 file as mutagen reads them: each comment frame
+# without description as "language encoding text", and the ID3v1 comment
+# field (which mutagen shows as a frame of its own) as "v1 text".
+mutagen_comments() {
+  $python - "$1" <<'PY'
+import sys
+from mutagen.id3 import ID3
+for f in ID3(sys.argv[1]).getall("COMM"):
+    if f.desc == "":
+        print("%s %d %s" % (f.lang, f.encoding, "\n".join(f.text)))
+    elif f.desc == "ID3v1 Comment":
+        print("v1 " + f.text[0].encode("latin-1").decode("cp932"))
+PY
+}
+# The decoded samples, to compare before and after.
+samples() { ffmpeg -v error -i "$1" -map 0:a -f s16le - | md5sum; }
 
 # write COMMENT_FILE EXPECTED_RESULT FILE...: one Wine run for all files.
 write() {
@@ -68,6 +89,25 @@ check_comment() {  # check_comment FILE COMMENT_FILE
       same "exiftool -Comment $f" "$(exiftool -b -Comment "$f" 2>/dev/null)" "$(iconv -f CP932 -t UTF-8 "$c" | tr -d '\r')" ;;
     *.gif)
       same "exiftool -Comment $f" "$(exiftool -b -Comment "$f" 2>/dev/null | od -An -tx1)" "$(od -An -tx1 "$c")" ;;
+    *.mp3 | *.flac | *.ogg | *.opus)  # Unicode with LF line breaks
+      want=$(iconv -f CP932 -t UTF-8 "$c" | tr -d '\r')
+      same "ffprobe comment of $f" "$(ffprobe -v error -show_entries format_tags=comment:stream_tags=comment \
+        -of default=nw=1:nk=1 "$f")" "$want"
+      # exiftool shows the last comment frame, here the one with a description.
+      [ "$f" == files/v24.mp3 ] || same "exiftool -Comment $f" "$(exiftool -b -Comment "$f" 2>/dev/null)" "$want" ;;&
+    *.mp3)  # ID3v1: Shift_JIS, a line break as a space; these comments fit its 28 bytes
+      got=$(mutagen_comments "$f")
+      want2=${want:+eng 1 $want}
+      [ "$f" != files/v23.mp3 ] || want2=$(printf '%s\nv1 %s' "$want2" "$(tr -d '\n' <"$c" | tr '\r' ' ' | iconv -f CP932 -t UTF-8)")
+      same "mutagen $f" "$got" "$(printf '%s' "$want2" | sed '/^v1 $/d')"
+      [ "$f" != files/v23.mp3 ] || [ ! -s "$c" ] ||
+        same "id3v2 -l $f" "$(id3v2 -l "$f" | grep "^COMM")" "COMM (Comments): ()[eng]: $(head -n 1 <<<"$want")" ;;
+    *.flac)
+      same "metaflac COMMENT of $f" "$(metaflac --show-tag=COMMENT "$f")" "${want:+COMMENT=$want}" ;;
+    *.ogg)
+      same "vorbiscomment -l $f" "$(vorbiscomment -l "$f" | sed -n '/^COMMENT=/,$p')" "${want:+COMMENT=$want}" ;;
+    *.opus)
+      same "opusinfo COMMENT of $f" "$(opusinfo "$f" | grep -c $'^\tCOMMENT=')" "$([ -n "$want" ] && echo 1 || echo 0)" ;;
   esac
 }
 
@@ -85,6 +125,11 @@ check_intact() {  # check_intact FILE ORIGINAL
       cmp -s <(exiftool -b -MPImage2 "$f") samples/mpf_second.jpg || fail "$f: second picture lost"
       [[ $f != *mpf_ii* ]] || cmp -s <(exiftool -b -MPImage3 "$f") samples/mpf_third.jpg || fail "$f: third picture lost"
       djpeg "$f" >/dev/null || fail "djpeg $f" ;;
+    *.mp3 | *.flac | *.ogg | *.opus)
+      same "decoded samples of $f" "$(samples "$f")" "$(samples "$o")" ;;&
+    *.flac) flac -t -s "$f" 2>/dev/null || fail "flac -t $f" ;;
+    *.ogg | *.opus) ogginfo "$f" >ogginfo.txt || fail "ogginfo $f: $(grep -E 'WARN|ERR' ogginfo.txt)" ;;&
+    *.opus) opusinfo "$f" >/dev/null || fail "opusinfo $f" ;;
   esac
 }
 
@@ -96,9 +141,12 @@ declare -A bare=(
   [mpf_ii.jpg]=mpf_ii.jpg
   [plain.png]=plain.png [plain.gif]=plain.gif [animated.gif]=animated.gif [commented.gif]=plain.gif
   [old87a.gif]=old87a.gif
+  [plain.flac]=plain.flac [id3.flac]=id3.flac [plain.ogg]=plain.ogg [chained.ogg]=chained.ogg
 )
 names=(stored.zip deflated.zip zip64.zip commented.zip plain.jpg exif.jpg progressive.jpg commented.jpg
-       mpf_ii.jpg mpf_mm.jpg plain.png commented.png plain.gif animated.gif commented.gif old87a.gif)
+       mpf_ii.jpg mpf_mm.jpg plain.png commented.png plain.gif animated.gif commented.gif old87a.gif
+       plain.mp3 v23.mp3 v24.mp3 plain.flac commented.flac noblock.flac id3.flac
+       plain.ogg commented.ogg chained.ogg commented.opus)
 targets=()
 for n in "${names[@]}"; do cp "samples/$n" files/ && targets+=("files/$n"); done
 
@@ -113,8 +161,12 @@ same "GIF87a after a comment" "$(head -c 6 files/old87a.gif)" "GIF89a"
 
 write long.txt 1 files/stored.zip  # over 65535 bytes: refused, left as it was
 check_comment files/stored.zip two.txt
-write long.txt 0 files/plain.jpg files/plain.png files/plain.gif
-for n in plain.jpg plain.png plain.gif; do check_comment "files/$n" long.txt; done
+# Long: split JPEG segments, several Ogg pages for the comment header, a
+# larger ID3v2 tag.
+long_music=(v24.mp3 commented.flac chained.ogg commented.opus)
+write long.txt 0 files/plain.jpg files/plain.png files/plain.gif "${long_music[@]/#/files/}"
+for n in plain.jpg plain.png plain.gif "${long_music[@]}"; do check_comment "files/$n" long.txt; done
+for n in "${long_music[@]}"; do check_intact "files/$n" "samples/$n"; done
 # A Japanese comment over one segment is cut between two characters.
 python3 -c "import sys; sys.stdout.buffer.write('ソ'.encode('cp932') * 35000)" >long_japanese.txt
 write long_japanese.txt 0 files/mpf_mm.jpg
@@ -122,10 +174,19 @@ same "segments of a long Japanese comment" "$(rdjpgcom -raw files/mpf_mm.jpg | L
   $'65532\n4468'
 check_intact files/mpf_mm.jpg samples/mpf_mm.jpg
 
+# Text that is no Shift_JIS (a lead byte alone) cannot become Unicode.
+printf 'broken \x83' >broken.txt
+cp -r files files.orig
+write broken.txt 1 files/v24.mp3 files/commented.flac files/commented.opus
+for n in v24.mp3 commented.flac commented.opus; do same_file "refused $n" "files/$n" "files.orig/$n"; done
+
 write none.txt 0 "${targets[@]}"
 for n in "${names[@]}"; do
   check_intact "files/$n" "samples/$n"
-  case $n in *.jpg | *.png | *.gif) [ -z "$(exiftool -s3 -Comment "files/$n" 2>/dev/null)" ] || fail "files/$n keeps a comment" ;; esac
+  case $n in
+    *.jpg | *.png | *.gif) [ -z "$(exiftool -s3 -Comment "files/$n" 2>/dev/null)" ] || fail "files/$n keeps a comment" ;;
+    *.mp3 | *.flac | *.ogg | *.opus) check_comment "files/$n" none.txt ;;
+  esac
   if [ -n "${bare[$n]:-}" ]; then
     skip=0 && [ "$n" == old87a.gif ] && skip=6
     cmp -s -i "$skip" "files/$n" "samples/${bare[$n]}" || fail "files/$n after removal differs from ${bare[$n]}"
@@ -148,8 +209,20 @@ head -c -1 samples/mpf_ii.jpg >bad/last-picture-cut.jpg
 cp samples/plain.png bad/bad-crc.png
 printf 'X' | dd of=bad/bad-crc.png bs=1 seek=$(($(grep -obUa IDAT samples/plain.png | cut -d: -f1) + 8)) conv=notrunc status=none
 head -c -1 samples/plain.gif >bad/truncated.gif
+printf 'just some text\r\n' >bad/text.mp3
+{ printf 'ID3\x02'; tail -c +5 samples/v23.mp3; } >bad/v22.mp3
+{ printf 'ID3\x03\x00\x80'; tail -c +7 samples/v23.mp3; } >bad/unsynchronised.mp3
+{ printf 'RIFF'; cat samples/plain.flac; } >bad/foreign-front.flac
+head -c 100 samples/commented.flac >bad/truncated.flac
+cp samples/plain.ogg bad/bad-crc.ogg
+printf 'X' | dd of=bad/bad-crc.ogg bs=1 seek=$(($(stat -c %s samples/plain.ogg) - 20)) conv=notrunc status=none
+head -c -5 samples/commented.opus >bad/truncated.opus
+{ cat samples/plain.ogg; printf 'TAG'; } >bad/trailing.ogg
 cp -r bad bad.orig
 write one.txt 1 bad/*
+for f in bad/*; do same_file "refused $f" "$f" "bad.orig/${f#bad/}"; done
+# Empty comment, damaged file: refused just the same.
+write none.txt 1 bad/*.mp3 bad/*.flac bad/*.ogg bad/*.opus
 for f in bad/*; do same_file "refused $f" "$f" "bad.orig/${f#bad/}"; done
 same "files left beside the targets" "$(ls files bad | grep -ciE '\.(tmp|bak)$')" "0"
 

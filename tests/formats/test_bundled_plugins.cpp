@@ -14,7 +14,7 @@ using kes_test::TempDir;
 
 namespace {
 
-const char* const kPlugins[] = {"kes_zip", "kes_jpeg", "kes_png", "kes_gif"};
+const char* const kPlugins[] = {"kes_zip", "kes_jpeg", "kes_png", "kes_gif", "kes_mp3", "kes_flac", "kes_ogg"};
 
 // The smallest intact archive: an end record and nothing else.
 const std::string kEmptyZip = std::string("PK\x05\x06", 4) + std::string(18, '\0');
@@ -76,10 +76,12 @@ std::wstring FromShiftJis(const std::string& s) {
 
 TEST(BundledPlugins, AnswerTheirTagPatternsAndJapaneseDescriptions) {
     ASSERT_EQ(GetACP(), 932u) << "Wine must run under a Japanese locale";
-    const char* const patterns[] = {"*.zip", "*.jpg;*.jpeg;*.jpe;*.jfif", "*.png", "*.gif"};
-    const wchar_t* const descriptions[] = {L"ZIP書庫", L"JPEG画像", L"PNG画像", L"GIF画像"};
+    const char* const patterns[] = {"*.zip", "*.jpg;*.jpeg;*.jpe;*.jfif", "*.png", "*.gif",
+                                    "*.mp3", "*.flac", "*.ogg;*.oga;*.opus"};
+    const wchar_t* const descriptions[] = {L"ZIP書庫", L"JPEG画像", L"PNG画像", L"GIF画像",
+                                           L"MP3音声", L"FLAC音声", L"Ogg Vorbis/Opus音声"};
     TempDir dir;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 7; ++i) {
         SCOPED_TRACE(kPlugins[i]);
         const CPluginModule plugin(CopyBundled(dir, kPlugins[i]));
         ASSERT_TRUE(plugin.Loaded());

@@ -1,0 +1,38 @@
+// The comment of an MP3 file: a COMM frame of its ID3v2 tag, and the
+// comment field of its ID3v1 tag where it has one.
+#ifndef KESTRANE_PLUGINS_MP3_COMMENT_H
+#define KESTRANE_PLUGINS_MP3_COMMENT_H
+
+#include "Bytes.h"
+
+namespace kes {
+
+// Replaces every COMM frame with an empty description by one (language
+// "eng", UTF-16) in the place of the first, or after the last frame; other
+// frames stay as they were. A v2.3 or v2.4 tag keeps its version, and its
+// padding absorbs the change where it can; a file without a tag gets a
+// v2.3 tag in front. An ID3v1 tag at the end gets the comment in Shift_JIS
+// in its comment field. `utf8` is the comment for the ID3v2 frame, line
+// breaks becoming LF; `shiftJis` the same comment for the ID3v1 field, line
+// breaks becoming spaces. An empty comment leaves no such frame and an
+// empty field. Refuses a v2.2 or unsynchronised tag, one whose sizes run
+// past it or the file, a file neither tagged nor starting with an MPEG
+// audio frame, and a comment that is no UTF-8 or holds a NUL.
+Rewrite Mp3SetComment(std::string_view file, std::string_view shiftJis, std::string_view utf8);
+
+struct Mp3Tags {
+    std::string comment;            // the COMM frames without description, in UTF-8, joined
+    std::optional<std::string> v1;  // the ID3v1 comment field up to its first NUL
+    std::string rest;               // everything else, for comparing two files
+};
+
+// What the setter would find; refuses what it refuses.
+std::optional<Mp3Tags> Mp3Read(std::string_view file);
+
+// The ID3v1 comment field for a comment in Shift_JIS: line breaks as
+// spaces, cut between characters to `room` bytes and padded with NULs.
+std::string Id3v1Comment(std::string_view shiftJis, size_t room);
+
+}  // namespace kes
+
+#endif

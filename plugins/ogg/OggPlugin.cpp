@@ -1,0 +1,12 @@
+// Ogg Vorbis and Opus: the COMMENT field of the first stream's comment
+// header, which holds UTF-8.
+#include "CpiShell.h"
+#include "OggComment.h"
+#include "ShiftJis.h"
+
+const kes::PluginFormat kes::kPluginFormat = {
+    "Kestrane Ogg Vorbis/Opus comment plug-in 1.0",
+    "*.ogg;*.oga;*.opus",
+    "Ogg Vorbis/Opus音声",
+    &kes::SetUtf8Comment<kes::OggSetComment>,
+};

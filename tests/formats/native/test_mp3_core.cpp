@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include "CoreTestSupport.h"
+#include "Mp3Comment.h"
+
+using kes_test::Sample;
+
+namespace {
+
+// "コメント\r\nline" as the tool gives it, and as UTF-8.
+const std::string kShiftJis = "\x83\x52\x83\x81\x83\x93\x83\x67\r\nline";
+const std::string kUtf8 = "\xE3\x82\xB3\xE3\x83\xA1\xE3\x83\xB3\xE3\x83\x88\r\nline";
+// The frame's text: UTF-16LE with the line break as LF.
+const std::string kUtf16(
+    "\xB3\x30\xE1\x30\xF3\x30\xC8\x30\n\0l\0i\0n\0e\0", 18);
+
+std::optional<std::string> Set(const std::string& file, const std::string& sjis, const std::string& utf8) {
+    return kes::Joined(kes::Mp3SetComment(file, sjis, utf8));
+}
+
+struct Frame {
+    std::string id, bytes;  // the whole frame
+};
+
+size_t Size(const std::string& s, size_t at, bool syncsafe) {
+    size_t v = 0;
+    for (size_t i = 0; i < 4; ++i) v = v << (syncsafe ? 7 : 8) | static_cast<unsigned char>(s[at + i]);
+    return v;
+}
+
+// The tag's frames, read here without the core; `end` is where the tag ends.
+std::vector<Frame> Frames(const std::string& mp3, size_t* end = nullptr) {
+    const bool v4 = mp3[3] == 4;
+    const size_t tagEnd = 10 + Size(mp3, 6, true);
+    size_t at = 10 + (mp3[5] & 0x40 ? 4 + Size(mp3, 10, v4) - (v4 ? 4 : 0) : 0);
+    std::vector<Frame> frames;
+    while (at + 10 <= tagEnd && mp3[at] != 0) {
+        const size_t size = 10 + Size(mp3, at + 4, v4);
+        frames.push_back({mp3.substr(at, 4), mp3.substr(at, size)});
+        at += size;
+    }
+    if (end) *end = tagEnd;
+    return frames;
+}
+
+std::vector<std::string> Ids(const std::string& mp3) {
+    std::vector<std::string> ids;
+    for (const Frame& f : Frames(mp3)) ids.push_back(f.id);
+    return ids;
+}
+
+std::string NewComm(const std::string& size) {
+    return "COMM" + size + std::string("\0\0\x01" "eng\xFF\xFE\0\0\xFF\xFE", 12) + kUtf16;
+}
+
+// An ID3v1 tag with the comment field given, 30 bytes.
+std::string Id3v1(const std::string& field) { return "TAG" + std::string(94, 'a') + field + "\x0C"; }
+
+}  // namespace
+
+TEST(Mp3Core, AVersion3TagTakesTheFrameInPlaceAndTheVersion1FieldKeepsItsTrackNumber) {
+    const std::string original = Sample("v23.mp3");
+    ASSERT_EQ(Ids(original), (std::vector<std::string>{"TIT2", "COMM", "TRCK"}));
+    const auto out = Set(original, kShiftJis, kUtf8);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->size(), original.size()) << "the padding takes up the change";
+    const std::vector<Frame> before = Frames(original), after = Frames(*out);
+    ASSERT_EQ(Ids(*out), Ids(original));
+    EXPECT_EQ(after[1].bytes, NewComm(std::string("\0\0\0\x1C", 4)));
+    EXPECT_EQ(after[0].bytes, before[0].bytes);
+    EXPECT_EQ(after[2].bytes, before[2].bytes);
+    const size_t v1 = out->size() - 128;
+    EXPECT_EQ(out->substr(v1 + 97), "\x83\x52\x83\x81\x83\x93\x83\x67 line" + std::string(15, '\0') + std::string("\0\x05\xFF", 3));
+    EXPECT_EQ(out->substr(0, v1 + 97).substr(original.find("\xFF\xF3")), original.substr(original.find("\xFF\xF3"), v1 + 97 - original.find("\xFF\xF3")));
+    EXPECT_EQ(kes::Mp3Read(*out)->comment, "\xE3\x82\xB3\xE3\x83\xA1\xE3\x83\xB3\xE3\x83\x88\nline");
+
+    const auto removed = Set(*out, "", "");
+    ASSERT_TRUE(removed);
+    EXPECT_EQ(Ids(*removed), (std::vector<std::string>{"TIT2", "TRCK"}));
+    EXPECT_EQ(removed->size(), original.size());
+    EXPECT_EQ(removed->substr(v1 + 97), std::string(29, '\0') + "\x05\xFF");
+}
+
+TEST(Mp3Core, AVersion4TagKeepsCommentsWithADescriptionAndGrowsPastItsPadding) {
+    const std::string original = Sample("v24.mp3");
+    ASSERT_EQ(Ids(original), (std::vector<std::string>{"TIT2", "COMM", "COMM", "COMM"}));
+    ASSERT_EQ(kes::Mp3Read(original)->comment, "alter Kommentarsecond old one");
+    const auto out = Set(original, kShiftJis, kUtf8);
+    ASSERT_TRUE(out);
+    const std::vector<Frame> before = Frames(original), after = Frames(*out);
+    ASSERT_EQ(after.size(), 3u);
+    EXPECT_EQ(after[1].bytes, NewComm(std::string("\0\0\0\x1C", 4)));
+    EXPECT_EQ(after[2].bytes, before[2].bytes);  // iTunNORM
+
+    const std::string longer(300, 'x');
+    const auto grown = Set(original, longer, longer);
+    ASSERT_TRUE(grown);
+    size_t end = 0;
+    ASSERT_EQ(Frames(*grown, &end).size(), 3u);
+    EXPECT_EQ(Frames(*grown)[1].bytes.substr(4, 4), std::string("\0\0\x04\x62", 4)) << "syncsafe: 610 bytes";
+    EXPECT_EQ(grown->substr(0, 4), "ID3\x04");
+    EXPECT_EQ(grown->substr(end), Sample("plain.mp3"));
+    EXPECT_EQ(kes::Mp3Read(*grown)->comment, longer);
+}
+
+TEST(Mp3Core, AnUntaggedFileGetsAVersion3TagAndItsEndStaysAsItWas) {
+    const std::string plain = Sample("plain.mp3");
+    EXPECT_EQ(Set(plain, "", ""), plain);
+    EXPECT_EQ(Set(plain, kShiftJis, kUtf8), std::string("ID3\x03\0\0\0\0\0\x26", 10) +
+                                                NewComm(std::string("\0\0\0\x1C", 4)) + plain);
+
+    // An APE tag and an ID3v1 tag without track number: 30 bytes, cut
+    // before a character that would not fit whole.
+    const std::string ape = "APETAGEX" + std::string(24, '\x01');
+    const std::string tail = ape + Id3v1(std::string(30, 'o'));
+    const auto out = Set(plain + tail, std::string(29, 'n') + "\x83\x52", "n");
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->substr(out->size() - tail.size()), ape + Id3v1(std::string(29, 'n') + '\0'));
+    EXPECT_EQ(kes::Mp3Read(*out)->v1, std::string(29, 'n'));
+}
+
+TEST(Mp3Core, AnExtendedHeaderIsKeptWithItsPaddingSizeAndAFooterFollowsTheSize) {
+    const std::string title = std::string("TIT2\0\0\0\x02\0\0\0t", 12);
+    const std::string audio = Sample("plain.mp3");
+    // v2.3, extended header with a padding size of 30; the new frame takes 22.
+    const std::string extended = std::string("ID3\x03\0\x40\0\0\0\x34\0\0\0\x06\0\0\0\0\0\x1E", 20) + title +
+                                 std::string(30, '\0') + audio;
+    const auto out = Set(extended, "c", "c");
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->substr(0, 20), std::string("ID3\x03\0\x40\0\0\0\x34\0\0\0\x06\0\0\0\0\0\x08", 20));
+    EXPECT_EQ(out->substr(20, 12), title);
+    EXPECT_EQ(kes::Mp3Read(*out)->comment, "c");
+    EXPECT_EQ(out->substr(out->size() - audio.size()), audio);
+    EXPECT_FALSE(Set(extended.substr(0, 19) + "\x1D" + extended.substr(20), "c", "c")) << "a wrong padding size";
+
+    // v2.4 with a footer: no padding, and the footer repeats the new size.
+    const std::string footed = std::string("ID3\x04\0\x10\0\0\0\x0C", 10) + title + std::string("3DI\x04\0\x10\0\0\0\x0C", 10) + audio;
+    const auto foot = Set(footed, "c", "c");
+    ASSERT_TRUE(foot);
+    const std::string size("\0\0\0\x22", 4);
+    EXPECT_EQ(foot->substr(6, 4), size);
+    EXPECT_EQ(foot->substr(10 + 0x22), "3DI\x04" + std::string("\0\x10", 2) + size + audio);
+}
+
+TEST(Mp3Core, DamagedAndForeignFilesAndUnwritableCommentsAreRefused) {
+    const std::string v23 = Sample("v23.mp3"), plain = Sample("plain.mp3");
+    const auto with = [](std::string s, size_t at, const std::string& bytes) { return s.replace(at, bytes.size(), bytes); };
+    const size_t comm = v23.find("COMM");
+    const std::string damaged[] = {
+        "",
+        "ID3",
+        "text that is named .mp3",
+        with(v23, 3, "\x02"),                        // v2.2
+        with(v23, 5, "\x80"),                        // unsynchronised
+        with(v23, 6, std::string("\0\0\x7F\x7F", 4)),  // runs past the file
+        with(v23, comm + 4, std::string("\0\0\x10\0", 4)),  // a frame runs past the tag
+        with(v23, comm + 8, std::string("\0\x80", 2)),  // a compressed comment
+        with(v23, v23.find("TRCK") + 20, "x"),       // something in the padding
+        with(v23, 6, "\x80"),                        // no syncsafe size
+        with(Sample("v24.mp3"), 5, "\x10"),          // a footer that is not there
+        Sample("plain.flac"),
+    };
+    for (const std::string& file : damaged) {
+        SCOPED_TRACE(&file - damaged);
+        EXPECT_FALSE(kes::Mp3Read(file));
+        EXPECT_FALSE(Set(file, "", ""));
+    }
+    EXPECT_FALSE(Set(plain, "\x83\x52", "\x83\x52"));
+    EXPECT_FALSE(Set(plain, std::string("a\0b", 3), std::string("a\0b", 3)));
+}

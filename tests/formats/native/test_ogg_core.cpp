@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include "CoreTestSupport.h"
+#include "OggComment.h"
+
+constexpr auto OggSetComment = kes_test::JoinedOutput<kes::OggSetComment>;
+using kes_test::Sample;
+
+namespace {
+
+struct Page {
+    std::string bytes;
+    unsigned serial, sequence;
+};
+
+unsigned Le32(const std::string& s, size_t at) {
+    unsigned v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(s[at + i]);
+    return v;
+}
+
+// The pages, cut here by their own lengths.
+std::vector<Page> Pages(const std::string& ogg) {
+    std::vector<Page> pages;
+    for (size_t at = 0; at + 27 <= ogg.size();) {
+        const size_t segments = static_cast<unsigned char>(ogg[at + 26]);
+        size_t size = 27 + segments;
+        for (size_t i = 0; i < segments; ++i) size += static_cast<unsigned char>(ogg[at + 27 + i]);
+        pages.push_back({ogg.substr(at, size), Le32(ogg, at + 14), Le32(ogg, at + 18)});
+        at += size;
+    }
+    return pages;
+}
+
+// A page without its sequence number and checksum.
+std::string Unnumbered(std::string page) { return page.replace(18, 8, 8, '\0'); }
+
+}  // namespace
+
+TEST(OggCore, ALongCommentSpansPagesAndTheLaterPagesAreRenumbered) {
+    const std::string plain = Sample("plain.ogg");
+    const std::vector<Page> before = Pages(plain);
+    ASSERT_EQ(before.size(), 3u);  // identification; comment and setup; audio
+
+    const std::string longer(70000, 'k');
+    const auto out = OggSetComment(plain, longer);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(kes::OggRead(*out)->comment, longer);
+    const std::vector<Page> after = Pages(*out);
+    ASSERT_EQ(after.size(), 4u);
+    EXPECT_EQ(after[0].bytes, before[0].bytes);
+    for (size_t i = 0; i < after.size(); ++i) {
+        EXPECT_EQ(after[i].sequence, i);
+        EXPECT_EQ(after[i].serial, before[0].serial);
+    }
+    EXPECT_EQ(after[2].bytes[5], 1) << "the comment carries on from the page before";
+    EXPECT_EQ(Unnumbered(after.back().bytes), Unnumbered(before.back().bytes));
+    std::string unsummed = after.back().bytes;
+    EXPECT_EQ(kes::OggCrc(0, unsummed.replace(22, 4, 4, '\0')), Le32(after.back().bytes, 22));
+
+    // The comment and setup packets are laid as the encoder laid them.
+    EXPECT_EQ(OggSetComment(*out, ""), plain);
+}
+
+TEST(OggCore, EveryCommentFieldGivesWayToOneAndOtherFieldsAndOpusPaddingStay) {
+    const std::string vorbis = Sample("commented.ogg");
+    ASSERT_EQ(kes::OggRead(vorbis)->comment, "old comment\nsecond old one");
+    const auto out = OggSetComment(vorbis, "one\r\ntwo");
+    ASSERT_TRUE(out);
+    const size_t title = out->find("TITLE=Title");
+    ASSERT_NE(title, std::string::npos);
+    // In the place of the first, before the framing bit and the setup header.
+    EXPECT_EQ(out->substr(title + 11, 21), std::string("\x0F\0\0\0COMMENT=one\ntwo\x01\x05", 21));
+    EXPECT_EQ(out->find("old one"), std::string::npos);
+
+    const std::string opus = Sample("commented.opus");
+    const std::string tags = Pages(opus)[1].bytes;
+    const size_t padding = tags.find_last_not_of('\0') + 1;
+    ASSERT_GT(tags.size() - padding, 100u) << "opusenc leaves room after the comments";
+    const auto written = OggSetComment(opus, "new");
+    ASSERT_TRUE(written);
+    const std::string newTags = Pages(*written)[1].bytes;
+    EXPECT_EQ(newTags.substr(newTags.find_last_not_of('\0') + 1), tags.substr(padding));
+    EXPECT_NE(written->find("ENCODER=opusenc"), std::string::npos);
+    EXPECT_EQ(kes::OggRead(*written)->comment, "new");
+    EXPECT_EQ(written->substr(written->size() - 1000), opus.substr(opus.size() - 1000));
+}
+
+TEST(OggCore, AChainedStreamStaysAsItWas) {
+    const std::string first = Sample("plain.ogg"), chained = Sample("chained.ogg");
+    const auto out = OggSetComment(chained, std::string(70000, 'c'));
+    ASSERT_TRUE(out);
+    const std::string second = chained.substr(first.size());
+    EXPECT_EQ(out->substr(out->size() - second.size()), second);
+    EXPECT_EQ(kes::OggRead(second)->comment, "old comment\nsecond old one");
+}
+
+TEST(OggCore, DamagedInterleavedAndForeignFilesAreRefused) {
+    const std::string plain = Sample("plain.ogg"), other = Sample("commented.ogg");
+    const std::vector<Page> a = Pages(plain), b = Pages(other);
+    std::string badCrc = plain;
+    badCrc[plain.size() - 10] ^= 1;
+    std::string noCapture = plain;
+    noCapture[a[0].bytes.size() + a[1].bytes.size()] = 'X';
+    const std::string damaged[] = {
+        "",
+        plain.substr(0, plain.size() - 1),
+        badCrc,
+        noCapture,
+        plain + "TAG",
+        a[0].bytes + b[0].bytes + a[1].bytes + b[1].bytes + a[2].bytes + b[2].bytes,
+        a[0].bytes + a[2].bytes,  // no comment header
+        Sample("plain.flac"),
+    };
+    for (const std::string& file : damaged) {
+        SCOPED_TRACE(file.size());
+        EXPECT_FALSE(kes::OggRead(file));
+        EXPECT_FALSE(OggSetComment(file, ""));
+    }
+    EXPECT_FALSE(OggSetComment(plain, "\x83\x52"));
+}
