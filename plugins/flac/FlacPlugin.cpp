@@ -4,7 +4,7 @@
 #include "ShiftJis.h"
 
 const kes::PluginFormat kes::kPluginFormat = {
-    "Kestrane FLAC comment plug-in 1.0",
+    "Kestrane FLAC comment plug-in",
     "*.flac",
     "FLAC音声",
     &kes::SetUtf8Comment<kes::FlacSetComment>,

@@ -3,7 +3,7 @@
 #include "GifComment.h"
 
 const kes::PluginFormat kes::kPluginFormat = {
-    "Kestrane GIF comment plug-in 1.0",
+    "Kestrane GIF comment plug-in",
     "*.gif",
     "GIF画像",
     &kes::GifSetComment,

@@ -3,7 +3,7 @@
 #include "JpegComment.h"
 
 const kes::PluginFormat kes::kPluginFormat = {
-    "Kestrane JPEG comment plug-in 1.0",
+    "Kestrane JPEG comment plug-in",
     "*.jpg;*.jpeg;*.jpe;*.jfif",
     "JPEG画像",
     &kes::JpegSetComment,

@@ -15,7 +15,7 @@ kes::Rewrite SetComment(std::string_view file, std::string_view comment) {
 }  // namespace
 
 const kes::PluginFormat kes::kPluginFormat = {
-    "Kestrane MP3 comment plug-in 1.0",
+    "Kestrane MP3 comment plug-in",
     "*.mp3",
     "MP3音声",
     &SetComment,

@@ -5,7 +5,7 @@
 #include "ShiftJis.h"
 
 const kes::PluginFormat kes::kPluginFormat = {
-    "Kestrane Ogg Vorbis/Opus comment plug-in 1.0",
+    "Kestrane Ogg Vorbis/Opus comment plug-in",
     "*.ogg;*.oga;*.opus",
     "Ogg Vorbis/Opus音声",
     &kes::SetUtf8Comment<kes::OggSetComment>,

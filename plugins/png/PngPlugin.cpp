@@ -5,7 +5,7 @@
 #include "ShiftJis.h"
 
 const kes::PluginFormat kes::kPluginFormat = {
-    "Kestrane PNG comment plug-in 1.0",
+    "Kestrane PNG comment plug-in",
     "*.png",
     "PNG画像",
     &kes::SetUtf8Comment<kes::PngSetComment>,

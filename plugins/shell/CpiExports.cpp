@@ -9,6 +9,7 @@
 #include "SafeReplace.h"
 #include "Settings.h"
 #include "cpi.h"
+#include "kes_version.h"
 
 namespace kes {
 
@@ -19,12 +20,17 @@ HMODULE ThisModule() {
     return module;
 }
 
+const std::string& VersionText() {
+    static const std::string text = std::string(kPluginFormat.name) + " " KES_VERSION;
+    return text;
+}
+
 namespace {
 
 const char* InfoText(int info) {
     switch (info) {
         case InfoTag: return CPI_TAG;
-        case InfoVersion: return kPluginFormat.version;
+        case InfoVersion: return VersionText().c_str();
         case InfoPatterns: return kPluginFormat.patterns;
         case InfoDescription: return kPluginFormat.description;
     }

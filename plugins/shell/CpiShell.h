@@ -6,12 +6,14 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "Bytes.h"
 
 namespace kes {
 
 struct PluginFormat {
-    const char* version;      // info 1
+    const char* name;         // info 1, with the release's version number after it
     const char* patterns;     // info 2
     const char* description;  // info 3, Japanese
     // The file's new contents for this comment (bytes in the system code
@@ -36,6 +38,10 @@ enum WriteResult {
 
 // The module of this plug-in (not of the program that loaded it).
 HMODULE ThisModule();
+
+// The plug-in's name and the release's version, as info 1 and the About
+// box give them: one version number for the tool and every bundled file.
+const std::string& VersionText();
 
 }  // namespace kes
 

@@ -39,7 +39,7 @@ INT_PTR CALLBACK SettingsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
 
 int ShowAbout(HWND owner) {
     const std::string text =
-        std::string(kPluginFormat.description) + kAboutLine + "\n" + kPluginFormat.version;
+        std::string(kPluginFormat.description) + kAboutLine + "\n" + VersionText();
     return MessageBoxA(owner, text.c_str(), kAboutCaption, MB_OK | MB_ICONINFORMATION) == 0 ? 1 : 0;
 }
 

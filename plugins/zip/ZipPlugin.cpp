@@ -4,7 +4,7 @@
 #include "ZipComment.h"
 
 const kes::PluginFormat kes::kPluginFormat = {
-    "Kestrane ZIP comment plug-in 1.0",
+    "Kestrane ZIP comment plug-in",
     "*.zip",
     "ZIP書庫",
     &kes::ZipSetComment,

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <thread>
 
 #include "PluginModule.h"
 #include "TestSupport.h"
+#include "kes_version.h"
 
 using kes_test::ReadFileBytes;
 using kes_test::TempDir;
@@ -86,7 +88,10 @@ TEST(BundledPlugins, AnswerTheirTagPatternsAndJapaneseDescriptions) {
         const CPluginModule plugin(CopyBundled(dir, kPlugins[i]));
         ASSERT_TRUE(plugin.Loaded());
         EXPECT_EQ(plugin.Info(InfoTag), "CPI1");
-        EXPECT_NE(plugin.Info(InfoVersion), "");
+        // Its name, then the release's one version number.
+        const std::string version = plugin.Info(InfoVersion);
+        EXPECT_EQ(version.substr(0, 9), "Kestrane ");
+        EXPECT_EQ(version.substr(version.size() - std::strlen(" " KES_VERSION)), " " KES_VERSION);
         EXPECT_EQ(plugin.Info(InfoPatterns), patterns[i]);
         EXPECT_EQ(FromShiftJis(plugin.Info(InfoDescription)), descriptions[i]);
         EXPECT_EQ(plugin.Info(4), "");
