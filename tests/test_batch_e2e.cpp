@@ -81,28 +81,6 @@ TEST(BatchRunE2E, ACompletedRunShowsCountsFailuresAndAFullBar) {
     EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, FALSE, 0), 4);
     EXPECT_TRUE(WaitFor([&] { return probe.Lines().back() == "probe.cpi unload"; }));
 
-    // Nothing matches: the counter stays at nought.
-    TempDir none;
-    none.MakeFile("x.dat");
-    tool.SetText(IDC_EDIT_DIR, none.Path());
-    tool.SetText(IDC_MEMO_COMMENT, "");
-    tool.Click(IDC_BUTTON_START);  // returns when the run has ended
-    EXPECT_EQ(tool.LogLines(), (Lines{kSearching, kNoFiles}));
-    EXPECT_EQ(tool.Text(IDC_LABEL_COUNT), "0 / 0");
-
-    // An empty comment reaches the plug-in as an empty text.
-    probe.Clear();
-    tool.SetText(IDC_EDIT_DIR, target.Path() + "sub");
-    tool.Click(IDC_BUTTON_START);  // returns when the run has ended
-    const auto emptyWrites = probe.Writes();
-    ASSERT_EQ(emptyWrites.size(), 2u);
-    for (const auto& w : emptyWrites) {
-        EXPECT_EQ(w.CommentHex, "");
-        EXPECT_EQ(w.Length, "0");
-    }
-    EXPECT_EQ(tool.LogLines(), (Lines{"2" + kCount, KES_ERROR_PREFIX + target / "sub\\c.txt", kCompleted,
-                                      "1" + kErrors}));
-
     tool.PostMenu(IDM_EXIT);
     EXPECT_EQ(tool.WaitExit(), 0u);
 }
