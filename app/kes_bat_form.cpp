@@ -12,10 +12,10 @@
 #include <stdexcept>
 
 #include "Application.h"
+#include "Clipboard.h"
 #include "Kes_bat_data.h"
 #include "Mbox_res.h"
 #include "PathText.h"
-#include "Clipboard.h"
 #include "TextFile.h"
 #include "kes_bat_ids.h"
 #include "kes_bat_msg.h"
