@@ -21,6 +21,19 @@
  *  - a batch run: load; WriteComment once per file; unload after the run.
  * Each load first releases whatever module the tool holds, even the same one.
  *
+ * Two optional exports extend the interface for plug-ins that know
+ * Unicode (the tool only looks them up, and calls nothing new on a plug-in
+ * that lacks them, so older plug-ins see the calls above and no others):
+ *
+ *   WriteCommentW     the write with a UTF-16 path and comment; when a
+ *                     plug-in has it, the tool writes every file through
+ *                     it instead of WriteComment, whatever its name
+ *   ReadCommentW      the file's current comment, without writing
+ *
+ * A plug-in that has WriteCommentW still exports WriteComment. The results
+ * named Cpi* below let the tool say why a file was refused; the tool reads
+ * them only from a plug-in that has WriteCommentW.
+ *
  * This header serves both the tool and plug-in authors. A plug-in defines
  * CPI_PLUGIN before including it to get the declarations of its exports.
  */
@@ -74,6 +87,43 @@ typedef int(WINAPI* TConfigurationDlg)(HWND window, int mode);
 typedef int(WINAPI* TWriteComment)(HWND window, LPCSTR path, const void* contents,
                                    DWORD size, LPCSTR comment, DWORD commentLength);
 
+/* Results of WriteCommentW and ReadCommentW. Any other non-zero value
+   fails the file too; the tool then names no reason. */
+enum {
+    CpiWritten = 0,
+    CpiRefused = 1,          /* not this format, or damaged */
+    CpiReadOnly = 2,         /* the file is read-only */
+    CpiFileFailed = 3,       /* the file could not be replaced; it is as it was */
+    CpiNoMemory = 4,
+    CpiChangedElsewhere = 5, /* another program changed the file since the tool read it */
+    CpiUnexpected = 6,       /* a failure inside the plug-in; the file is as it was */
+    CpiCommentNotHeld = 7    /* the format cannot hold a character of the comment */
+};
+
+/* Optional. As WriteComment, but path and comment are UTF-16. path may be
+   longer than MAX_PATH, in the \\?\ form; pass it to the file functions
+   as it is (CreateFileW and the like). comment has CR LF line breaks, and
+   commentLength counts its UTF-16 units without the NUL. */
+typedef int(WINAPI* TWriteCommentW)(HWND window, LPCWSTR path, const void* contents,
+                                    DWORD size, LPCWSTR comment, DWORD commentLength);
+
+/* ReadCommentW's *length for a file without a comment. */
+#define CPI_NO_COMMENT 0xFFFFFFFFu
+
+/* Optional, for plug-ins that have WriteCommentW. Reads the comment of the
+   file as WriteCommentW would find it, and never writes the file. path,
+   contents and size are as WriteCommentW gets them. comment is a buffer of
+   *length UTF-16 units (null when *length is 0).
+   Result: CpiWritten when a write could go ahead, else the code with which
+   WriteCommentW would refuse the file now (CpiRefused, CpiReadOnly, ...).
+   On CpiWritten, *length is set to the comment's length in UTF-16 units
+   without the NUL (CR LF line breaks, as the tool hands a comment to the
+   write), or to CPI_NO_COMMENT when the file has none; the comment and a
+   NUL are copied into the buffer only when it holds *length + 1 units.
+   Otherwise the buffer is left alone: call again with a larger one. */
+typedef int(WINAPI* TReadCommentW)(LPCWSTR path, const void* contents, DWORD size,
+                                   LPWSTR comment, DWORD* length);
+
 /* Further names of the interface that this tool never looks up. */
 typedef int(WINAPI* TIsSupported)(LPCSTR path, DWORD handle);
 typedef int(WINAPI* TGetComment)(LPCSTR path, LPSTR buffer, int bufferSize);
@@ -84,6 +134,11 @@ CPI_EXPORT int WINAPI GetPluginInfo(int info, LPSTR buffer, int bufferSize);
 CPI_EXPORT int WINAPI ConfigurationDlg(HWND window, int mode);
 CPI_EXPORT int WINAPI WriteComment(HWND window, LPCSTR path, const void* contents,
                                    DWORD size, LPCSTR comment, DWORD commentLength);
+/* The optional exports; declared for the plug-ins that define them. */
+CPI_EXPORT int WINAPI WriteCommentW(HWND window, LPCWSTR path, const void* contents,
+                                    DWORD size, LPCWSTR comment, DWORD commentLength);
+CPI_EXPORT int WINAPI ReadCommentW(LPCWSTR path, const void* contents, DWORD size,
+                                   LPWSTR comment, DWORD* length);
 #endif
 
 #ifdef __cplusplus

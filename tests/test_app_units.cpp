@@ -5,6 +5,7 @@
 
 #include <map>
 
+#include "FilePath.h"
 #include "Mbox_res.h"
 #include "PathText.h"
 #include "TextFile.h"
@@ -59,6 +60,39 @@ TEST(PathText, DelimitersRespectDoubleByteCharacters) {
     // A folder named "表" holding the program: the last real '\' counts.
     EXPECT_EQ(ExtractFilePath("C:\\\x95\x5c\\kes_bat.exe"), "C:\\\x95\x5c\\");
     EXPECT_EQ(ExtractFilePath("C:\\a\\\x95\x5cname.exe"), "C:\\a\\");
+}
+
+TEST(FilePath, LongAndOddNamesReachWin32InTheVerbatimForm) {
+    // Short, plain paths go as they are.
+    EXPECT_EQ(TFilePath(L"C:\\music\\a.mp3").Win32(), L"C:\\music\\a.mp3");
+    // A name ending in a dot or blank would lose it through Win32.
+    EXPECT_EQ(TFilePath(L"C:\\music\\song.").Win32(), L"\\\\?\\C:\\music\\song.");
+    EXPECT_EQ(TFilePath(L"C:\\music\\*.").Win32(), L"C:\\music\\*.");  // a pattern, not a name
+    // Long: absolute, "/" "." ".." and doubled delimiters resolved by our
+    // own code, a trailing delimiter kept; UNC paths keep server and share.
+    const std::wstring deep(300, L'd');
+    EXPECT_EQ(TFilePath(L"C:/a//./b/../" + deep + L"\\").Win32(), L"\\\\?\\C:\\a\\" + deep + L"\\");
+    EXPECT_EQ(TFilePath(L"\\\\srv\\share\\..\\" + deep).Win32(), L"\\\\?\\UNC\\srv\\share\\" + deep);
+    // A relative long path is taken from the current folder.
+    wchar_t current[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, current);
+    const std::wstring got = TFilePath(deep).Win32();
+    EXPECT_EQ(got.substr(0, 4), L"\\\\?\\");
+    EXPECT_EQ(got.substr(got.size() - deep.size() - 1), L"\\" + deep);
+    EXPECT_NE(got.find(std::wstring(current).substr(3)), std::wstring::npos);
+
+    // The code page's form only where it is exact and fits MAX_PATH.
+    std::string ansi;
+    EXPECT_TRUE(TFilePath(L"C:\\\u8868\\a.txt").ToAnsi(ansi));
+    EXPECT_EQ(ansi, "C:\\\x95\x5c\\a.txt");
+    EXPECT_FALSE(TFilePath(L"C:\\caf\u00e9\\a.txt").ToAnsi(ansi));
+    EXPECT_FALSE(TFilePath(L"C:\\x\u00a5..\u00a5v.txt").ToAnsi(ansi));  // "¥" would become "\"
+    EXPECT_FALSE(TFilePath(L"C:\\" + deep).ToAnsi(ansi));
+
+    EXPECT_EQ(TFilePath(L"C:\\a\\b.txt").Folder().Text(), L"C:\\a\\");
+    EXPECT_EQ(TFilePath(L"C:\\a\\b.txt").Name(), L"b.txt");
+    EXPECT_EQ(TFilePath(L"C:").WithTrailingDelimiter().Text(), L"C:\\");
+    EXPECT_EQ(TFilePath(L"C:\\").WithTrailingDelimiter().Text(), L"C:\\");
 }
 
 TEST(TextFile, EveryLineBreakBecomesCrLf) {
