@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <ole2.h>
 
+#include "PathText.h"
+
 TApplication Application;
 
 TApplication::~TApplication() {
@@ -16,22 +18,24 @@ void TApplication::Initialize() {
     oleReady_ = SUCCEEDED(OleInitialize(nullptr));
 }
 
+// Wide throughout: the comment and folder fields take any character, and
+// a character typed into them must not pass through the code page.
 void TApplication::Dispatch(MSG& msg) {
     // Lets Tab and Shift+Tab move the focus between the main window's
     // controls, as in a dialog.
-    if (MainWindow != nullptr && IsDialogMessageA(MainWindow, &msg)) return;
+    if (MainWindow != nullptr && IsDialogMessageW(MainWindow, &msg)) return;
     TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+    DispatchMessageW(&msg);
 }
 
 void TApplication::Run() {
     MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) Dispatch(msg);
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) Dispatch(msg);
 }
 
 void TApplication::ProcessMessages() {
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
             // Leave it for the loop in Run, which is what must end.
             PostQuitMessage(static_cast<int>(msg.wParam));
@@ -46,5 +50,9 @@ int TApplication::ShowMessage(const char* text, const char* caption, UINT flags)
 }
 
 void TApplication::ShowException(const std::exception& error) {
+    if (const auto* user = dynamic_cast<const TUserError*>(&error)) {
+        MessageBoxW(MainWindow, user->Text.c_str(), WidePath(Title).c_str(), MB_ICONERROR);
+        return;
+    }
     ShowMessage(error.what(), Title.c_str(), MB_ICONERROR);
 }

@@ -7,7 +7,17 @@
 #include <windows.h>
 
 #include <exception>
+#include <stdexcept>
 #include <string>
+
+// An error for the user whose message holds names of any characters (a
+// file's path): shown as it is, where std::exception's text would be in the
+// code page.
+class TUserError : public std::runtime_error {
+public:
+    explicit TUserError(std::wstring text) : std::runtime_error("TUserError"), Text(std::move(text)) {}
+    std::wstring Text;
+};
 
 class TApplication {
 public:

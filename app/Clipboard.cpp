@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "PathText.h"
-
 namespace {
 
 // The clipboard, open for as long as this lives.
@@ -37,10 +35,10 @@ bool Put(UINT format, const void* bytes, size_t size, size_t nul) {
 
 }  // namespace
 
-bool CopyText(HWND owner, const std::string& text) {
+bool CopyText(HWND owner, const std::wstring& text) {
     CClipboard clipboard(owner);
     if (!clipboard.IsOpen() || !EmptyClipboard()) return false;
-    const std::wstring wide = WidePath(text);
-    return Put(CF_TEXT, text.data(), text.size(), 1) &&
-           Put(CF_UNICODETEXT, wide.data(), wide.size() * sizeof(wchar_t), sizeof(wchar_t));
+    // UTF-16 keeps every character; the system offers the code page's form
+    // to programs that ask for CF_TEXT.
+    return Put(CF_UNICODETEXT, text.data(), text.size() * sizeof(wchar_t), sizeof(wchar_t));
 }

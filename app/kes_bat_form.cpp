@@ -9,6 +9,7 @@
 #include <shlobj.h>
 #include <windowsx.h>
 
+#include <optional>
 #include <stdexcept>
 
 #include "Application.h"
@@ -107,14 +108,14 @@ int TKesBatForm::SelectedIndex() const {
     return static_cast<int>(SendMessageA(Control(IDC_COMBOBOX_EXT), CB_GETCURSEL, 0, 0));
 }
 
-std::string TKesBatForm::Text(int id) const {
+std::wstring TKesBatForm::Text(int id) const {
     HWND control = Control(id);
-    std::string text(static_cast<size_t>(GetWindowTextLengthA(control)) + 1, '\0');
-    text.resize(static_cast<size_t>(GetWindowTextA(control, &text[0], static_cast<int>(text.size()))));
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(control, &text[0], static_cast<int>(text.size()))));
     return text;
 }
 
-void TKesBatForm::SetText(int id, const std::string& text) { SetWindowTextA(Control(id), text.c_str()); }
+void TKesBatForm::SetText(int id, const std::wstring& text) { SetWindowTextW(Control(id), text.c_str()); }
 
 void TKesBatForm::Enable(int id, bool enabled) { EnableWindow(Control(id), enabled); }
 
@@ -122,9 +123,13 @@ void TKesBatForm::Enable(int id, bool enabled) { EnableWindow(Control(id), enabl
 
 void TKesBatForm::FormCreate(HWND) {
     Tag = TagReady;
-    char exe[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, exe, sizeof exe);
-    if (!KesBat.ScanDirectory(ExtractFilePath(std::string(exe, n)), "*.cpi")) Tag = TagNoPlugin;
+    // Wide and of any length: the tool may be unpacked anywhere.
+    std::wstring exe(MAX_PATH, L'\0');
+    DWORD n;
+    while ((n = GetModuleFileNameW(nullptr, exe.data(), static_cast<DWORD>(exe.size()))) == exe.size())
+        exe.resize(exe.size() * 2);
+    exe.resize(n);
+    if (!KesBat.ScanDirectory(TFilePath(exe).Folder(), L"*.cpi")) Tag = TagNoPlugin;
     try {
         FileList = std::make_unique<std::deque<TQueuedPath>>();
     } catch (...) {
@@ -178,35 +183,44 @@ void TKesBatForm::Button_SettingClick(HWND sender) {
 // ---- The directory, the comment text, the menu ------------------------------
 
 void TKesBatForm::SpeedButton1Click(HWND) {
-    const std::string caption = LoadResString(IDS_CHOOSE_DIR);
-    BROWSEINFOA info{};
+    const std::wstring caption = WidePath(LoadResString(IDS_CHOOSE_DIR));
+    BROWSEINFOW info{};
     info.hwndOwner = Handle;
     info.lpszTitle = caption.c_str();
     info.ulFlags = BIF_RETURNONLYFSDIRS;
-    std::unique_ptr<ITEMIDLIST, decltype(&CoTaskMemFree)> folder(SHBrowseForFolderA(&info),
-                                                                 CoTaskMemFree);
+    std::unique_ptr<ITEMIDLIST, decltype(&CoTaskMemFree)> folder(SHBrowseForFolderW(&info), CoTaskMemFree);
     if (!folder) return;
-    char path[MAX_PATH];
-    if (!SHGetPathFromIDListA(folder.get(), path)) return;
-    SetText(IDC_EDIT_DIR, IncludeTrailingPathDelimiter(path));
+    // UTF-16 and of any length: the code page's form of a folder may name
+    // another folder ("café" as "cafe", "¥" as "\").
+    PWSTR path = nullptr;
+    if (FAILED(SHGetNameFromIDList(folder.get(), SIGDN_FILESYSPATH, &path))) return;
+    const std::unique_ptr<wchar_t, decltype(&CoTaskMemFree)> owned(path, CoTaskMemFree);
+    SetText(IDC_EDIT_DIR, TFilePath(path).WithTrailingDelimiter().Text());
 }
 
 void TKesBatForm::Menu_LoadTextClick(HWND) {
-    char file[MAX_PATH] = "";
-    OPENFILENAMEA ofn{};
+    std::wstring file(32768, L'\0');
+    const std::wstring filter = WidePath(std::string(KES_OPEN_FILTER, sizeof KES_OPEN_FILTER));
+    const std::wstring title = WidePath(KES_OPEN_TITLE);
+    OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = Handle;
-    ofn.lpstrFilter = KES_OPEN_FILTER;
+    ofn.lpstrFilter = filter.c_str();
     ofn.nFilterIndex = 1;
-    ofn.lpstrFile = file;
-    ofn.nMaxFile = sizeof file;
-    ofn.lpstrTitle = KES_OPEN_TITLE;
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = static_cast<DWORD>(file.size());
+    ofn.lpstrTitle = title.c_str();
     ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING;
-    if (!GetOpenFileNameA(&ofn)) return;
+    if (!GetOpenFileNameW(&ofn)) return;
+    file.resize(wcslen(file.c_str()));
 
-    const std::string text = ReadCommentText(file);
-    SetText(IDC_MEMO_COMMENT, text);
-    if (Text(IDC_MEMO_COMMENT) != text) throw std::runtime_error(KES_TEXT_TOO_LONG + std::string(file));
+    const std::optional<std::wstring> text = ReadCommentText(TFilePath(file));
+    if (!text) {
+        MsgBoxRes(IDS_TEXT_FILE_ENCODING, IDS_CAPTION_WARNING, MB_ICONEXCLAMATION);
+        return;
+    }
+    SetText(IDC_MEMO_COMMENT, *text);
+    if (Text(IDC_MEMO_COMMENT) != *text) throw TUserError(WidePath(KES_TEXT_TOO_LONG) + file);
 }
 
 void TKesBatForm::Menu_AboutClick(HWND) { MsgBoxText(KES_ABOUT_TEXT, IDS_CAPTION_INFO, MB_ICONINFORMATION); }
@@ -217,12 +231,12 @@ void TKesBatForm::Menu_ExitClick(HWND) { Close(); }
 
 void TKesBatForm::Menu_CopyLogClick(HWND) {
     HWND log = Control(IDC_LISTBOX_LOG);
-    const int lines = static_cast<int>(SendMessageA(log, LB_GETCOUNT, 0, 0));
-    std::string text;
+    const int lines = static_cast<int>(SendMessageW(log, LB_GETCOUNT, 0, 0));
+    std::wstring text;
     for (int i = 0; i < lines; ++i) {
-        std::string line(static_cast<size_t>(SendMessageA(log, LB_GETTEXTLEN, i, 0)) + 1, '\0');
-        line.resize(static_cast<size_t>(SendMessageA(log, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&line[0]))));
-        text += line + "\r\n";
+        std::wstring line(static_cast<size_t>(SendMessageW(log, LB_GETTEXTLEN, i, 0)) + 1, L'\0');
+        line.resize(static_cast<size_t>(SendMessageW(log, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&line[0]))));
+        text += line + L"\r\n";
     }
     if (!text.empty() && !CopyText(Handle, text)) MessageBeep(MB_ICONEXCLAMATION);
 }
@@ -256,16 +270,10 @@ void TKesBatForm::FormDropFiles(HDROP drop) {
     if (length == 0) return;
     std::wstring wide(length + 1, L'\0');
     wide.resize(DragQueryFileW(drop, 0, &wide[0], length + 1));
-    std::string path;
-    // The field holds code page text; a path it cannot hold exactly would
-    // name another folder.
-    if (!ExactName(wide.c_str(), path)) {
-        MessageBeep(MB_ICONEXCLAMATION);
-        return;
-    }
-    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    const TFilePath path(wide);
+    const DWORD attributes = GetFileAttributesW(path.Win32().c_str());
     const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-    SetText(IDC_EDIT_DIR, folder ? IncludeTrailingPathDelimiter(path) : ExtractFilePath(path));
+    SetText(IDC_EDIT_DIR, (folder ? path.WithTrailingDelimiter() : path.Folder()).Text());
 }
 
 // ---- Messages ---------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "FilePath.h"
 #include "UiHandles.h"
 
 // What a run needs from the platform besides the window: the Escape key,
@@ -25,18 +26,28 @@ public:
     virtual void Beep(UINT type);
     // Milliseconds, as GetTickCount counts them.
     virtual DWORD TickCount();
+    // The attributes of an entry that a search returned. Tests give some
+    // entries attributes that this system cannot set on a file.
+    virtual DWORD EntryAttributes(const WIN32_FIND_DATAW& entry);
 
     // The real keyboard, message queue, sound and clock.
     static TRunEnvironment& Platform();
 };
 
-// One entry of a run's list: a file to write, or a name that the run
-// reports as failed without handing it to the plug-in: a file or folder
-// whose name the code page cannot hold exactly, or a folder that could not
-// be searched (its path then ends in "\").
+// One entry of a run's list, at its place in the search's order.
+enum class TQueued {
+    Write,       // a file to hand to the plug-in
+    // Reported as failed without a call into the plug-in: a file or folder
+    // whose name the chosen plug-in cannot take, or a folder that could not
+    // be searched (its path then ends in "\").
+    Failed,
+    // A cloud file whose contents are online only: reading it would make
+    // the cloud client download it first. Reported and left.
+    OnlineOnly,
+};
 struct TQueuedPath {
-    std::string Path;
-    bool Writable;
+    TFilePath Path;
+    TQueued Kind;
 };
 
 class TKesBatForm {
@@ -81,21 +92,26 @@ public:
     bool CheckTargetDir();
     void ResetProgress();
     void RunBatch();
-    bool CollectFiles(const std::string& directory, bool subDirs);
-    bool SearchDir(const std::string& directory, const std::string& pattern, bool dirPass);
+    // Whether the comment can go to the chosen plug-in; warns when not.
+    bool CheckCommentFits();
+    bool CollectFiles(const TFilePath& directory, bool subDirs);
+    bool SearchDir(const TFilePath& directory, const std::wstring& pattern, bool dirPass);
 
 private:
     void UpdatePluginButtons(int index);
     void CreateControls();
     void FitComboBoxHeight();
     int SelectedIndex() const;
-    std::string Text(int id) const;
-    void SetText(int id, const std::string& text);
+    std::wstring Text(int id) const;
+    void SetText(int id, const std::wstring& text);
     void Enable(int id, bool enabled);
-    void AddLog(const std::string& line);
+    void AddLog(const std::wstring& line);
+    void AddLog(const std::string& codePageLine);
+    // The log line of a file that failed with the given result.
+    std::wstring ErrorLine(const TFilePath& path, int result) const;
     void SetLabelCount(const std::string& text);
     void EndRun();
-    void QueueUnwritable(const std::string& path);
+    void QueueUnwritable(const TFilePath& path);
     void DrawItem(const DRAWITEMSTRUCT& item);
     void MeasureItem(MEASUREITEMSTRUCT& item);
     bool Command(int id, int code, HWND sender);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "PathText.h"
 #include "kes_bat_ids.h"
 
 namespace {
@@ -104,7 +105,7 @@ LRESULT CALLBACK MemoProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         if (wParam == VK_ESCAPE) return 0;
         break;
     }
-    return CallWindowProcA(MemoEditProc, hwnd, msg, wParam, lParam);
+    return CallWindowProcW(MemoEditProc, hwnd, msg, wParam, lParam);
 }
 
 // The 17 x 17 open folder of SpeedButton1, drawn with GDI at (x, y); grey
@@ -157,7 +158,10 @@ void TKesBatForm::CreateControls() {
         // A drop-down list's own height is that of its closed field; the
         // height given at creation is that of the opened list.
         const int height = c.Id == IDC_COMBOBOX_EXT ? 200 : c.Height;
-        HWND control = CreateWindowExA(c.ExStyle, c.ClassName, c.Caption, WS_CHILD | WS_VISIBLE | c.Style,
+        // Unicode controls: the comment field, the folder field and the log
+        // hold names and texts of any characters.
+        HWND control = CreateWindowExW(c.ExStyle, WidePath(c.ClassName).c_str(), WidePath(c.Caption).c_str(),
+                                       WS_CHILD | WS_VISIBLE | c.Style,
                                        left, top, c.Width, height, Handle,
                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.Id)), instance,
                                        nullptr);
@@ -176,7 +180,9 @@ void TKesBatForm::CreateControls() {
     FitComboBoxHeight();
     SendMessageA(Control(IDC_STATUSBAR_INFO), SB_SIMPLE, TRUE, 0);
     SendMessageA(Control(IDC_MEMO_COMMENT), EM_SETLIMITTEXT, 0, 0);
-    MemoEditProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(Control(IDC_MEMO_COMMENT), GWLP_WNDPROC,
+    // Set wide: a procedure set through the "A" call would make the field
+    // an ANSI window, and characters the code page lacks would be lost.
+    MemoEditProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(Control(IDC_MEMO_COMMENT), GWLP_WNDPROC,
                                                                reinterpret_cast<LONG_PTR>(MemoProc)));
     lastFocus_ = Control(IDC_MEMO_COMMENT);
 }

@@ -17,12 +17,25 @@
 namespace {
 // How often the counter and the bar are redrawn during a run.
 constexpr DWORD kProgressIntervalMs = 50;
+
+// A cloud file whose contents are not on this machine: opening or reading
+// it makes the cloud client download it first.
+// (RECALL_ON_DATA_ACCESS, RECALL_ON_OPEN and OFFLINE; the compiler's
+// headers lack the first two names.)
+constexpr DWORD kOnlineOnly = 0x400000 | 0x40000 | FILE_ATTRIBUTE_OFFLINE;
+
+// Cloud folders are reparse points whose tag is one of the cloud tags:
+// searching them downloads nothing and can lead nowhere else, unlike a link.
+bool IsCloudFolder(const WIN32_FIND_DATAW& entry) {
+    return (entry.dwReserved0 & 0xFFFF0FFFu) == static_cast<DWORD>(IO_REPARSE_TAG_CLOUD);
+}
 }  // namespace
 
 bool TRunEnvironment::EscapePressed() { return (GetAsyncKeyState(VK_ESCAPE) & 0x8000) != 0; }
 void TRunEnvironment::ProcessMessages() { Application.ProcessMessages(); }
 void TRunEnvironment::Beep(UINT type) { MessageBeep(type); }
 DWORD TRunEnvironment::TickCount() { return GetTickCount(); }
+DWORD TRunEnvironment::EntryAttributes(const WIN32_FIND_DATAW& entry) { return entry.dwFileAttributes; }
 
 TRunEnvironment& TRunEnvironment::Platform() {
     static TRunEnvironment platform;
@@ -31,6 +44,7 @@ TRunEnvironment& TRunEnvironment::Platform() {
 
 void TKesBatForm::Button_StartClick(HWND) {
     if (!CheckTargetDir()) return;
+    if (!CheckCommentFits()) return;
     if (!KesBat.PrepareWrite(SelectedIndex())) {
         MsgBoxRes(IDS_PLUGIN_LOAD_FAILED, IDS_CAPTION_WARNING, MB_ICONEXCLAMATION);
         return;
@@ -59,9 +73,16 @@ void TKesBatForm::EndRun() {
 }
 
 bool TKesBatForm::CheckTargetDir() {
-    const DWORD attributes = GetFileAttributesA(Text(IDC_EDIT_DIR).c_str());
+    const DWORD attributes = GetFileAttributesW(TFilePath(Text(IDC_EDIT_DIR)).Win32().c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
     MsgBoxRes(IDS_DIR_MISSING, IDS_CAPTION_WARNING, MB_ICONEXCLAMATION);
+    return false;
+}
+
+bool TKesBatForm::CheckCommentFits() {
+    std::string codePage;
+    if (KesBat.IsUnicode(SelectedIndex()) || ExactText(Text(IDC_MEMO_COMMENT), codePage)) return true;
+    MsgBoxRes(IDS_COMMENT_NOT_IN_CODE_PAGE, IDS_CAPTION_WARNING, MB_ICONEXCLAMATION);
     return false;
 }
 
@@ -74,7 +95,7 @@ void TKesBatForm::ResetProgress() {
 void TKesBatForm::RunBatch() {
     FileList->clear();
     AddLog(LoadResString(IDS_LOG_SEARCHING));
-    if (!CollectFiles(Text(IDC_EDIT_DIR), SendMessageA(Control(IDC_CHECKBOX_SUBDIR), BM_GETCHECK, 0, 0) ==
+    if (!CollectFiles(TFilePath(Text(IDC_EDIT_DIR)), SendMessageA(Control(IDC_CHECKBOX_SUBDIR), BM_GETCHECK, 0, 0) ==
                                               BST_CHECKED)) {
         RunEnvironment->Beep(MB_ICONQUESTION);
         AddLog(LoadResString(IDS_LOG_SEARCH_CANCELLED));
@@ -93,7 +114,7 @@ void TKesBatForm::RunBatch() {
     SetLabelCount("0 / " + total);
     RunEnvironment->ProcessMessages();
 
-    int errors = 0;
+    int errors = 0, onlineOnly = 0;
     int position = 0;
     // Setting the counter and the bar repaints them at once, which costs far
     // more than reading a small file: on a folder of small files the run
@@ -117,11 +138,18 @@ void TKesBatForm::RunBatch() {
         if (closeRequested_) return stop();
         // Read for every file: an edit made between two files counts from
         // the next file on.
-        const std::string comment = Text(IDC_MEMO_COMMENT);
+        const std::wstring comment = Text(IDC_MEMO_COMMENT);
         const TQueuedPath& entry = FileList->front();
-        if (!entry.Writable || KesBat.WriteOneFile(Handle, entry.Path, comment) != 0) {
-            AddLog(KES_ERROR_PREFIX + entry.Path);
-            ++errors;
+        if (entry.Kind == TQueued::OnlineOnly) {
+            AddLog(WidePath(LoadResString(IDS_LOG_ONLINE_ONLY)) + entry.Path.Text());
+            ++onlineOnly;
+        } else {
+            const int result =
+                entry.Kind == TQueued::Write ? KesBat.WriteOneFile(Handle, entry.Path, comment) : ErrNotInCodePage;
+            if (result != 0) {
+                AddLog(ErrorLine(entry.Path, result));
+                ++errors;
+            }
         }
         if (RunEnvironment->EscapePressed()) return stop();
         FileList->pop_front();
@@ -131,24 +159,37 @@ void TKesBatForm::RunBatch() {
     }
     AddLog(LoadResString(IDS_LOG_COMPLETED));
     if (errors != 0) AddLog(std::to_string(errors) + LoadResString(IDS_LOG_ERROR_COUNT));
+    if (onlineOnly != 0) AddLog(std::to_string(onlineOnly) + LoadResString(IDS_LOG_ONLINE_ONLY_COUNT));
     RunEnvironment->Beep(MB_OK);
 }
 
-bool TKesBatForm::CollectFiles(const std::string& directory, bool subDirs) {
-    std::string patterns = KesBat.GetPatterns(SelectedIndex());
-    const std::string dir = IncludeTrailingPathDelimiter(directory);
-    // ';' (0x3B) is never the second byte of a Shift_JIS character, so the
-    // list can be split on the byte. An empty item is searched like any.
-    for (;;) {
-        const std::string::size_type semicolon = patterns.find(';');
-        if (!SearchDir(dir, patterns.substr(0, semicolon), false)) return false;
-        if (semicolon == std::string::npos) break;
-        patterns.erase(0, semicolon + 1);
-    }
-    return !subDirs || SearchDir(dir, "*.*", true);
+std::wstring TKesBatForm::ErrorLine(const TFilePath& path, int result) const {
+    std::wstring line = WidePath(KES_ERROR_PREFIX) + path.Text();
+    // Only a plug-in that writes through WriteCommentW gives its results
+    // the meanings cpi.h names; another's are its own.
+    if (!KesBat.IsUnicode(SelectedIndex()) || result == ErrNotInCodePage) return line;
+    const int reason = result == ErrOpenRead                                  ? IDS_REASON_OPEN_READ
+                       : result == ErrNoMemory                                ? IDS_REASON_NO_MEMORY
+                       : result >= CpiRefused && result <= CpiBackupLeft      ? IDS_REASON_BASE + result
+                                                                              : 0;
+    if (reason != 0) line += L" (" + WidePath(LoadResString(reason)) + L")";
+    return line;
 }
 
-bool TKesBatForm::SearchDir(const std::string& directory, const std::string& pattern, bool dirPass) {
+bool TKesBatForm::CollectFiles(const TFilePath& directory, bool subDirs) {
+    std::wstring patterns = WidePath(KesBat.GetPatterns(SelectedIndex()));
+    const TFilePath dir = directory.WithTrailingDelimiter();
+    // An empty item is searched like any other.
+    for (;;) {
+        const std::wstring::size_type semicolon = patterns.find(L';');
+        if (!SearchDir(dir, patterns.substr(0, semicolon), false)) return false;
+        if (semicolon == std::wstring::npos) break;
+        patterns.erase(0, semicolon + 1);
+    }
+    return !subDirs || SearchDir(dir, L"*.*", true);
+}
+
+bool TKesBatForm::SearchDir(const TFilePath& directory, const std::wstring& pattern, bool dirPass) {
     // Files may be read-only, hidden, system or archived; the directory pass
     // sees directories that are neither hidden nor system. A special
     // attribute (hidden 2, system 4, volume label 8, directory 16) that the
@@ -158,34 +199,41 @@ bool TKesBatForm::SearchDir(const std::string& directory, const std::string& pat
                                        FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
     constexpr DWORD special = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | kFileAttributeVolumeLabel |
                               FILE_ATTRIBUTE_DIRECTORY;
-    CFindFile search(WidePath(directory + pattern).c_str());
+    // A plug-in of the code page can only be handed names the code page
+    // holds exactly; another name would lead it to another file ("¥" comes
+    // out as "\") or be a wildcard ("?").
+    const bool codePageOnly = !KesBat.IsUnicode(SelectedIndex());
+    CFindFile search(directory.Win32(), pattern);
     if (!search.Found()) {
         // Nothing matched, or the folder could not be searched at all
-        // (access denied, a path too long): the user must hear of the
-        // second, or "include subfolders" silently does nothing.
+        // (access denied, vanished): the user must hear of the second, or
+        // "include subfolders" silently does nothing.
         if (search.Error() != ERROR_FILE_NOT_FOUND) QueueUnwritable(directory);
         return true;
     }
+    std::string codePageName;
     do {
         const WIN32_FIND_DATAW& entry = search.Data();
-        const DWORD attributes = entry.dwFileAttributes;
+        const DWORD attributes = RunEnvironment->EntryAttributes(entry);
         if ((attributes & ~filter & special) != 0) continue;
         if (RunEnvironment->EscapePressed()) return false;
-        std::string name;
-        const bool exact = ExactName(entry.cFileName, name);
-        if (name == "." || name == "..") continue;
+        const wchar_t* name = entry.cFileName;
+        if (wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0) continue;
+        const bool exact = !codePageOnly || ExactName(name, codePageName);
         // Read-only, archive, compressed or not-indexed folders are ordinary
         // folders to the user; links and junctions are not followed, so
-        // that no tree loops.
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-            // A folder the code page cannot name exactly is never searched:
-            // its text would name another folder, or be a wildcard.
+        // that no tree loops. Listing a cloud folder downloads nothing.
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) || IsCloudFolder(entry))) {
             if (!exact)
-                QueueUnwritable(directory + name + "\\");
-            else if (!CollectFiles(directory + name, true))
+                QueueUnwritable(directory.Child(name).WithTrailingDelimiter());
+            else if (!CollectFiles(directory.Child(name), true))
                 return false;
         } else if (!dirPass) {
-            FileList->push_back({directory + name, exact});
+            const TQueued kind = (attributes & kOnlineOnly) ? TQueued::OnlineOnly
+                                 : exact                    ? TQueued::Write
+                                                            : TQueued::Failed;
+            FileList->push_back({directory.Child(name), kind});
         }
     } while (search.Next());
     return true;
@@ -193,12 +241,13 @@ bool TKesBatForm::SearchDir(const std::string& directory, const std::string& pat
 
 // Once for each name: every pattern's search of a folder that cannot be
 // searched fails alike.
-void TKesBatForm::QueueUnwritable(const std::string& path) {
-    if (FileList->empty() || FileList->back().Writable || FileList->back().Path != path)
-        FileList->push_back({path, false});
+void TKesBatForm::QueueUnwritable(const TFilePath& path) {
+    if (FileList->empty() || FileList->back().Kind != TQueued::Failed || FileList->back().Path != path)
+        FileList->push_back({path, TQueued::Failed});
 }
 
-void TKesBatForm::AddLog(const std::string& line) {
-    SendMessageA(Control(IDC_LISTBOX_LOG), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+void TKesBatForm::AddLog(const std::wstring& line) {
+    SendMessageW(Control(IDC_LISTBOX_LOG), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
 }
 
+void TKesBatForm::AddLog(const std::string& codePageLine) { AddLog(WidePath(codePageLine)); }

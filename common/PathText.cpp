@@ -49,20 +49,23 @@ std::wstring WidePath(const std::string& path) {
     return out;
 }
 
-bool ExactName(const wchar_t* name, std::string& text) {
+bool ExactText(std::wstring_view wide, std::string& text) {
+    text.clear();
+    if (wide.empty()) return true;
     // No best fit: a character the code page lacks becomes "?", never a
-    // look-alike, so that the text cannot name another file.
-    const int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, nullptr, 0, "?", nullptr);
-    if (bytes <= 0) {
-        text.clear();
-        return false;
-    }
-    std::string converted(static_cast<size_t>(bytes), '\0');
+    // look-alike, and the used-default flag tells.
+    const int length = static_cast<int>(wide.size());
+    const int bytes =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, nullptr, 0, "?", nullptr);
+    if (bytes <= 0) return false;
+    text.resize(static_cast<size_t>(bytes));
     BOOL usedDefault = FALSE;
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, converted.data(), bytes, "?", &usedDefault);
-    converted.resize(static_cast<size_t>(bytes) - 1);  // the NUL
-    text = converted;
-    // The text must lead back to exactly this name, and search for nothing
-    // but itself.
-    return !usedDefault && WidePath(converted) == name && converted.find_first_of("?*") == std::string::npos;
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, text.data(), bytes, "?", &usedDefault);
+    // And the text must lead back to exactly these characters.
+    return !usedDefault && WidePath(text) == wide;
+}
+
+bool ExactName(const wchar_t* name, std::string& text) {
+    // A name must also search for nothing but itself.
+    return ExactText(name, text) && text.find_first_of("?*") == std::string::npos;
 }

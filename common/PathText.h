@@ -6,6 +6,7 @@
 #define KESTRANE_PATH_TEXT_H
 
 #include <string>
+#include <string_view>
 
 // True when the text's last character is a single-byte '\'.
 bool EndsWithPathDelimiter(const std::string& path);
@@ -23,5 +24,8 @@ std::wstring WidePath(const std::string& path);
 // name either. `text` then shows the name as well as the code page can,
 // with "?" for each character it lacks.
 bool ExactName(const wchar_t* name, std::string& text);
+// Any text in the system code page: false when a character has no exact
+// form there (it would come out as a look-alike or "?").
+bool ExactText(std::wstring_view wide, std::string& text);
 
 #endif

@@ -9,24 +9,21 @@
 
 CKesBat KesBat;
 
-bool CKesBat::ScanDirectory(const std::string& directory, const std::string& mask) {
+bool CKesBat::ScanDirectory(const TFilePath& directory, const std::wstring& mask) {
     int accepted = 0;
-    CFindFile search(WidePath(directory + mask).c_str());
+    CFindFile search(directory.Win32(), mask);
     if (search.Found()) {
         do {
             const WIN32_FIND_DATAW& entry = search.Data();
             if (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | kFileAttributeVolumeLabel))
                 continue;
-            // A module is loaded by its name in the code page: one that the
-            // code page cannot name exactly would load some other file.
-            std::string name;
-            if (ExactName(entry.cFileName, name) && AddPlugin(directory + name)) ++accepted;
+            if (AddPlugin(directory.Child(entry.cFileName))) ++accepted;
         } while (search.Next());
     }
     return accepted >= 1;
 }
 
-bool CKesBat::AddPlugin(const std::string& path) {
+bool CKesBat::AddPlugin(const TFilePath& path) {
     if (!slot_.Load(path)) return false;
     if (!slot_.BindGetPluginInfo() || slot_.BindConfigurationDlg() == 0) {
         slot_.Unload();
@@ -42,6 +39,7 @@ bool CKesBat::AddPlugin(const std::string& path) {
     // A second query, kept even when it differs from the first: the first
     // only decides whether the module is usable at all.
     entry.Flags = slot_.CallConfigurationDlg(nullptr, ModeQuery);
+    entry.Unicode = slot_.HasExport("WriteCommentW");
     plugins_.push_back(std::move(entry));
     return true;
 }
@@ -69,6 +67,11 @@ int CKesBat::GetFlags(int index) const {
     return e ? e->Flags : 0;
 }
 
+bool CKesBat::IsUnicode(int index) const {
+    const TPluginList* e = Entry(index);
+    return e && e->Unicode;
+}
+
 bool CKesBat::PrepareWrite(int index) {
     const TPluginList* e = Entry(index);
     if (e == nullptr || !slot_.Load(e->Path)) return false;
@@ -76,6 +79,7 @@ bool CKesBat::PrepareWrite(int index) {
         slot_.Unload();
         return false;
     }
+    slot_.BindWriteCommentW();
     writePrepared_ = true;
     return true;
 }
@@ -85,13 +89,20 @@ void CKesBat::ReleasePlugin() {
     slot_.Unload();
 }
 
-int CKesBat::WriteOneFile(HWND window, const std::string& path, const std::string& comment) {
+int CKesBat::WriteOneFile(HWND window, const TFilePath& path, const std::wstring& comment) {
+    // A plug-in of the code page gets names and texts that lead exactly to
+    // this file and this comment, or nothing.
+    std::string ansiPath, ansiComment;
+    const bool unicode = slot_.HasWriteCommentW();
+    if (!unicode && (!path.ToAnsi(ansiPath) || !ExactText(comment, ansiComment))) return ErrNotInCodePage;
+    const std::wstring win32 = path.Win32();
+
     std::unique_ptr<BYTE, decltype(&std::free)> buffer(nullptr, &std::free);
     DWORD size = 0;
     {
         // Others may read the file meanwhile, but nobody may be writing it:
         // the plug-in is about to rewrite it from what we read now.
-        CFileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+        CFileHandle file(CreateFileW(win32.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.IsOpen()) return ErrOpenRead;
 
@@ -120,7 +131,8 @@ int CKesBat::WriteOneFile(HWND window, const std::string& path, const std::strin
         // file, and it would write them back.
         if (!ok || read != size) return ErrOpenRead;
     }
-    return slot_.CallWriteComment(window, path, buffer.get(), size, comment);
+    if (unicode) return slot_.CallWriteCommentW(window, win32, buffer.get(), size, comment);
+    return slot_.CallWriteComment(window, ansiPath, buffer.get(), size, ansiComment);
 }
 
 bool CKesBat::ShowPluginDialog(HWND window, int index, int mode) {

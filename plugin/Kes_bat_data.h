@@ -10,17 +10,21 @@
 #include "Vornic_dll.h"
 
 struct TPluginList {
-    std::string Path;         // scanned directory followed by the file name
+    TFilePath Path;           // scanned directory followed by the file name
     std::string Info;         // info 1; kept, never shown
     std::string Patterns;     // info 2, lower-cased: masks separated by ';'
     std::string Description;  // info 3
     int Flags = 0;            // CapAbout, CapSettings from the second capability query
+    bool Unicode = false;     // exports WriteCommentW: takes any name and any comment
 };
 
 // Result codes of WriteOneFile besides the plug-in's own.
 enum {
     ErrOpenRead = -5,  // the file could not be opened or read whole
-    ErrNoMemory = -4   // no buffer for the contents, or too large for the interface
+    ErrNoMemory = -4,  // no buffer for the contents, or too large for the interface
+    // The plug-in takes code page text, and the path or the comment has no
+    // exact form in it; the plug-in is not called.
+    ErrNotInCodePage = -6
 };
 
 class CKesBat {
@@ -30,17 +34,21 @@ public:
     CKesBat& operator=(const CKesBat&) = delete;
 
     // directory ends in a path separator; the mask is appended directly.
-    bool ScanDirectory(const std::string& directory, const std::string& mask);
-    bool AddPlugin(const std::string& path);
+    bool ScanDirectory(const TFilePath& directory, const std::wstring& mask);
+    bool AddPlugin(const TFilePath& path);
 
     int Count() const;
     std::string GetPatterns(int index) const;
     std::string GetDescription(int index) const;
     int GetFlags(int index) const;
+    // Whether the entry writes through WriteCommentW; false out of range.
+    bool IsUnicode(int index) const;
 
     bool PrepareWrite(int index);
     void ReleasePlugin();
-    int WriteOneFile(HWND window, const std::string& path, const std::string& comment);
+    // The comment has CR LF line breaks. A plug-in without WriteCommentW gets
+    // path and comment in the code page, where they have an exact form.
+    int WriteOneFile(HWND window, const TFilePath& path, const std::wstring& comment);
     // Refused while a write is prepared: the slot then belongs to the run.
     bool ShowPluginDialog(HWND window, int index, int mode);
 

@@ -19,9 +19,11 @@ Fn ResolveExport(HMODULE module, const char* name) {
 
 CVornicDLL::~CVornicDLL() { Unload(); }
 
-bool CVornicDLL::Load(const std::string& path) {
+bool CVornicDLL::Load(const TFilePath& path) {
     Unload();
-    ModuleHandle = LoadLibraryA(path.c_str());
+    // Wide, so that a tool unpacked into a folder whose name the code page
+    // cannot hold still finds its plug-ins; the plug-in sees no difference.
+    ModuleHandle = LoadLibraryW(path.Win32().c_str());
     return ModuleHandle != nullptr;
 }
 
@@ -31,6 +33,7 @@ void CVornicDLL::Unload() {
     GetPluginInfo = nullptr;
     WriteComment = nullptr;
     ConfigurationDlg = nullptr;
+    WriteCommentW = nullptr;
     if (ModuleHandle == nullptr) return;
     FreeLibrary(ModuleHandle);
     ModuleHandle = nullptr;
@@ -46,6 +49,15 @@ bool CVornicDLL::BindGetPluginInfo() {
 bool CVornicDLL::BindWriteComment() {
     WriteComment = ResolveExport<TWriteComment>(ModuleHandle, "WriteComment");
     return WriteComment != nullptr;
+}
+
+bool CVornicDLL::BindWriteCommentW() {
+    WriteCommentW = ResolveExport<TWriteCommentW>(ModuleHandle, "WriteCommentW");
+    return WriteCommentW != nullptr;
+}
+
+bool CVornicDLL::HasExport(const char* name) const {
+    return ModuleHandle != nullptr && GetProcAddress(ModuleHandle, name) != nullptr;
 }
 
 int CVornicDLL::BindConfigurationDlg() {
@@ -69,6 +81,12 @@ int CVornicDLL::CallWriteComment(HWND window, const std::string& path, const voi
     // c_str() of an empty string is a pointer to a zero byte, never null.
     return WriteComment(window, path.c_str(), contents, size, comment.c_str(),
                         static_cast<DWORD>(comment.size()));
+}
+
+int CVornicDLL::CallWriteCommentW(HWND window, const std::wstring& path, const void* contents,
+                                  DWORD size, const std::wstring& comment) {
+    return WriteCommentW(window, path.c_str(), contents, size, comment.c_str(),
+                         static_cast<DWORD>(comment.size()));
 }
 
 int CVornicDLL::CallConfigurationDlg(HWND window, int mode) {

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "FilePath.h"
 #include "cpi.h"
 
 class CVornicDLL {
@@ -17,7 +18,7 @@ public:
     ~CVornicDLL();
 
     // Releases the held module, then loads path. False leaves the slot empty.
-    bool Load(const std::string& path);
+    bool Load(const TFilePath& path);
     // Releases the held module; its entry points are gone with it.
     void Unload();
     bool Loaded() const { return ModuleHandle != nullptr; }
@@ -26,11 +27,19 @@ public:
     // its own bind has succeeded since the last Load.
     bool BindGetPluginInfo();   // also requires info 0 to read "CPI1"
     bool BindWriteComment();
+    // The optional Unicode write; false for a plug-in without it.
+    bool BindWriteCommentW();
+    // Whether the loaded module exports this name. Looking an export up
+    // calls nothing in the plug-in.
+    bool HasExport(const char* name) const;
     int BindConfigurationDlg(); // the capability flags, or 0 for failure
 
     std::string GetInfo(int number);
     int CallWriteComment(HWND window, const std::string& path, const void* contents,
                          DWORD size, const std::string& comment);
+    int CallWriteCommentW(HWND window, const std::wstring& path, const void* contents,
+                          DWORD size, const std::wstring& comment);
+    bool HasWriteCommentW() const { return WriteCommentW != nullptr; }
     int CallConfigurationDlg(HWND window, int mode);
 
 private:
@@ -40,6 +49,7 @@ private:
     TGetComment GetComment = nullptr;    // part of the interface; never resolved here
     TWriteComment WriteComment = nullptr;
     TConfigurationDlg ConfigurationDlg = nullptr;
+    TWriteCommentW WriteCommentW = nullptr;  // the optional extension
 };
 
 #endif

@@ -8,7 +8,11 @@
 #include "FilePath.h"
 #include "Mbox_res.h"
 #include "PathText.h"
+#include "TestSupport.h"
 #include "TextFile.h"
+#include "Application.h"
+
+using namespace kes_test;
 
 TEST(MessageTable, HoldsExactlyTheNumberedTexts) {
     // This source is compiled to Shift_JIS like the tool's; the table goes
@@ -27,9 +31,22 @@ TEST(MessageTable, HoldsExactlyTheNumberedTexts) {
         {34, "処理を中止しました。"},
         {35, "コメントの書き込みが完了しました。"},
         {36, "個のファイルでエラーが起きました。確認して下さい。"},
+        {37, "オンライン専用のため残しました : "},
+        {38, "個のファイルはオンライン専用のため、読まずに残しました。オフラインでも使えるようにしてから、もう一度実行して下さい。"},
         {43, "メモリエラーです。\nアプリケーションを終了して下さい。"},
         {44, "ファイルの入出力でエラーが起きました。"},
         {45, "プラグインの読み込みに失敗しました。"},
+        {46, "コメントに、選んだプラグインでは書き込めない文字があります。\nこのプラグインが扱えるのはシフトJISの文字だけです。"},
+        {47, "テキストファイルの文字コードがわかりません。\nUTF-8、UTF-16、シフトJISのどれかで保存して下さい。"},
+        {49, "ファイルを開けないか、読めません"},
+        {51, "形式が違うか、ファイルが壊れています"},
+        {52, "読み取り専用です"},
+        {53, "ファイルを置き換えられませんでした"},
+        {54, "メモリが足りません"},
+        {55, "読んだ後で他のプログラムが変更しました"},
+        {56, "プラグインの中で思わぬエラーが起きました"},
+        {57, "この形式では保存できない文字がコメントにあります"},
+        {58, "書き込みましたが、元の内容の控えを削除できませんでした"},
     };
     for (int id = 0; id < 256; ++id) {
         const auto it = expected.find(id);
@@ -96,10 +113,33 @@ TEST(FilePath, LongAndOddNamesReachWin32InTheVerbatimForm) {
 }
 
 TEST(TextFile, EveryLineBreakBecomesCrLf) {
-    EXPECT_EQ(ToCrLfText("a\nb\rc\r\nd\n\re"), "a\r\nb\r\nc\r\nd\r\n\r\ne");
-    EXPECT_EQ(ToCrLfText(std::string("ab\0cd\n", 6)), "ab");
-    EXPECT_EQ(ToCrLfText("\r\r\n\n"), "\r\n\r\n\r\n");
-    EXPECT_EQ(ToCrLfText("表\n"), "表\r\n");
-    EXPECT_EQ(ToCrLfText(""), "");
-    EXPECT_THROW(ReadCommentText("C:\\no\\such\\file.txt"), std::runtime_error);
+    EXPECT_EQ(ToCrLfText(L"a\nb\rc\r\nd\n\re"), L"a\r\nb\r\nc\r\nd\r\n\r\ne");
+    EXPECT_EQ(ToCrLfText(std::wstring(L"ab\0cd\n", 6)), L"ab");
+    EXPECT_EQ(ToCrLfText(L"\r\r\n\n"), L"\r\n\r\n\r\n");
+    EXPECT_EQ(ToCrLfText(L""), L"");
+    EXPECT_THROW(ReadCommentText(AnsiPath("C:\\no\\such\\file.txt")), TUserError);
+}
+
+// Notepad saves UTF-8 by default; older editors Shift_JIS; some UTF-16.
+TEST(TextFile, CommentFilesAreDecodedByTheirMarkOrTheirBytes) {
+    const std::wstring heart = L"caf\u00e9 \u2661 \u8868";  // "café ♡ 表"
+    const std::string utf8 = "caf\xc3\xa9 \xe2\x99\xa1 \xe8\xa1\xa8";
+    EXPECT_EQ(DecodeText(utf8), heart);
+    EXPECT_EQ(DecodeText("\xEF\xBB\xBF" + utf8), heart);
+    EXPECT_EQ(DecodeText(std::string("\xFF\xFEh\0\xe9\0\x61\x26", 8)), L"h\u00e9\u2661");
+    EXPECT_EQ(DecodeText(std::string("\xFE\xFF\0h\0\xe9\xd8\x3d\xde\x00", 10)), L"h\u00e9\U0001F600");
+    EXPECT_EQ(DecodeText("\x95\x5c\x83\x52"), L"\u8868\u30b3");  // Shift_JIS "表コ": no valid UTF-8
+    EXPECT_EQ(DecodeText("plain"), L"plain");
+    EXPECT_EQ(DecodeText(""), L"");
+    // Neither valid UTF-8 nor Shift_JIS (a lead byte before a blank), a
+    // broken UTF-8 after its mark, half a UTF-16 unit, a lone surrogate.
+    EXPECT_EQ(DecodeText("ok \x82\x20 \xc3"), std::nullopt);
+    EXPECT_EQ(DecodeText("\xEF\xBB\xBF\x95\x5c"), std::nullopt);
+    EXPECT_EQ(DecodeText(std::string("\xFF\xFEh", 3)), std::nullopt);
+    EXPECT_EQ(DecodeText(std::string("\xFF\xFE\x3d\xd8h\0", 6)), std::nullopt);
+
+    // A real file, line breaks made CR LF.
+    TempDir dir;
+    const std::string file = dir.MakeFile("n.txt", "\xEF\xBB\xBF" + utf8 + "\nnext");
+    EXPECT_EQ(ReadCommentText(AnsiPath(file)), heart + L"\r\nnext");
 }

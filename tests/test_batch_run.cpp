@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "Application.h"
+#include "Handles.h"
 #include "Kes_bat_data.h"
 #include "Mbox_res.h"
 #include "PathText.h"
@@ -112,13 +113,13 @@ protected:
     Lines Queue() {
         Lines paths;
         for (const TQueuedPath& e : *KesBatForm->FileList)
-            paths.push_back(e.Writable ? e.Path : KES_ERROR_PREFIX + e.Path);
+            paths.push_back((e.Kind == TQueued::Write ? "" : KES_ERROR_PREFIX) + Narrow(e.Path.Text()));
         return paths;
     }
     // Collects as a run does, for the type chosen and the folder given.
     Lines Collect(const std::string& dir, bool subDirs) {
         KesBatForm->FileList->clear();
-        EXPECT_TRUE(KesBatForm->CollectFiles(dir, subDirs));
+        EXPECT_TRUE(KesBatForm->CollectFiles(AnsiPath(dir), subDirs));
         return Queue();
     }
     static std::unique_ptr<TKesBatForm> form_;
@@ -357,7 +358,7 @@ TEST_F(BatchRun, EscapeWhileAFileIsWrittenStopsAfterThatFile) {
         EXPECT_EQ(Text(IDC_LABEL_COUNT), std::to_string(k - 1) + " / 4");
         // The file at which it stopped is still first in the list.
         EXPECT_EQ(KesBatForm->FileList->size(), static_cast<size_t>(4 - k + 1));
-        EXPECT_EQ(Hex(KesBatForm->FileList->front().Path), writes.back().PathHex);
+        EXPECT_EQ(Hex(Narrow(KesBatForm->FileList->front().Path.Text())), writes.back().PathHex);
         EXPECT_EQ(env.Dispatches, k);
         EXPECT_TRUE(IsWindowEnabled(Control(IDC_BUTTON_START)));
     }
@@ -476,48 +477,116 @@ TEST_F(BatchRun, TheCommentFieldThatEveryFileReadsKeepsNoWindowProperties) {
     EXPECT_EQ(Text(IDC_MEMO_COMMENT), "kept");
 }
 
-// A name that code page 932 cannot hold exactly would be queued as another
-// name: "¥" becomes "\\", so "¥..¥outside.txt" names a file outside the
-// folder; a character with no form becomes "?", a wildcard. Such names are
-// reported as failed at their place and never reach the plug-in, and a
-// folder that cannot be searched is reported once.
-TEST_F(BatchRun, NamesTheCodePageCannotHoldAndUnsearchableFoldersAreReportedNotWritten) {
+namespace {
+
+// Makes a file (and the folders above it) whose path holds any characters.
+std::wstring MakeWideFile(const std::wstring& path, const std::string& bytes = "x") {
+    for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1))
+        CreateDirectoryW(TFilePath(path.substr(0, at)).Win32().c_str(), nullptr);
+    CFileHandle file(CreateFileW(TFilePath(path).Win32().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                                 nullptr));
+    DWORD written = 0;
+    EXPECT_TRUE(file.IsOpen() && WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                                           nullptr));
+    return path;
+}
+
+std::vector<std::wstring> WideLog() {
+    std::vector<std::wstring> lines;
+    HWND log = KesBatForm->Control(IDC_LISTBOX_LOG);
+    const int n = static_cast<int>(SendMessageW(log, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < n; ++i) {
+        std::wstring line(static_cast<size_t>(SendMessageW(log, LB_GETTEXTLEN, i, 0)), L'\0');
+        SendMessageW(log, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()));
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+}  // namespace
+
+// A name that code page 932 cannot hold exactly would reach a plug-in of
+// the code page as another name: "¥" becomes "\", so "¥..¥outside.txt"
+// names a file outside the folder; a character with no form becomes "?", a
+// wildcard. Such names are reported as failed at their place and never
+// reach such a plug-in; a folder that cannot be searched is reported once.
+// A plug-in with WriteCommentW gets every name as it is, of any length.
+TEST_F(BatchRun, EveryNameReachesAUnicodePluginAndNoneAPluginOfTheCodePageAsAnother) {
     TempDir top;
     const std::string outside = top.MakeFile("outside.txt", "outside");
-    const std::string inner = top.MakeDir("inner") + "\\";
-    const std::wstring wideInner = WidePath(inner);
-    CloseHandle(CreateFileW((wideInner + L"\u00A5..\u00A5outside.txt").c_str(), GENERIC_WRITE, 0, nullptr,
-                            CREATE_NEW, 0, nullptr));
-    ASSERT_TRUE(CreateDirectoryW((wideInner + L"d\u00E9").c_str(), nullptr));  // "é": not in the code page
-    CloseHandle(CreateFileW((wideInner + L"d\u00E9\\x.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0,
-                            nullptr));
+    const std::wstring inner = AnsiText(top.MakeDir("inner") + "\\");
+    const std::wstring deep = std::wstring(120, L'\u00fb') + L"\\" + std::wstring(120, L'\u00fb');
+    const std::vector<std::wstring> odd = {
+        MakeWideFile(inner + L"\u00a5..\u00a5outside.txt"),
+        MakeWideFile(inner + L"d\u00e9\\x.txt"),  // "é": not in the code page
+        MakeWideFile(inner + L"\u604b\u306e\u3046\u305f\u2661.txt"),
+        MakeWideFile(inner + L"Ry\u016bichi \u301c\\\uc0ac\ub791 \U0001F600.txt"),
+        MakeWideFile(inner + deep + L"\\long.txt"),  // a path of over 300 characters
+    };
     top.MakeFile("inner\\dz\\y.txt", "ok");  // what "d?" as a wildcard would also search
     top.MakeFile("inner\\a.txt", "ok");
     top.MakeDir("inner\\gone");
-    // "gone" vanishes between its listing and its search: once the two
-    // .txt files of "inner" are queued, its folder pass has begun.
+    // "gone" vanishes between its listing and its search: once the .txt
+    // files of "inner" are queued, its folder pass has begun.
     env_.EscapeInCollection = [&](int) {
-        if (KesBatForm->FileList->size() == 2) RemoveDirectoryA((inner + "gone").c_str());
+        if (KesBatForm->FileList->size() == 3) RemoveDirectoryW((inner + L"gone").c_str());
         return false;
     };
-    SetText(IDC_EDIT_DIR, inner);
+    SetWindowTextW(Control(IDC_EDIT_DIR), inner.c_str());
     SendMessageA(Control(IDC_CHECKBOX_SUBDIR), BM_SETCHECK, BST_CHECKED, 0);
+
+    // The code page's plug-in: the odd names and the vanished folder are
+    // listed as they are, as errors; nothing else is handed over.
+    {
+        ProbeLog probe;
+        KesBatForm->Button_StartClick(Control(IDC_BUTTON_START));
+        std::vector<std::string> written;
+        for (const auto& w : probe.Writes()) written.push_back(w.PathHex);
+        std::sort(written.begin(), written.end());
+        EXPECT_EQ(written, (Lines{Hex(Narrow(inner) + "a.txt"), Hex(Narrow(inner) + "dz\\y.txt")}));
+        EXPECT_EQ(ReadFileBytes(outside), "outside");
+        const std::vector<std::wstring> log = WideLog();
+        std::vector<std::wstring> errors(log.begin() + 1, log.end() - 2);
+        std::sort(errors.begin(), errors.end());
+        const std::wstring error = AnsiText(KES_ERROR_PREFIX);
+        std::vector<std::wstring> expected = {error + inner + L"\u00a5..\u00a5outside.txt", error + inner + L"d\u00e9\\",
+                                              error + inner + L"gone\\",
+                                              error + inner + L"\u604b\u306e\u3046\u305f\u2661.txt",
+                                              error + inner + L"Ry\u016bichi \u301c\\", error + inner + deep.substr(0, 120) + L"\\"};
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(errors, expected);
+        EXPECT_EQ(log.front(), L"8" + AnsiText(kCountLine));
+        EXPECT_EQ(log.back(), L"6" + AnsiText(LoadResString(IDS_LOG_ERROR_COUNT)));
+    }
+    // The Unicode plug-in: every file, by its own name; a long path in the
+    // \\?\ form that the file functions take.
+    top.MakeDir("inner\\gone");
+    Select("probe_w");
+    SetWindowTextW(Control(IDC_MEMO_COMMENT), L"caf\u00e9 \u2661");
     ProbeLog probe;
     KesBatForm->Button_StartClick(Control(IDC_BUTTON_START));
-
-    Lines written;
-    for (const auto& w : probe.Writes()) written.push_back(w.PathHex);
+    std::vector<std::string> written, expected = {WideHex(inner + L"a.txt"), WideHex(inner + L"dz\\y.txt")};
+    for (const auto& w : probe.Writes()) {
+        EXPECT_TRUE(w.Wide);
+        EXPECT_EQ(w.CommentHex, WideHex(L"caf\u00e9 \u2661"));
+        written.push_back(w.PathHex);
+    }
+    for (const std::wstring& path : odd) expected.push_back(WideHex(TFilePath(path).Win32()));
     std::sort(written.begin(), written.end());
-    EXPECT_EQ(written, (Lines{Hex(inner + "a.txt"), Hex(inner + "dz\\y.txt")}));
-    EXPECT_EQ(ReadFileBytes(outside), "outside");
-    const Lines log = Log();
-    ASSERT_EQ(log.size(), 1u + 3 + 2) << ::testing::PrintToString(log);
-    EXPECT_EQ(log.front(), "5" + kCountLine);
-    Lines errors(log.begin() + 1, log.end() - 2);
-    std::sort(errors.begin(), errors.end());
-    EXPECT_EQ(errors, (Lines{KES_ERROR_PREFIX + inner + "?..?outside.txt", KES_ERROR_PREFIX + inner + "d?\\",
-                             KES_ERROR_PREFIX + inner + "gone\\"}));
-    EXPECT_EQ(log.back(), "3" + LoadResString(IDS_LOG_ERROR_COUNT));
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(written, expected);
+    EXPECT_EQ(WideLog().back(), AnsiText(LoadResString(IDS_LOG_COMPLETED)));
+}
+
+// The system also matches a pattern against the 8.3 short name, so "*.txt"
+// finds "a.txt_original" through "A~1.TXT": only the long name counts.
+TEST_F(BatchRun, OnlyTheLongNameMatchesAPattern) {
+    TempDir top;
+    for (const char* name : {"a.txt_original", "b.txt~", "c.txtx", "d.txt", "E.TXT", "f.datx"}) top.MakeFile(name);
+    Select("upper_patterns");  // "*.txt;*.dat"
+    Lines queued = Collect(top.Path(), false);
+    std::sort(queued.begin(), queued.end());
+    EXPECT_EQ(queued, (Lines{top / "E.TXT", top / "d.txt"}));
 }
 
 namespace {

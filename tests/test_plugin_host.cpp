@@ -62,7 +62,7 @@ TEST(Discovery, AcceptsExactlyTheUsableModulesInSearchOrder) {
     dir.CopyPlugin("probe", "probe.dll");  // wrong extension: never looked at
 
     CKesBat registry;
-    ASSERT_TRUE(registry.ScanDirectory(dir.Path(), "*.cpi"));
+    ASSERT_TRUE(registry.ScanDirectory(AnsiPath(dir.Path()), AnsiText("*.cpi")));
 
     Lines expected;
     for (const auto& name : SearchOrder(dir.Path())) {
@@ -79,15 +79,17 @@ TEST(Discovery, AcceptsExactlyTheUsableModulesInSearchOrder) {
 TEST(Discovery, AFolderWithNothingUsableReportsFalse) {
     TempDir empty;
     CKesBat none;
-    EXPECT_FALSE(none.ScanDirectory(empty.Path(), "*.cpi"));
+    EXPECT_FALSE(none.ScanDirectory(AnsiPath(empty.Path()), AnsiText("*.cpi")));
     EXPECT_EQ(none.Count(), 0);
 
     TempDir refusedOnly;
     refusedOnly.CopyPlugin("tag_blank", "a.cpi");
     refusedOnly.CopyPlugin("caps0", "b.cpi");
     refusedOnly.MakeFile("c.cpi", "MZ but not really");
+    // Found through its short name "D~1.CPI" alone: an old copy kept aside.
+    refusedOnly.CopyPlugin("probe", "d.cpi_old");
     CKesBat registry;
-    EXPECT_FALSE(registry.ScanDirectory(refusedOnly.Path(), "*.cpi"));
+    EXPECT_FALSE(registry.ScanDirectory(AnsiPath(refusedOnly.Path()), AnsiText("*.cpi")));
     EXPECT_EQ(registry.Count(), 0);
     EXPECT_FALSE(IsLoaded("a.cpi"));
     EXPECT_FALSE(IsLoaded("b.cpi"));
@@ -97,10 +99,10 @@ TEST(Discovery, EntriesCarryTheirTextsAndFlags) {
     TempDir dir;
     ProbeLog log;
     CKesBat registry;
-    ASSERT_TRUE(registry.AddPlugin(dir.CopyPlugin("probe", "probe.cpi")));
-    ASSERT_TRUE(registry.AddPlugin(dir.CopyPlugin("upper_patterns", "upper.cpi")));
-    ASSERT_TRUE(registry.AddPlugin(dir.CopyPlugin("caps_second0", "second0.cpi")));
-    ASSERT_TRUE(registry.AddPlugin(dir.CopyPlugin("probe", "twin.cpi")));
+    ASSERT_TRUE(registry.AddPlugin(AnsiPath(dir.CopyPlugin("probe", "probe.cpi"))));
+    ASSERT_TRUE(registry.AddPlugin(AnsiPath(dir.CopyPlugin("upper_patterns", "upper.cpi"))));
+    ASSERT_TRUE(registry.AddPlugin(AnsiPath(dir.CopyPlugin("caps_second0", "second0.cpi"))));
+    ASSERT_TRUE(registry.AddPlugin(AnsiPath(dir.CopyPlugin("probe", "twin.cpi"))));
     ASSERT_EQ(registry.Count(), 4);
 
     EXPECT_EQ(registry.GetFlags(0), 17);  // passed through unchanged, not masked
@@ -125,7 +127,7 @@ TEST(Discovery, CallsReachAPluginInTheDocumentedOrder) {
     {
         dir.CopyPlugin("probe", "probe.cpi");
         CKesBat registry;
-        ASSERT_TRUE(registry.ScanDirectory(dir.Path(), "*.cpi"));
+        ASSERT_TRUE(registry.ScanDirectory(AnsiPath(dir.Path()), AnsiText("*.cpi")));
         // Accepted and the last candidate: it stays loaded.
         EXPECT_EQ(log.Lines(), kDiscovery);
         EXPECT_TRUE(IsLoaded("probe.cpi"));
@@ -141,10 +143,10 @@ TEST(Discovery, ARefusedModuleIsReleasedAtOnce) {
     TempDir dir;
     ProbeLog log;
     CKesBat registry;
-    EXPECT_FALSE(registry.AddPlugin(dir.CopyPlugin("tag_lower", "probe.cpi")));
+    EXPECT_FALSE(registry.AddPlugin(AnsiPath(dir.CopyPlugin("tag_lower", "probe.cpi"))));
     EXPECT_EQ(log.Lines(), (Lines{"probe.cpi load", "probe.cpi GetPluginInfo 0 64", "probe.cpi unload"}));
     log.Clear();
-    EXPECT_FALSE(registry.AddPlugin(dir.CopyPlugin("caps0", "caps0.cpi")));
+    EXPECT_FALSE(registry.AddPlugin(AnsiPath(dir.CopyPlugin("caps0", "caps0.cpi"))));
     EXPECT_EQ(log.Lines(), (Lines{"caps0.cpi load", "caps0.cpi GetPluginInfo 0 64",
                                   "caps0.cpi ConfigurationDlg 0 2", "caps0.cpi unload"}));
 }
@@ -157,23 +159,23 @@ TEST(Slot, EveryLoadIsReleasedExactlyOnce) {
     {
         CVornicDLL slot;
         EXPECT_FALSE(slot.Loaded());
-        ASSERT_TRUE(slot.Load(a));
+        ASSERT_TRUE(slot.Load(AnsiPath(a)));
         slot.Unload();
         slot.Unload();  // a second Unload of an empty slot does nothing
         EXPECT_FALSE(slot.Loaded());
 
         // Loading the same module over itself releases it first.
-        ASSERT_TRUE(slot.Load(a));
-        ASSERT_TRUE(slot.Load(a));
+        ASSERT_TRUE(slot.Load(AnsiPath(a)));
+        ASSERT_TRUE(slot.Load(AnsiPath(a)));
         // Another module replaces it.
-        ASSERT_TRUE(slot.Load(b));
+        ASSERT_TRUE(slot.Load(AnsiPath(b)));
         EXPECT_FALSE(IsLoaded("a.cpi"));
         // A load that fails still releases what was held, and leaves it empty.
-        EXPECT_FALSE(slot.Load(dir / "missing.cpi"));
+        EXPECT_FALSE(slot.Load(AnsiPath(dir / "missing.cpi")));
         EXPECT_FALSE(slot.Loaded());
         EXPECT_FALSE(IsLoaded("b.cpi"));
-        EXPECT_FALSE(slot.Load(""));
-        ASSERT_TRUE(slot.Load(b));
+        EXPECT_FALSE(slot.Load(AnsiPath("")));
+        ASSERT_TRUE(slot.Load(AnsiPath(b)));
     }
     EXPECT_FALSE(IsLoaded("b.cpi"));  // destruction released the last one
     EXPECT_EQ(log.Lines(), (Lines{"a.cpi load", "a.cpi unload", "a.cpi load", "a.cpi unload",
@@ -185,23 +187,23 @@ TEST(Slot, InfoTextsAndTags) {
     TempDir dir;
     CVornicDLL slot;
 
-    ASSERT_TRUE(slot.Load(dir.CopyPlugin("info64", "info64.cpi")));
+    ASSERT_TRUE(slot.Load(AnsiPath(dir.CopyPlugin("info64", "info64.cpi"))));
     ASSERT_TRUE(slot.BindGetPluginInfo());
     EXPECT_EQ(slot.GetInfo(InfoVersion), std::string(64, 'v'));
     EXPECT_EQ(slot.GetInfo(99), "");  // result 0: no text
     EXPECT_EQ(slot.BindConfigurationDlg(), 17);
 
     // A NUL ends the tag: what follows it does not count.
-    ASSERT_TRUE(slot.Load(dir.CopyPlugin("tag_nul", "tag_nul.cpi")));
+    ASSERT_TRUE(slot.Load(AnsiPath(dir.CopyPlugin("tag_nul", "tag_nul.cpi"))));
     EXPECT_TRUE(slot.BindGetPluginInfo());
     // The right text with result 0 is no text at all.
-    ASSERT_TRUE(slot.Load(dir.CopyPlugin("tag_result0", "tag_result0.cpi")));
+    ASSERT_TRUE(slot.Load(AnsiPath(dir.CopyPlugin("tag_result0", "tag_result0.cpi"))));
     EXPECT_FALSE(slot.BindGetPluginInfo());
-    ASSERT_TRUE(slot.Load(dir.CopyPlugin("tag_blank", "tag_blank.cpi")));
+    ASSERT_TRUE(slot.Load(AnsiPath(dir.CopyPlugin("tag_blank", "tag_blank.cpi"))));
     EXPECT_FALSE(slot.BindGetPluginInfo());
-    ASSERT_TRUE(slot.Load(dir.CopyPlugin("no_info", "no_info.cpi")));
+    ASSERT_TRUE(slot.Load(AnsiPath(dir.CopyPlugin("no_info", "no_info.cpi"))));
     EXPECT_FALSE(slot.BindGetPluginInfo());
-    ASSERT_TRUE(slot.Load(dir.CopyPlugin("no_config", "no_config.cpi")));
+    ASSERT_TRUE(slot.Load(AnsiPath(dir.CopyPlugin("no_config", "no_config.cpi"))));
     EXPECT_EQ(slot.BindConfigurationDlg(), 0);
     EXPECT_TRUE(slot.BindWriteComment());
 }
@@ -210,7 +212,7 @@ TEST(Registry, PrepareWriteWithoutWriteCommentFailsAndUnloads) {
     TempDir dir;
     dir.CopyPlugin("no_write", "no_write.cpi");
     CKesBat registry;
-    ASSERT_TRUE(registry.ScanDirectory(dir.Path(), "*.cpi"));
+    ASSERT_TRUE(registry.ScanDirectory(AnsiPath(dir.Path()), AnsiText("*.cpi")));
     ASSERT_TRUE(IsLoaded("no_write.cpi"));
     EXPECT_FALSE(registry.PrepareWrite(0));
     EXPECT_FALSE(IsLoaded("no_write.cpi"));
@@ -226,7 +228,7 @@ TEST(Registry, DialogsThenWritingReloadTheModule) {
     dir.CopyPlugin("dialog_fail", "zz_fail.cpi");
     ProbeLog log;
     CKesBat registry;
-    ASSERT_TRUE(registry.ScanDirectory(dir.Path(), "*.cpi"));
+    ASSERT_TRUE(registry.ScanDirectory(AnsiPath(dir.Path()), AnsiText("*.cpi")));
     const int probe = registry.GetDescription(0) == "probe" ? 0 : 1;
     log.Clear();
 
@@ -236,7 +238,7 @@ TEST(Registry, DialogsThenWritingReloadTheModule) {
     EXPECT_TRUE(registry.ShowPluginDialog(window, probe, ModeAbout));
     const std::string file = dir.MakeFile("a.txt", "abc");
     ASSERT_TRUE(registry.PrepareWrite(probe));
-    EXPECT_EQ(registry.WriteOneFile(window, file, "hi"), 0);
+    EXPECT_EQ(registry.WriteOneFile(window, AnsiPath(file), AnsiText("hi")), 0);
     registry.ReleasePlugin();
     EXPECT_FALSE(IsLoaded("probe.cpi"));
 
@@ -259,7 +261,7 @@ TEST(WriteOneFile, ThePluginGetsTheFileExactly) {
     dir.CopyPlugin("probe", "probe.cpi");
     ProbeLog log;
     CKesBat registry;
-    ASSERT_TRUE(registry.ScanDirectory(dir.Path(), "*.cpi"));
+    ASSERT_TRUE(registry.ScanDirectory(AnsiPath(dir.Path()), AnsiText("*.cpi")));
     ASSERT_TRUE(registry.PrepareWrite(0));
     log.Clear();
 
@@ -271,10 +273,10 @@ TEST(WriteOneFile, ThePluginGetsTheFileExactly) {
     const std::string sjis = "\x95\x5c\x8e\xa6 comment";
     const std::string failing = dir.MakeFile("fail.txt", "FAIL here");
 
-    EXPECT_EQ(registry.WriteOneFile(nullptr, big, "c"), 0);
-    EXPECT_EQ(registry.WriteOneFile(nullptr, empty, sjis), 0);
-    EXPECT_EQ(registry.WriteOneFile(nullptr, empty, ""), 0);
-    EXPECT_EQ(registry.WriteOneFile(nullptr, failing, "c"), 7);  // the plug-in's result, unchanged
+    EXPECT_EQ(registry.WriteOneFile(nullptr, AnsiPath(big), AnsiText("c")), 0);
+    EXPECT_EQ(registry.WriteOneFile(nullptr, AnsiPath(empty), AnsiText(sjis)), 0);
+    EXPECT_EQ(registry.WriteOneFile(nullptr, AnsiPath(empty), AnsiText("")), 0);
+    EXPECT_EQ(registry.WriteOneFile(nullptr, AnsiPath(failing), AnsiText("c")), 7);  // the plug-in's result, unchanged
     EXPECT_EQ(log.Lines(), (Lines{WriteLine(nullptr, big, binary, "c"),
                                   WriteLine(nullptr, empty, "", sjis),
                                   WriteLine(nullptr, empty, "", ""),
@@ -287,12 +289,12 @@ TEST(WriteOneFile, UnreadableFilesNeverReachThePlugin) {
     dir.CopyPlugin("probe", "probe.cpi");
     ProbeLog log;
     CKesBat registry;
-    ASSERT_TRUE(registry.ScanDirectory(dir.Path(), "*.cpi"));
+    ASSERT_TRUE(registry.ScanDirectory(AnsiPath(dir.Path()), AnsiText("*.cpi")));
     ASSERT_TRUE(registry.PrepareWrite(0));
     log.Clear();
 
-    EXPECT_EQ(registry.WriteOneFile(nullptr, dir / "vanished.txt", "c"), ErrOpenRead);
-    EXPECT_EQ(registry.WriteOneFile(nullptr, dir.Path(), "c"), ErrOpenRead);  // a folder
+    EXPECT_EQ(registry.WriteOneFile(nullptr, AnsiPath(dir / "vanished.txt"), AnsiText("c")), ErrOpenRead);
+    EXPECT_EQ(registry.WriteOneFile(nullptr, AnsiPath(dir.Path()), AnsiText("c")), ErrOpenRead);  // a folder
 
     // Another program is writing the file: reading it now could hand the
     // plug-in a half-written state.
@@ -300,7 +302,7 @@ TEST(WriteOneFile, UnreadableFilesNeverReachThePlugin) {
     HANDLE writer = CreateFileA(busy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(registry.WriteOneFile(nullptr, busy, "c"), ErrOpenRead);
+    EXPECT_EQ(registry.WriteOneFile(nullptr, AnsiPath(busy), AnsiText("c")), ErrOpenRead);
     CloseHandle(writer);
 
     // Files beyond what a plug-in's signed size can say (sparse, so they
@@ -316,7 +318,7 @@ TEST(WriteOneFile, UnreadableFilesNeverReachThePlugin) {
         ASSERT_TRUE(SetFilePointerEx(h, at, nullptr, FILE_BEGIN));
         ASSERT_TRUE(SetEndOfFile(h));
         CloseHandle(h);
-        EXPECT_EQ(registry.WriteOneFile(nullptr, huge, "c"), ErrNoMemory) << size;
+        EXPECT_EQ(registry.WriteOneFile(nullptr, AnsiPath(huge), AnsiText("c")), ErrNoMemory) << size;
     }
 
     EXPECT_EQ(log.Lines(), Lines{});

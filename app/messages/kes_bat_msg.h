@@ -15,8 +15,25 @@
 #define IDS_LOG_STOPPED 34
 #define IDS_LOG_COMPLETED 35
 #define IDS_LOG_ERROR_COUNT 36   // follows the number of failed files
+#define IDS_LOG_ONLINE_ONLY 37   // followed by the path of a file left online only
+#define IDS_LOG_ONLINE_ONLY_COUNT 38  // follows the number of such files
 #define IDS_MEMORY_ERROR 43      // the file list could not be created
 #define IDS_FILE_IO_ERROR 44     // kept in the table, not used
 #define IDS_PLUGIN_LOAD_FAILED 45
+#define IDS_COMMENT_NOT_IN_CODE_PAGE 46  // the plug-in takes Shift_JIS only
+#define IDS_TEXT_FILE_ENCODING 47        // a comment file in no known encoding
+
+// Why a file failed, after its "Error : " line, for plug-ins that say so
+// (those with WriteCommentW): IDS_REASON_BASE + the result code.
+#define IDS_REASON_OPEN_READ 49          // the tool could not open or read it
+#define IDS_REASON_BASE 50
+#define IDS_REASON_REFUSED 51
+#define IDS_REASON_READ_ONLY 52
+#define IDS_REASON_FILE_FAILED 53
+#define IDS_REASON_NO_MEMORY 54
+#define IDS_REASON_CHANGED 55
+#define IDS_REASON_UNEXPECTED 56
+#define IDS_REASON_COMMENT_NOT_HELD 57
+#define IDS_REASON_BACKUP_LEFT 58
 
 #endif

@@ -10,6 +10,8 @@
 //   CAPS_SECOND=n     the answer from the second query on (default CAPS)
 //   DIALOG_RESULT=n   what an about or settings dialog returns (default 0)
 //   NO_INFO, NO_CONFIG, NO_WRITE   leave that export out
+//   UNICODE_WRITE     also exports WriteCommentW, which the host then calls
+//                     instead of WriteComment
 //   GATE              a write whose contents begin with "WAIT" sets the event
 //                     named by KES_GATE with "_reached" appended, then waits
 //                     for the one with "_open", so that a test can act while
@@ -21,6 +23,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "cpi.h"
@@ -160,6 +163,21 @@ void WaitAtGate() {
     }
     if (reached != nullptr) CloseHandle(reached);
     if (open != nullptr) CloseHandle(open);
+}
+#endif
+
+#ifdef UNICODE_WRITE
+extern "C" __declspec(dllexport) int WINAPI WriteCommentW(HWND window, LPCWSTR path, const void* contents,
+                                                          DWORD size, LPCWSTR comment, DWORD length) {
+    Log("WriteCommentW " + Num(reinterpret_cast<UINT_PTR>(window)) + " " +
+        Hex(path, static_cast<DWORD>(wcslen(path) * sizeof(wchar_t))) + " " + (contents ? "ptr" : "null") + " " +
+        Num(size) + " " + Hex(contents, size) + " " +
+        Hex(comment, static_cast<DWORD>(wcslen(comment) * sizeof(wchar_t))) + " " + Num(length));
+#ifdef GATE
+    if (size >= 4 && memcmp(contents, "WAIT", 4) == 0) WaitAtGate();
+#endif
+    if (size >= 4 && memcmp(contents, "FAIL", 4) == 0) return CpiCommentNotHeld;
+    return 0;
 }
 #endif
 

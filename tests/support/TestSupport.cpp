@@ -17,6 +17,16 @@ std::string ExeDir() {
 
 std::string TestPlugin(const std::string& name) { return ExeDir() + "plugins\\" + name + ".cpi"; }
 
+std::string Narrow(const std::wstring& text) {
+    std::string narrow;
+    ExactText(text, narrow);
+    return narrow;
+}
+
+std::string WideHex(const std::wstring& text) {
+    return Hex(std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
+}
+
 std::string Hex(const std::string& bytes) {
     static const char digits[] = "0123456789abcdef";
     std::string out;
@@ -216,8 +226,8 @@ std::vector<TProbeWrite> ProbeLog::Writes() const {
             if (next == std::string::npos) break;
             at = next + 1;
         }
-        if (f.size() != 9 || f[1] != "WriteComment") continue;
-        writes.push_back({f[2], f[3], f[5], f[6], f[7], f[8]});
+        if (f.size() != 9 || (f[1] != "WriteComment" && f[1] != "WriteCommentW")) continue;
+        writes.push_back({f[2], f[3], f[5], f[6], f[7], f[8], f[1] == "WriteCommentW"});
     }
     return writes;
 }

@@ -5,10 +5,20 @@
 
 #include <windows.h>
 
+#include "FilePath.h"
+#include "PathText.h"
+
 #include <string>
 #include <vector>
 
 namespace kes_test {
+
+// A path or text that a test writes in the code page, as the tool takes it.
+inline TFilePath AnsiPath(const std::string& path) { return TFilePath::FromAnsi(path); }
+inline std::wstring AnsiText(const std::string& text) { return WidePath(text); }
+// UTF-16 text in the code page, "?" for what it lacks: for comparing with
+// texts a test wrote in the code page.
+std::string Narrow(const std::wstring& text);
 
 // Directory of the running test program, ending in '\'.
 std::string ExeDir();
@@ -58,7 +68,8 @@ void RemoveTree(const std::string& path);
 // changes, through chmod.
 void MakeReadOnlyDir(const std::string& path);
 
-// One WriteComment call as the probe recorded it; texts and bytes in hex.
+// One WriteComment or WriteCommentW call as the probe recorded it; texts
+// and bytes in hex (UTF-16 LE for the latter's path and comment).
 struct TProbeWrite {
     std::string Window;  // the handle, in decimal
     std::string PathHex;
@@ -66,7 +77,10 @@ struct TProbeWrite {
     std::string ContentsHex;
     std::string CommentHex;
     std::string Length;
+    bool Wide = false;  // through WriteCommentW
 };
+// Hex of a UTF-16 text's bytes, as the probe records WriteCommentW's texts.
+std::string WideHex(const std::wstring& text);
 
 // The log every test plug-in writes when KES_PROBE_LOG names a file. Setting
 // it up points the variable of this process (and of processes it starts) at
