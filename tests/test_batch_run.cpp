@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "Application.h"
@@ -43,6 +44,8 @@ public:
     // The clock the progress display is paced by; it only moves when a test
     // moves it.
     DWORD Clock = 1000;
+    // Bits a test adds to a search entry's attributes, by its name.
+    std::function<DWORD(const std::wstring&)> ExtraAttributes;
 
     bool EscapePressed() override {
         if (Dispatches == 0) {
@@ -58,6 +61,9 @@ public:
     }
     void Beep(UINT type) override { Beeps.push_back(type); }
     DWORD TickCount() override { return Clock; }
+    DWORD EntryAttributes(const WIN32_FIND_DATAW& entry) override {
+        return entry.dwFileAttributes | (ExtraAttributes ? ExtraAttributes(entry.cFileName) : 0);
+    }
 };
 
 class BatchRun : public ::testing::Test {
@@ -578,6 +584,43 @@ TEST_F(BatchRun, EveryNameReachesAUnicodePluginAndNoneAPluginOfTheCodePageAsAnot
     EXPECT_EQ(WideLog().back(), AnsiText(LoadResString(IDS_LOG_COMPLETED)));
 }
 
+// A cloud file whose contents are online only would be downloaded by any
+// read. Wine cannot mark a file so; the run's seam for the platform does.
+TEST_F(BatchRun, OnlineOnlyCloudFilesAreListedCountedAndLeftUnread) {
+    TempDir top;
+    top.MakeFile("a.txt", "ok");
+    top.MakeFile("online.txt", "FAIL if read");
+    top.MakeFile("offline.txt", "FAIL if read");
+    top.MakeFile("cloud\\b.txt", "ok");
+    top.MakeFile("cloud\\c.txt", "FAIL if read");
+    const std::map<std::wstring, DWORD> marks = {
+        {L"online.txt", 0x400000}, {L"offline.txt", FILE_ATTRIBUTE_OFFLINE}, {L"c.txt", 0x40000},
+        {L"cloud", 0x40000}};  // a folder is searched all the same
+    env_.ExtraAttributes = [&](const std::wstring& name) {
+        const auto it = marks.find(name);
+        return it == marks.end() ? 0 : it->second;
+    };
+    SetText(IDC_EDIT_DIR, top.Path());
+    SendMessageA(Control(IDC_CHECKBOX_SUBDIR), BM_SETCHECK, BST_CHECKED, 0);
+    ProbeLog probe;
+    KesBatForm->Button_StartClick(Control(IDC_BUTTON_START));
+
+    Lines written;
+    for (const auto& w : probe.Writes()) written.push_back(w.PathHex);
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written, (Lines{Hex(top / "a.txt"), Hex(top / "cloud\\b.txt")}));
+    const std::string online = LoadResString(IDS_LOG_ONLINE_ONLY);
+    Lines log = Log();
+    ASSERT_EQ(log.size(), 6u) << ::testing::PrintToString(log);
+    EXPECT_EQ(log.front(), "5" + kCountLine);
+    Lines left(log.begin() + 1, log.begin() + 4);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (Lines{online + top / "cloud\\c.txt", online + top / "offline.txt", online + top / "online.txt"}));
+    EXPECT_EQ(log[4], LoadResString(IDS_LOG_COMPLETED));
+    EXPECT_EQ(log[5], "3" + LoadResString(IDS_LOG_ONLINE_ONLY_COUNT));
+    EXPECT_EQ(Text(IDC_LABEL_COUNT), "5 / 5");
+}
+
 // The system also matches a pattern against the 8.3 short name, so "*.txt"
 // finds "a.txt_original" through "A~1.TXT": only the long name counts.
 TEST_F(BatchRun, OnlyTheLongNameMatchesAPattern) {
@@ -592,8 +635,7 @@ TEST_F(BatchRun, OnlyTheLongNameMatchesAPattern) {
 namespace {
 
 // A drop as the shell makes it: a DROPFILES block with UTF-16 paths.
-HDROP MakeDrop(const std::string& path) {
-    const std::wstring wide = WidePath(path);
+HDROP MakeDrop(const std::wstring& wide) {
     HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + (wide.size() + 2) * sizeof(wchar_t));
     auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
     drop->pFiles = sizeof(DROPFILES);
@@ -603,43 +645,49 @@ HDROP MakeDrop(const std::string& path) {
     return static_cast<HDROP>(memory);
 }
 
-std::string ClipboardBytes(UINT format) {
-    std::string bytes;
-    if (!OpenClipboard(nullptr)) return "(no clipboard)";
-    if (HANDLE data = GetClipboardData(format)) {
-        const char* p = static_cast<const char*>(GlobalLock(data));
-        if (format == CF_UNICODETEXT)
-            bytes.assign(p, wcslen(reinterpret_cast<const wchar_t*>(p)) * sizeof(wchar_t));
-        else
-            bytes.assign(p);
+std::wstring ClipboardText() {
+    std::wstring text;
+    if (!OpenClipboard(nullptr)) return L"(no clipboard)";
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        text = static_cast<const wchar_t*>(GlobalLock(data));
         GlobalUnlock(data);
     }
     CloseClipboard();
-    return bytes;
+    return text;
+}
+
+std::wstring WideText(int id) {
+    wchar_t text[1024] = L"";
+    GetWindowTextW(KesBatForm->Control(id), text, 1024);
+    return text;
 }
 
 }  // namespace
 
-TEST_F(BatchRun, DropsFillTheFolderFieldAndTheLogCopiesInBothCodePages) {
+TEST_F(BatchRun, DropsFillTheFolderFieldAndTheLogCopiesEveryCharacter) {
     TempDir top;
-    const std::string hyo = top.MakeDir("\x95\x5c");  // "表": its second byte is no '\'
-    const std::string file = top.MakeFile("a.txt", "FAIL");
-    const auto drop = [&](const std::string& path) {
+    const std::wstring dir = AnsiText(top.Path());
+    const std::wstring hyo = AnsiText(top.MakeDir("\x95\x5c"));  // "表": its second byte is no '\'
+    const std::wstring cafe = dir + L"caf\u00e9\u2661";           // "café♡": beyond the code page
+    const std::wstring file = MakeWideFile(cafe + L"\\a.txt", "FAIL");
+    const auto drop = [&](const std::wstring& path) {
         SendMessageA(KesBatForm->Handle, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(path)), 0);
-        return Text(IDC_EDIT_DIR);
+        return WideText(IDC_EDIT_DIR);
     };
-    EXPECT_EQ(drop(hyo), hyo + "\\");
-    EXPECT_EQ(drop(top.Path()), top.Path());
-    EXPECT_EQ(drop(file), top.Path());  // a file gives its folder
+    EXPECT_EQ(drop(hyo), hyo + L"\\");
+    EXPECT_EQ(drop(dir), dir);
+    EXPECT_EQ(drop(file), cafe + L"\\");  // a file gives its folder
     // During a run the folder is the run's: a drop changes nothing.
-    env_.OnDispatch = [&](int) { EXPECT_EQ(drop(hyo), top.Path()); };
+    Select("probe_w");
+    env_.OnDispatch = [&](int) { EXPECT_EQ(drop(hyo), cafe + L"\\"); };
     KesBatForm->Button_StartClick(Control(IDC_BUTTON_START));
-    EXPECT_EQ(Text(IDC_EDIT_DIR), top.Path());
+    EXPECT_EQ(WideText(IDC_EDIT_DIR), cafe + L"\\");
 
-    // Ctrl+C in the log, and the context menu's command, copy every line.
-    std::string expected;
-    for (const std::string& line : Log()) expected += line + "\r\n";
-    ASSERT_NE(expected.find(KES_ERROR_PREFIX + file), std::string::npos);
+    // Ctrl+C in the log, and the context menu's command, copy every line
+    // with every character: "é♡" cannot have come from the code page's form.
+    std::wstring expected;
+    for (const std::wstring& line : WideLog()) expected += line + L"\r\n";
+    ASSERT_NE(expected.find(AnsiText(KES_ERROR_PREFIX) + file), std::wstring::npos);
     BYTE keys[256];
     GetKeyboardState(keys);
     keys[VK_CONTROL] = 0x80;
@@ -647,11 +695,8 @@ TEST_F(BatchRun, DropsFillTheFolderFieldAndTheLogCopiesInBothCodePages) {
     SendMessageA(Control(IDC_LISTBOX_LOG), WM_KEYDOWN, 'C', 1);
     keys[VK_CONTROL] = 0;
     SetKeyboardState(keys);
-    const std::wstring wide = WidePath(expected);
-    EXPECT_EQ(ClipboardBytes(CF_TEXT), expected);
-    EXPECT_EQ(ClipboardBytes(CF_UNICODETEXT), std::string(reinterpret_cast<const char*>(wide.data()),
-                                                          wide.size() * sizeof(wchar_t)));
+    EXPECT_EQ(ClipboardText(), expected);
     ASSERT_TRUE(OpenClipboard(nullptr) && EmptyClipboard() && CloseClipboard());
     SendMessageA(KesBatForm->Handle, WM_COMMAND, IDM_COPY_LOG, 0);
-    EXPECT_EQ(ClipboardBytes(CF_TEXT), expected);
+    EXPECT_EQ(ClipboardText(), expected);
 }
