@@ -124,6 +124,40 @@ TEST(BatchRunE2E, AMissingFolderOrAPluginThatCannotWriteIsRefusedUpFront) {
     EXPECT_EQ(tool.WaitExit(), 0u);
 }
 
+// A plug-in of the code page would get "?" or a look-alike for "é" and "♡":
+// the run does not start, and says why.
+TEST(BatchRunE2E, ACommentBeyondTheCodePageStartsNoRunWithAPluginOfTheCodePage) {
+    TempDir dir, target;
+    ProbeLog probe;
+    TKesDriver tool(dir.Path(), {{"probe", "probe.cpi"}, {"probe_w", "probe_w.cpi"}});
+    target.MakeFile("a.txt", "alpha");
+    ASSERT_TRUE(tool.Start());
+    const std::vector<std::string> items = tool.ComboItems();
+    const int old = items[0] == "probe (*.txt)" ? 0 : 1;
+    tool.ChooseCombo(old);
+    tool.SetText(IDC_EDIT_DIR, target.Path());
+    const std::wstring comment = L"caf\u00e9 \u2661\r\n\ud55c";
+    tool.SetText(IDC_MEMO_COMMENT, comment);
+    probe.Clear();
+    tool.PostClick(IDC_BUTTON_START);
+    const TBox box = tool.ExpectBox();
+    EXPECT_EQ(box.Text, LoadResString(IDS_COMMENT_NOT_IN_CODE_PAGE));
+    EXPECT_EQ(box.Caption, kWarning);
+    EXPECT_EQ(box.Icon, static_cast<UINT>(MB_ICONEXCLAMATION));
+    EXPECT_TRUE(tool.LogLines().empty());
+    EXPECT_TRUE(probe.Lines().empty()) << "the plug-in is not even loaded";
+
+    // The Unicode plug-in takes it as typed.
+    tool.ChooseCombo(1 - old);
+    tool.Click(IDC_BUTTON_START);
+    const auto writes = probe.Writes();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].CommentHex, WideHex(comment));
+    EXPECT_EQ(tool.LogLines().back(), kCompleted);
+    tool.PostMenu(IDM_EXIT);
+    EXPECT_EQ(tool.WaitExit(), 0u);
+}
+
 TEST(BatchRunE2E, EscapeHeldFromTheStartCancelsTheSearch) {
     TempDir dir, target;
     ProbeLog probe;

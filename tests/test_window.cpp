@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 
+#include "Handles.h"
 #include "KesDriver.h"
 #include "TestSupport.h"
 #include "Mbox_res.h"
@@ -287,6 +288,48 @@ TEST(Window, TheFolderPickerFillsTheDirectoryWithOneTrailingDelimiter) {
     EXPECT_NE(chosen[chosen.size() - 2], '\\');
     const DWORD attributes = GetFileAttributesA(chosen.c_str());
     EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) << chosen;
+    tool.PostMenu(IDM_EXIT);
+    EXPECT_EQ(tool.WaitExit(), 0u);
+}
+
+// Notepad saves UTF-8; other editors Shift_JIS or UTF-16. A file in none of
+// them is refused with a message, and the field keeps its text.
+TEST(Window, CommentFilesInEveryCommonEncodingLoadAsTheyRead) {
+    TempDir dir;
+    TKesDriver tool(dir.Path(), {{"probe", "probe.cpi"}});
+    const std::wstring text = L"caf\u00e9 \u2661\r\n\u8868";  // "café ♡", "表"
+    const std::string utf8 = "caf\xc3\xa9 \xe2\x99\xa1\n\xe8\xa1\xa8";
+    const std::vector<std::string> files = {
+        dir.MakeFile("utf8.txt", utf8), dir.MakeFile("bom.txt", "\xEF\xBB\xBF" + utf8),
+        dir.MakeFile("le.txt", std::string("\xFF\xFE" "c\0a\0f\0\xe9\0 \0\x61\x26\n\0\x68\x88", 18)),
+        dir.MakeFile("be.txt", std::string("\xFE\xFF" "\0c\0a\0f\0\xe9\0 \x26\x61\0\r\0\n\x88\x68", 20))};
+    const std::string sjis = dir.MakeFile("sjis.txt", "\x95\x5c\r\n");
+    const std::string broken = dir.MakeFile("broken.txt", "\x82\x20\xc3");
+    // The file's own name may hold any character too.
+    const std::wstring named = AnsiText(dir.Path()) + L"\uc0ac\ub791\u2661.txt";
+    {
+        CFileHandle f(CreateFileW(named.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        DWORD written;
+        ASSERT_TRUE(WriteFile(f.Get(), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr));
+    }
+    ASSERT_TRUE(tool.Start());
+    const auto load = [&](const std::wstring& file) {
+        tool.SetText(IDC_MEMO_COMMENT, std::wstring(L"before"));
+        tool.PostMenu(IDM_LOAD_TEXT);
+        EXPECT_TRUE(tool.AnswerFileDialog(file));
+        WaitFor([&] { return tool.WideText(IDC_MEMO_COMMENT) != L"before" || tool.BoxOpen(); });
+        return tool.WideText(IDC_MEMO_COMMENT);
+    };
+    for (const std::string& file : files) EXPECT_EQ(load(AnsiText(file)), text) << file;
+    EXPECT_EQ(load(named), text);
+    EXPECT_EQ(load(AnsiText(sjis)), L"\u8868\r\n");
+
+    tool.PostMenu(IDM_LOAD_TEXT);
+    ASSERT_TRUE(tool.AnswerFileDialog(broken));
+    const TBox box = tool.ExpectBox();
+    EXPECT_EQ(box.Text, LoadResString(IDS_TEXT_FILE_ENCODING));
+    EXPECT_EQ(box.Icon, static_cast<UINT>(MB_ICONEXCLAMATION));
+    EXPECT_EQ(tool.WideText(IDC_MEMO_COMMENT), L"\u8868\r\n");
     tool.PostMenu(IDM_EXIT);
     EXPECT_EQ(tool.WaitExit(), 0u);
 }

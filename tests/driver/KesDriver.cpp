@@ -173,6 +173,18 @@ void TKesDriver::SetText(int id, const std::string& text) const {
     SendMessageA(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
+std::wstring TKesDriver::WideText(int id) const {
+    HWND control = Control(id);
+    std::wstring text(static_cast<size_t>(SendMessageW(control, WM_GETTEXTLENGTH, 0, 0)) + 1, L'\0');
+    text.resize(static_cast<size_t>(
+        SendMessageW(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()))));
+    return text;
+}
+
+void TKesDriver::SetText(int id, const std::wstring& text) const {
+    SendMessageW(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
 bool TKesDriver::IsEnabled(int id) const { return IsWindowEnabled(Control(id)) != FALSE; }
 
 bool TKesDriver::IsChecked(int id) const { return SendMessageA(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
@@ -278,6 +290,10 @@ TBox TKesDriver::ExpectBox(DWORD timeoutMs) const {
 }
 
 bool TKesDriver::AnswerFileDialog(const std::string& fileName, DWORD timeoutMs) const {
+    return AnswerFileDialog(WidePath(fileName), timeoutMs);
+}
+
+bool TKesDriver::AnswerFileDialog(const std::wstring& fileName, DWORD timeoutMs) const {
     HWND dialog = nullptr;
     if (!WaitFor([&] { return (dialog = FindBoxWindow()) != nullptr; }, timeoutMs)) return false;
     // The file name field: a combo box in the newer dialog, an edit field in
@@ -285,7 +301,7 @@ bool TKesDriver::AnswerFileDialog(const std::string& fileName, DWORD timeoutMs) 
     HWND field = GetDlgItem(dialog, 0x47C);
     if (field == nullptr) field = GetDlgItem(dialog, 0x480);
     if (field == nullptr) return false;
-    SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(fileName.c_str()));
+    SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(fileName.c_str()));
     AnswerDialog(IDOK);
     return true;
 }

@@ -47,6 +47,10 @@ public:
 
     std::string Text(int id) const;
     void SetText(int id, const std::string& text) const;
+    // The same with every character: the comment, the folder and the log
+    // are Unicode controls.
+    std::wstring WideText(int id) const;
+    void SetText(int id, const std::wstring& text) const;
     bool IsEnabled(int id) const;
     bool IsChecked(int id) const;
     void SetChecked(int id, bool checked) const;
@@ -78,6 +82,7 @@ public:
     // Answers the open-file dialog with a file name, as typed by the user;
     // false if no such dialog appeared.
     bool AnswerFileDialog(const std::string& fileName, DWORD timeoutMs = 15000) const;
+    bool AnswerFileDialog(const std::wstring& fileName, DWORD timeoutMs = 15000) const;
     // The texts of the static controls of the open dialog (its instructions
     // and labels); empty when no dialog is open.
     std::vector<std::string> DialogTexts() const;
