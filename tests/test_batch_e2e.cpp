@@ -136,8 +136,19 @@ TEST(BatchRunE2E, ACommentBeyondTheCodePageStartsNoRunWithAPluginOfTheCodePage) 
     const int old = items[0] == "probe (*.txt)" ? 0 : 1;
     tool.ChooseCombo(old);
     tool.SetText(IDC_EDIT_DIR, target.Path());
-    const std::wstring comment = L"caf\u00e9 \u2661\r\n\ud55c";
-    tool.SetText(IDC_MEMO_COMMENT, comment);
+    // Typed through the program's own message loop, then pasted.
+    for (wchar_t c : std::wstring(L"caf\u00e9 ")) PostMessageW(tool.Control(IDC_MEMO_COMMENT), WM_CHAR, c, 1);
+    const std::wstring pasted = L"\u2661\r\n\ud55c";
+    ASSERT_TRUE(OpenClipboard(nullptr) && EmptyClipboard());
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (pasted.size() + 1) * sizeof(wchar_t));
+    wcscpy(static_cast<wchar_t*>(GlobalLock(memory)), pasted.c_str());
+    GlobalUnlock(memory);
+    SetClipboardData(CF_UNICODETEXT, memory);
+    CloseClipboard();
+    ASSERT_TRUE(WaitFor([&] { return tool.WideText(IDC_MEMO_COMMENT).size() == 5; }));
+    SendMessageW(tool.Control(IDC_MEMO_COMMENT), WM_PASTE, 0, 0);
+    const std::wstring comment = L"caf\u00e9 " + pasted;
+    EXPECT_EQ(tool.WideText(IDC_MEMO_COMMENT), comment);
     probe.Clear();
     tool.PostClick(IDC_BUTTON_START);
     const TBox box = tool.ExpectBox();

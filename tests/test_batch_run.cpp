@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <thread>
 
 #include "Application.h"
 #include "Handles.h"
@@ -699,4 +700,44 @@ TEST_F(BatchRun, DropsFillTheFolderFieldAndTheLogCopiesEveryCharacter) {
     ASSERT_TRUE(OpenClipboard(nullptr) && EmptyClipboard() && CloseClipboard());
     SendMessageA(KesBatForm->Handle, WM_COMMAND, IDM_COPY_LOG, 0);
     EXPECT_EQ(ClipboardText(), expected);
+}
+
+// The picker's folder went through the code page before: "café" came back
+// as "cafe", another folder, and "x¥..¥victim" as "x\..\victim", a folder
+// the user never chose. It comes back as it is now.
+TEST_F(BatchRun, TheFolderPickerGivesTheChosenFolderExactly) {
+    TempDir top;
+    const std::wstring dir = AnsiText(top.Path());
+    for (const std::wstring& name : {std::wstring(L"cafe"), std::wstring(L"caf\u00e9"),
+                                     std::wstring(L"x\u00a5..\u00a5victim"), std::wstring(L"victim")})
+        ASSERT_TRUE(CreateDirectoryW((dir + name).c_str(), nullptr));
+    for (const std::wstring& name : {std::wstring(L"caf\u00e9"), std::wstring(L"x\u00a5..\u00a5victim")}) {
+        const std::wstring chosen = dir + name;
+        // The picker is modal: it is answered from another thread, as a
+        // user would, once it is open.
+        std::thread user([&] {
+            HWND dialog = nullptr;
+            for (int i = 0; i < 500 && dialog == nullptr; ++i, Sleep(20))
+                dialog = FindTopLevelWindow(GetCurrentProcessId(), "#32770", KesBatForm->Handle);
+            // Chosen once the picker has filled its tree and shows the folder
+            // selected.
+            HWND tree = FindWindowExW(dialog, nullptr, L"SysTreeView32", nullptr);
+            for (int i = 0; i < 500; ++i, Sleep(20)) {
+                SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(chosen.c_str()));
+                wchar_t text[MAX_PATH] = L"";
+                TVITEMW item{};
+                item.mask = TVIF_TEXT;
+                item.hItem = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+                item.pszText = text;
+                item.cchTextMax = MAX_PATH;
+                if (item.hItem != nullptr && SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)) &&
+                    name == text)
+                    break;
+            }
+            PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+        });
+        KesBatForm->SpeedButton1Click(Control(IDC_SPEEDBUTTON1));
+        user.join();
+        EXPECT_EQ(WideText(IDC_EDIT_DIR), chosen + L"\\");
+    }
 }
