@@ -1,9 +1,5 @@
 #include "Kes_bat_data.h"
 
-#include <climits>
-#include <cstdlib>
-#include <memory>
-
 #include "Handles.h"
 #include "PathText.h"
 
@@ -40,6 +36,7 @@ bool CKesBat::AddPlugin(const TFilePath& path) {
     // only decides whether the module is usable at all.
     entry.Flags = slot_.CallConfigurationDlg(nullptr, ModeQuery);
     entry.Unicode = slot_.HasExport("WriteCommentW");
+    entry.Reads = entry.Unicode && slot_.HasExport("ReadCommentW");
     plugins_.push_back(std::move(entry));
     return true;
 }
@@ -72,6 +69,11 @@ bool CKesBat::IsUnicode(int index) const {
     return e && e->Unicode;
 }
 
+bool CKesBat::CanRead(int index) const {
+    const TPluginList* e = Entry(index);
+    return e && e->Reads;
+}
+
 bool CKesBat::PrepareWrite(int index) {
     const TPluginList* e = Entry(index);
     if (e == nullptr || !slot_.Load(e->Path)) return false;
@@ -79,67 +81,70 @@ bool CKesBat::PrepareWrite(int index) {
         slot_.Unload();
         return false;
     }
-    slot_.BindWriteCommentW();
-    writePrepared_ = true;
+    if (slot_.BindWriteCommentW()) slot_.BindReadCommentW();
+    slotTaken_ = true;
+    return true;
+}
+
+bool CKesBat::PrepareRead(int index) {
+    const TPluginList* e = Entry(index);
+    if (e == nullptr || !e->Reads || !slot_.Load(e->Path)) return false;
+    if (!slot_.BindReadCommentW()) {
+        slot_.Unload();
+        return false;
+    }
+    slotTaken_ = true;  // the slot is the preview's until released
     return true;
 }
 
 void CKesBat::ReleasePlugin() {
-    writePrepared_ = false;
+    slotTaken_ = false;
     slot_.Unload();
 }
 
 int CKesBat::WriteOneFile(HWND window, const TFilePath& path, const std::wstring& comment) {
+    TFileContents contents;
+    return WriteOneFile(window, path, comment, contents);
+}
+
+int CKesBat::WriteOneFile(HWND window, const TFilePath& path, const std::wstring& comment,
+                          TFileContents& contents) {
     // A plug-in of the code page gets names and texts that lead exactly to
     // this file and this comment, or nothing.
     std::string ansiPath, ansiComment;
     const bool unicode = slot_.HasWriteCommentW();
     if (!unicode && (!path.ToAnsi(ansiPath) || !ExactText(comment, ansiComment))) return ErrNotInCodePage;
     const std::wstring win32 = path.Win32();
-
-    std::unique_ptr<BYTE, decltype(&std::free)> buffer(nullptr, &std::free);
-    DWORD size = 0;
-    {
-        // Others may read the file meanwhile, but nobody may be writing it:
-        // the plug-in is about to rewrite it from what we read now.
-        CFileHandle file(CreateFileW(win32.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file.IsOpen()) return ErrOpenRead;
-
-        // 64 bits: a 32-bit seek would report a large file's size modulo
-        // 4 GiB, and the plug-in would write back a truncated copy.
-        LARGE_INTEGER end{};
-        const LARGE_INTEGER zero{};
-        if (!SetFilePointerEx(file.Get(), zero, &end, FILE_END) ||
-            !SetFilePointerEx(file.Get(), zero, nullptr, FILE_BEGIN))
-            return ErrOpenRead;
-        // Plug-ins may take the size as a signed 32-bit value.
-        if (end.QuadPart > INT_MAX) return ErrNoMemory;
-        size = static_cast<DWORD>(end.QuadPart);
-
-        // One byte more, so that an empty file still has a valid pointer.
-        // malloc rather than new[]: a buffer of INT_MAX + 1 bytes is more
-        // than an array may have, but the process can hold it.
-        buffer.reset(static_cast<BYTE*>(std::malloc(size_t{size} + 1)));
-        if (!buffer) return ErrNoMemory;
-
-        DWORD read = 0;
-        const BOOL ok = ReadFile(file.Get(), buffer.get(), size, &read, nullptr);
-        // Closed before anything else: the plug-in must be free to rewrite it.
-        file.Close();
-        // A short read would hand the plug-in bytes that were never in the
-        // file, and it would write them back.
-        if (!ok || read != size) return ErrOpenRead;
+    // Read and closed before the call: the plug-in must be free to rewrite it.
+    switch (ReadWholeFile(win32, contents)) {
+        case TReadResult::Read: break;
+        case TReadResult::OpenOrReadFailed: return ErrOpenRead;
+        case TReadResult::NoMemory: return ErrNoMemory;
     }
-    if (unicode) return slot_.CallWriteCommentW(window, win32, buffer.get(), size, comment);
-    return slot_.CallWriteComment(window, ansiPath, buffer.get(), size, ansiComment);
+    if (unicode) return slot_.CallWriteCommentW(window, win32, contents.Data.get(), contents.Size, comment);
+    return slot_.CallWriteComment(window, ansiPath, contents.Data.get(), contents.Size, ansiComment);
+}
+
+int CKesBat::ReadOneFile(const TFilePath& path, std::optional<std::wstring>& comment) {
+    TFileContents contents;
+    switch (ReadWholeFile(path.Win32(), contents)) {
+        case TReadResult::Read: break;
+        case TReadResult::OpenOrReadFailed: return ErrOpenRead;
+        case TReadResult::NoMemory: return ErrNoMemory;
+    }
+    return ReadComment(path, contents.View(), comment);
+}
+
+int CKesBat::ReadComment(const TFilePath& path, std::string_view contents, std::optional<std::wstring>& comment) {
+    if (!slot_.HasReadCommentW()) return CpiUnexpected;
+    return slot_.CallReadCommentW(path.Win32(), contents.data(), static_cast<DWORD>(contents.size()), comment);
 }
 
 bool CKesBat::ShowPluginDialog(HWND window, int index, int mode) {
     // A run writes through the module in the slot until it releases it;
     // loading a dialog's module there would hand the run's next files to
     // another plug-in.
-    if (writePrepared_) return false;
+    if (slotTaken_) return false;
     const TPluginList* e = Entry(index);
     if (e == nullptr || !slot_.Load(e->Path)) return false;
     if (slot_.BindConfigurationDlg() == 0) {

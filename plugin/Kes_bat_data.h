@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Vornic_dll.h"
+#include "WholeFile.h"
 
 struct TPluginList {
     TFilePath Path;           // scanned directory followed by the file name
@@ -16,6 +17,7 @@ struct TPluginList {
     std::string Description;  // info 3
     int Flags = 0;            // CapAbout, CapSettings from the second capability query
     bool Unicode = false;     // exports WriteCommentW: takes any name and any comment
+    bool Reads = false;       // exports ReadCommentW: tells a file's comment
 };
 
 // Result codes of WriteOneFile besides the plug-in's own.
@@ -41,14 +43,31 @@ public:
     std::string GetPatterns(int index) const;
     std::string GetDescription(int index) const;
     int GetFlags(int index) const;
-    // Whether the entry writes through WriteCommentW; false out of range.
+    // Whether the entry writes through WriteCommentW, or reads through
+    // ReadCommentW; false out of range.
     bool IsUnicode(int index) const;
+    bool CanRead(int index) const;
 
     bool PrepareWrite(int index);
+    // Loads the entry for reading comments only; false when it cannot be
+    // loaded or has no ReadCommentW (a plug-in without it is not loaded).
+    bool PrepareRead(int index);
     void ReleasePlugin();
     // The comment has CR LF line breaks. A plug-in without WriteCommentW gets
     // path and comment in the code page, where they have an exact form.
     int WriteOneFile(HWND window, const TFilePath& path, const std::wstring& comment);
+    // The same, keeping what was read (the old contents, time and
+    // attributes) in `contents` for the caller.
+    int WriteOneFile(HWND window, const TFilePath& path, const std::wstring& comment, TFileContents& contents);
+    // Reads the file whole and asks the plug-in for its comment: 0 with the
+    // comment (nothing for none) when a write could go ahead, else why not
+    // (the plug-in's refusal, or ErrOpenRead, ErrNoMemory, ErrNotInCodePage).
+    int ReadOneFile(const TFilePath& path, std::optional<std::wstring>& comment);
+    // The same for contents already in memory; CpiUnexpected without the
+    // read export.
+    int ReadComment(const TFilePath& path, std::string_view contents, std::optional<std::wstring>& comment);
+    // Whether the prepared plug-in reads comments.
+    bool PreparedReads() const { return slot_.HasReadCommentW(); }
     // Refused while a write is prepared: the slot then belongs to the run.
     bool ShowPluginDialog(HWND window, int index, int mode);
 
@@ -58,7 +77,7 @@ private:
     std::vector<TPluginList> plugins_;
     CVornicDLL slot_;
     // From a successful PrepareWrite to ReleasePlugin: the slot is the run's.
-    bool writePrepared_ = false;
+    bool slotTaken_ = false;
 };
 
 // The tool's one registry, alive from before the program entry to after it.

@@ -34,6 +34,7 @@ void CVornicDLL::Unload() {
     WriteComment = nullptr;
     ConfigurationDlg = nullptr;
     WriteCommentW = nullptr;
+    ReadCommentW = nullptr;
     if (ModuleHandle == nullptr) return;
     FreeLibrary(ModuleHandle);
     ModuleHandle = nullptr;
@@ -54,6 +55,11 @@ bool CVornicDLL::BindWriteComment() {
 bool CVornicDLL::BindWriteCommentW() {
     WriteCommentW = ResolveExport<TWriteCommentW>(ModuleHandle, "WriteCommentW");
     return WriteCommentW != nullptr;
+}
+
+bool CVornicDLL::BindReadCommentW() {
+    ReadCommentW = ResolveExport<TReadCommentW>(ModuleHandle, "ReadCommentW");
+    return ReadCommentW != nullptr;
 }
 
 bool CVornicDLL::HasExport(const char* name) const {
@@ -87,6 +93,30 @@ int CVornicDLL::CallWriteCommentW(HWND window, const std::wstring& path, const v
                                   DWORD size, const std::wstring& comment) {
     return WriteCommentW(window, path.c_str(), contents, size, comment.c_str(),
                          static_cast<DWORD>(comment.size()));
+}
+
+int CVornicDLL::CallReadCommentW(const std::wstring& path, const void* contents, DWORD size,
+                                 std::optional<std::wstring>& comment) {
+    // Most comments fit the first buffer; a longer one is asked for again
+    // with the room the plug-in said it needs.
+    std::wstring buffer(256, L'\0');
+    for (;;) {
+        DWORD length = static_cast<DWORD>(buffer.size());
+        const int result = ReadCommentW(path.c_str(), contents, size, buffer.data(), &length);
+        if (result != 0) return result;
+        if (length == CPI_NO_COMMENT) {
+            comment.reset();
+            return 0;
+        }
+        if (length < buffer.size()) {
+            comment = buffer.substr(0, length);
+            return 0;
+        }
+        // A plug-in that keeps asking for more than it said is answered as
+        // one that failed, rather than followed without end.
+        if (length >= 0x7FFFFFF) return CpiUnexpected;
+        buffer.assign(size_t{length} + 1, L'\0');
+    }
 }
 
 int CVornicDLL::CallConfigurationDlg(HWND window, int mode) {

@@ -5,6 +5,7 @@
 #ifndef KESTRANE_VORNIC_DLL_H
 #define KESTRANE_VORNIC_DLL_H
 
+#include <optional>
 #include <string>
 
 #include "FilePath.h"
@@ -27,8 +28,9 @@ public:
     // its own bind has succeeded since the last Load.
     bool BindGetPluginInfo();   // also requires info 0 to read "CPI1"
     bool BindWriteComment();
-    // The optional Unicode write; false for a plug-in without it.
+    // The optional Unicode write and read; false for a plug-in without them.
     bool BindWriteCommentW();
+    bool BindReadCommentW();
     // Whether the loaded module exports this name. Looking an export up
     // calls nothing in the plug-in.
     bool HasExport(const char* name) const;
@@ -40,6 +42,10 @@ public:
     int CallWriteCommentW(HWND window, const std::wstring& path, const void* contents,
                           DWORD size, const std::wstring& comment);
     bool HasWriteCommentW() const { return WriteCommentW != nullptr; }
+    bool HasReadCommentW() const { return ReadCommentW != nullptr; }
+    // ReadCommentW's result; on 0, the comment, or nothing for none.
+    int CallReadCommentW(const std::wstring& path, const void* contents, DWORD size,
+                         std::optional<std::wstring>& comment);
     int CallConfigurationDlg(HWND window, int mode);
 
 private:
@@ -49,7 +55,8 @@ private:
     TGetComment GetComment = nullptr;    // part of the interface; never resolved here
     TWriteComment WriteComment = nullptr;
     TConfigurationDlg ConfigurationDlg = nullptr;
-    TWriteCommentW WriteCommentW = nullptr;  // the optional extension
+    TWriteCommentW WriteCommentW = nullptr;  // the optional extensions
+    TReadCommentW ReadCommentW = nullptr;
 };
 
 #endif

@@ -12,6 +12,13 @@
 //   NO_INFO, NO_CONFIG, NO_WRITE   leave that export out
 //   UNICODE_WRITE     also exports WriteCommentW, which the host then calls
 //                     instead of WriteComment
+//   READ_COMMENT      also exports ReadCommentW, for files of the form
+//                     "KTF1" + the comment in UTF-16 + "END!" (no comment
+//                     when empty); any other file is refused (CpiRefused)
+//   WRITES_FILES      the writes rewrite the file in that form, with the
+//                     comment's bytes as given
+//   WRONG_COMMENT     ...with "!" after the comment
+//   TRUNCATE          ...without the closing "END!"
 //   GATE              a write whose contents begin with "WAIT" sets the event
 //                     named by KES_GATE with "_reached" appended, then waits
 //                     for the one with "_open", so that a test can act while
@@ -166,6 +173,46 @@ void WaitAtGate() {
 }
 #endif
 
+#ifdef WRITES_FILES
+int Rewrite(const std::wstring& path, const void* comment, size_t bytes) {
+    std::string contents = "KTF1" + std::string(static_cast<const char*>(comment), bytes);
+#ifdef WRONG_COMMENT
+    contents += std::string(reinterpret_cast<const char*>(L"!"), bytes % 2 == 0 ? 2 : 1);
+#endif
+#ifndef TRUNCATE
+    contents += "END!";
+#endif
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return CpiFileFailed;
+    DWORD written = 0;
+    const BOOL ok = WriteFile(h, contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr);
+    CloseHandle(h);
+    return ok ? 0 : CpiFileFailed;
+}
+#endif
+
+#ifdef READ_COMMENT
+extern "C" __declspec(dllexport) int WINAPI ReadCommentW(LPCWSTR path, const void* contents, DWORD size,
+                                                         LPWSTR comment, DWORD* length) {
+    Log("ReadCommentW " + Hex(path, static_cast<DWORD>(wcslen(path) * sizeof(wchar_t))) + " " + Num(size) + " " +
+        Num(*length));
+    const char* bytes = static_cast<const char*>(contents);
+    if (size < 8 || size % 2 != 0 || memcmp(bytes, "KTF1", 4) != 0 || memcmp(bytes + size - 4, "END!", 4) != 0)
+        return CpiRefused;
+    const DWORD units = (size - 8) / 2;
+    if (units == 0) {
+        *length = CPI_NO_COMMENT;
+        return 0;
+    }
+    if (*length > units) {
+        memcpy(comment, bytes + 4, units * sizeof(wchar_t));
+        comment[units] = L'\0';
+    }
+    *length = units;
+    return 0;
+}
+#endif
+
 #ifdef UNICODE_WRITE
 extern "C" __declspec(dllexport) int WINAPI WriteCommentW(HWND window, LPCWSTR path, const void* contents,
                                                           DWORD size, LPCWSTR comment, DWORD length) {
@@ -177,7 +224,11 @@ extern "C" __declspec(dllexport) int WINAPI WriteCommentW(HWND window, LPCWSTR p
     if (size >= 4 && memcmp(contents, "WAIT", 4) == 0) WaitAtGate();
 #endif
     if (size >= 4 && memcmp(contents, "FAIL", 4) == 0) return CpiCommentNotHeld;
+#ifdef WRITES_FILES
+    return Rewrite(path, comment, length * sizeof(wchar_t));
+#else
     return 0;
+#endif
 }
 #endif
 
@@ -191,6 +242,12 @@ int WINAPI WriteComment(HWND window, LPCSTR path, const void* contents, DWORD si
     if (size >= 4 && memcmp(contents, "WAIT", 4) == 0) WaitAtGate();
 #endif
     if (size >= 4 && memcmp(contents, "FAIL", 4) == 0) return 7;
+#ifdef WRITES_FILES
+    std::wstring wide(MAX_PATH, L'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), MAX_PATH) - 1);
+    return Rewrite(wide, comment, length);
+#else
     return 0;
+#endif
 }
 #endif

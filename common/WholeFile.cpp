@@ -1,0 +1,26 @@
+#include "WholeFile.h"
+
+#include <climits>
+
+#include "Handles.h"
+
+TReadResult ReadWholeFile(const std::wstring& win32, TFileContents& contents) {
+    CFileHandle file(CreateFileW(win32.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsOpen()) return TReadResult::OpenOrReadFailed;
+    BY_HANDLE_FILE_INFORMATION info;
+    // 64 bits: a 32-bit size would be a large file's size modulo 4 GiB, and
+    // the plug-in would write back a truncated copy.
+    if (!GetFileInformationByHandle(file.Get(), &info)) return TReadResult::OpenOrReadFailed;
+    if (info.nFileSizeHigh != 0 || info.nFileSizeLow > INT_MAX) return TReadResult::NoMemory;
+    contents.Size = info.nFileSizeLow;
+    contents.LastWrite = info.ftLastWriteTime;
+    contents.Attributes = info.dwFileAttributes;
+    contents.Data.reset(static_cast<BYTE*>(std::malloc(size_t{contents.Size} + 1)));
+    if (!contents.Data) return TReadResult::NoMemory;
+    DWORD read = 0;
+    const BOOL ok = ReadFile(file.Get(), contents.Data.get(), contents.Size, &read, nullptr);
+    // A short read would hand on bytes that were never in the file, and a
+    // plug-in would write them back.
+    return ok && read == contents.Size ? TReadResult::Read : TReadResult::OpenOrReadFailed;
+}

@@ -1,0 +1,32 @@
+// A file read whole into memory, as the tool hands it to a plug-in, with
+// what the file looked like when it was read.
+#ifndef KESTRANE_WHOLE_FILE_H
+#define KESTRANE_WHOLE_FILE_H
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string_view>
+
+struct TFileContents {
+    // One byte more than Size, so that an empty file still has a valid
+    // pointer. malloc rather than new[]: a buffer of INT_MAX + 1 bytes is
+    // more than an array may have, but the process can hold it.
+    std::unique_ptr<BYTE, decltype(&std::free)> Data{nullptr, &std::free};
+    DWORD Size = 0;
+    FILETIME LastWrite{};
+    DWORD Attributes = 0;
+
+    std::string_view View() const { return std::string_view(reinterpret_cast<const char*>(Data.get()), Size); }
+};
+
+enum class TReadResult { Read, OpenOrReadFailed, NoMemory };
+
+// Reads the file at `win32` (a path in the form for the wide file
+// functions) whole. Others may read the file meanwhile, but nobody may be
+// writing it; the file is closed again before this returns. A file larger
+// than a signed 32-bit size, which plug-ins may take it as, is NoMemory.
+TReadResult ReadWholeFile(const std::wstring& win32, TFileContents& contents);
+
+#endif
