@@ -54,6 +54,16 @@ with open("plain.mp3", "rb") as f: audio = f.read()
 with open("v24.mp3", "wb") as f: f.write(audio)
 tag.save("v24.mp3", v2_version=4, padding=lambda info: 64)
 PY
+# Tags the common taggers no longer write (v2.2, a v2.4 checksum with
+# restricted encodings), stray bytes (zeros, the end of a removed tag)
+# before the first frame of an untagged file, and an APEv2 tag with a
+# Comment item before an ID3v1 tag.
+python3 "$here/make_id3.py" v22 v22.mp3 plain.mp3
+python3 "$here/make_id3.py" crc crc.mp3 plain.mp3
+{ head -c 300 /dev/zero; printf 'TIT2\0\0\0\x06\0\0\0Title'; cat plain.mp3; } >stray.mp3
+cp plain.mp3 ape.mp3
+$python -c 'from mutagen.apev2 import APEv2; t = APEv2(); t["Artist"] = "Kestrane"; t["Comment"] = "old APE comment"; t.save("ape.mp3")'
+id3v2 -1 -t Title -c "old v1" ape.mp3
 flac -s -f --no-padding -o plain.flac tone.wav
 flac -s -f -P 256 -T TITLE=Title -T "COMMENT=old comment" -T "comment=second old one" -o commented.flac tone.wav
 cp plain.flac noblock.flac && metaflac --remove --block-type=VORBIS_COMMENT --dont-use-padding noblock.flac
