@@ -72,3 +72,12 @@ oggenc -Q -q 0 -s 1 -o plain.ogg tone.wav
 oggenc -Q -q 0 -s 2 -c TITLE=Title -c "COMMENT=old comment" -c "comment=second old one" -o commented.ogg tone.wav
 cat plain.ogg commented.ogg >chained.ogg
 opusenc --quiet --serial 3 --comment "COMMENT=old comment" tone.wav commented.opus
+# As older Vorbis encoders wrote it: audio packets on the last header page,
+# from an encode long enough for two audio pages (kept to compare with);
+# the same with Opus, whose headers must end their page; and bytes after
+# the last page.
+ffmpeg -v error -f lavfi -i sine=frequency=440:duration=8 -ac 1 -ar 22050 -fflags +bitexact -y tone8.wav
+oggenc -Q -q -1 -s 4 -c "COMMENT=old comment" -o framed.ogg tone8.wav
+python3 "$here/make_ogg.py" framed.ogg shared.ogg
+python3 "$here/make_ogg.py" commented.opus shared.opus
+{ cat plain.ogg; head -c 1000 /dev/zero; } >padded.ogg
