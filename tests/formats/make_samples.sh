@@ -37,6 +37,9 @@ $im -size 32x24 gradient:green-yellow mpf_second.jpg
 $im -size 8x6 xc:gray mpf_third.jpg
 python3 "$here/make_mpf.py" mpf_ii.jpg II plain.jpg mpf_second.jpg mpf_third.jpg
 python3 "$here/make_mpf.py" mpf_mm.jpg MM commented.jpg mpf_second.jpg
+# As some phones store HDR photos with their gain map: the first picture's
+# size 70 bytes too large, the gain map's offset right.
+python3 "$here/make_mpf.py" --overstate 70 mpf_hdr.jpg MM exif.jpg mpf_second.jpg
 
 # Music: a short tone, encoded and tagged by the formats' own tools. Kept
 # small, since the fuzzers start from these too.
