@@ -126,9 +126,13 @@ std::optional<size_t> Choose(const std::vector<Candidate>& found) {
     return std::nullopt;
 }
 
+// The record's own fields may also spell a signature, which such readers
+// meet before the record; they stay in any rewrite.
 std::optional<size_t> EndRecord(std::string_view file) {
     const std::optional<size_t> end = Choose(Candidates(file, file.size(), file.size()));
-    if (!end || file.find(kEndSignature, CommentEnd(file, *end)) != std::string_view::npos) return std::nullopt;
+    if (!end || file.find(kEndSignature, CommentEnd(file, *end)) != std::string_view::npos ||
+        file.substr(*end + 1, kEndSize - 3).find(kEndSignature) != std::string_view::npos)
+        return std::nullopt;
     return end;
 }
 

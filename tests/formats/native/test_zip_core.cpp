@@ -147,6 +147,7 @@ TEST(ZipCore, DamagedAndForeignFilesAreRefused) {
         stored.substr(100),  // the start is missing: directory offsets point wrong
         zip64.substr(0, zip64.size() - 22 - 20 - 1) + zip64.substr(zip64.size() - 22),  // locator damaged
         EmptyArchive().substr(1),
+        kSignature + kSignature + std::string(14, '\0'),  // a signature in the record's own fields
         Sample("plain.png"),
     };
     for (const std::string& file : damaged) {
