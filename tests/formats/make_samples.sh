@@ -29,6 +29,12 @@ head -c 40000 /dev/urandom >members/b.bin
 (cd members && zip -q -X -9 ../deflated.zip a.txt b.bin)
 (cd members && echo "old comment" | zip -q -X -z ../commented.zip a.txt b.bin)
 (cd members && zip -q -X -fz ../zip64.zip a.txt b.bin)
+# A stray byte and text after the archive, and archives behind a program
+# (a self-extractor's stand-in) that their offsets do not count.
+{ cat deflated.zip; printf 'junk\n'; } >trail.zip
+{ printf 'MZ'; head -c 4094 /dev/zero; } >stub.bin
+cat stub.bin deflated.zip >sfx.zip
+cat stub.bin zip64.zip >sfx64.zip
 
 # Pictures with more pictures after them, as cameras store them, located by
 # a multi-picture index in either byte order; the second from a first image
