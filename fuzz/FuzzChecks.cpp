@@ -125,10 +125,15 @@ std::string CheckGif(const uint8_t* data, size_t size) {
 
 std::string CheckMp3(const uint8_t* data, size_t size) {
     const Case c = Split(data, size);
-    const bool hadV1 = kes::Mp3Read(c.file).value_or(kes::Mp3Tags{}).v1.has_value();
+    const kes::Mp3Tags before = kes::Mp3Read(c.file).value_or(kes::Mp3Tags{});
     return CheckWithRest(SetMp3, kes::Mp3Read, c, kes::ToLineFeeds(c.comment), [&](const std::string& out) {
-        const std::optional<std::string> v1 = kes::Mp3Read(out)->v1;
-        if (v1.has_value() != hadV1) return "an ID3v1 tag came or went";
+        const kes::Mp3Tags after = *kes::Mp3Read(out);
+        // An APE tag's Comment items follow the comment where it had any.
+        if (after.ape.has_value() != before.ape.has_value()) return "an APE tag came or went";
+        if (before.ape && !before.ape->empty() && *after.ape != kes::ToLineFeeds(c.comment))
+            return "the APE comment reads back differently";
+        const std::optional<std::string> v1 = after.v1;
+        if (v1.has_value() != before.v1.has_value()) return "an ID3v1 tag came or went";
         if (!v1) return "";
         // A track number in the last two bytes leaves 28 for the comment.
         const size_t track = out.size() - 128 + 125;

@@ -36,6 +36,7 @@ inline uint64_t Le64(std::string_view s, size_t at) {
 inline uint16_t Be16(std::string_view s, size_t at) {
     return static_cast<uint16_t>(Byte(s, at) << 8 | Byte(s, at + 1));
 }
+inline uint32_t Be24(std::string_view s, size_t at) { return static_cast<uint32_t>(Byte(s, at)) << 16 | Be16(s, at + 1); }
 inline uint32_t Be32(std::string_view s, size_t at) {
     return static_cast<uint32_t>(Be16(s, at)) << 16 | Be16(s, at + 2);
 }
@@ -55,6 +56,11 @@ template <class Out>
 void PutBe16(Out& out, size_t value) {
     out.push_back(static_cast<char>(value >> 8 & 0xFF));
     out.push_back(static_cast<char>(value & 0xFF));
+}
+template <class Out>
+void PutBe24(Out& out, size_t value) {
+    out.push_back(static_cast<char>(value >> 16 & 0xFF));
+    PutBe16(out, value & 0xFFFF);
 }
 template <class Out>
 void PutBe32(Out& out, uint32_t value) {

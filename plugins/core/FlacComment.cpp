@@ -23,8 +23,6 @@ struct Flac {
     size_t audio;
 };
 
-size_t Be24(std::string_view s, size_t at) { return size_t{Byte(s, at)} << 16 | Be16(s, at + 1); }
-
 // The audio frames start with a frame's sync code, so metadata whose
 // last-block flag was lost or whose lengths are wrong does not pass for
 // intact.
@@ -68,7 +66,7 @@ const Block* Find(const Flac& flac, uint8_t type) {
 
 void PutBlock(Pieces& out, const Block& b, bool last) {
     out.push_back(static_cast<char>(b.type | (last ? kLast : 0)));
-    for (int shift : {16, 8, 0}) out.push_back(static_cast<char>(b.data.size() >> shift & 0xFF));
+    PutBe24(out, b.data.size());
     if (b.fresh) {
         out.Add(b.data);
     } else {

@@ -182,13 +182,20 @@ std::optional<MpIndex> ReadMpIndex(std::string_view s, const Segment& p) {
 }
 
 // The index must describe this file: the first entry is the first image
-// itself, from SOI to EOI; every other picture lies whole after it.
+// itself, from SOI to EOI; every other picture lies whole after it. Some
+// phones that store an HDR gain map overstate the first picture's size
+// while the later offsets are right: their index is trusted where every
+// later picture begins with its start marker where the index says, and
+// the size stays off by as much.
 bool DescribesFile(std::string_view s, const MpIndex& mp, size_t firstImageEnd) {
-    if (EntryOffset(s, mp, 0) != 0 || EntrySize(s, mp, 0) != firstImageEnd) return false;
+    const uint32_t firstSize = EntrySize(s, mp, 0);
+    const bool overstated = firstSize > firstImageEnd && mp.count > 1;
+    if (EntryOffset(s, mp, 0) != 0 || (firstSize != firstImageEnd && !overstated)) return false;
     for (size_t i = 1; i < mp.count; ++i) {
         const uint64_t begin = uint64_t{mp.header} + EntryOffset(s, mp, i);
         if (EntryOffset(s, mp, i) == 0 || begin < firstImageEnd || begin + EntrySize(s, mp, i) > s.size())
             return false;
+        if (overstated && !HasAt(s, begin, std::string_view("\xFF\xD8\xFF", 3))) return false;
     }
     return true;
 }

@@ -10,7 +10,8 @@ namespace kes {
 // segments that follow it and split over as many segments as it needs,
 // never inside a Shift_JIS character; an empty comment leaves none.
 // Everything else is copied byte for byte, but for a multi-picture index,
-// whose entries are moved with the pictures after the first image. Refuses
+// whose entries are moved with the pictures after the first image (a first
+// picture's size that some phones overstate stays off by as much). Refuses
 // a file that is no complete JPEG image or whose index cannot be read
 // exactly.
 Rewrite JpegSetComment(std::string_view image, std::string_view comment);

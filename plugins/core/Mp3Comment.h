@@ -7,22 +7,29 @@
 
 namespace kes {
 
-// Replaces every COMM frame with an empty description by one (language
-// "eng", UTF-16) in the place of the first, or after the last frame; other
-// frames stay as they were. A v2.3 or v2.4 tag keeps its version, and its
-// padding absorbs the change where it can; a file without a tag gets a
-// v2.3 tag in front. An ID3v1 tag at the end gets the comment in Shift_JIS
-// in its comment field. `utf8` is the comment for the ID3v2 frame, line
-// breaks becoming LF; `shiftJis` the same comment for the ID3v1 field, line
-// breaks becoming spaces. An empty comment leaves no such frame and an
-// empty field. Refuses a v2.2 or unsynchronised tag, one whose sizes run
-// past it or the file, a file neither tagged nor starting with an MPEG
-// audio frame, and a comment that is no UTF-8 or holds a NUL.
+// Replaces every comment frame with an empty description (COMM, or COM in
+// a v2.2 tag) by one (language "eng", UTF-16 with a byte order mark, or
+// UTF-8 where a v2.4 tag's restrictions allow only that or Latin-1) in the
+// place of the first, or after the last frame; other frames stay as they
+// were. A tag keeps its version, and its padding absorbs the change where
+// it can; a v2.4 checksum is computed anew. A file without a tag gets a
+// v2.3 tag in front, ahead of any stray bytes before its first frame. An
+// APEv2 tag's Comment items give way to one with the comment; an ID3v1 tag
+// at the end gets the comment in Shift_JIS in its comment field. `utf8` is
+// the comment for the ID3v2 frame and the APE item, line breaks becoming
+// LF; `shiftJis` the same comment for the ID3v1 field, line breaks becoming
+// spaces. An empty comment leaves no such frame or item and an empty
+// field. Refuses an unsynchronised or compressed tag, one whose sizes run
+// past it or the file, a wrong checksum, an APE tag that does not hold
+// together, a file neither tagged nor with a run of MPEG audio frames
+// within its first 64 KiB (or that is a container of them), a comment that
+// is no UTF-8 or holds a NUL, and one the tag's restrictions do not allow.
 Rewrite Mp3SetComment(std::string_view file, std::string_view shiftJis, std::string_view utf8);
 
 struct Mp3Tags {
     std::string comment;            // the COMM frames without description, in UTF-8, joined
     std::optional<std::string> v1;  // the ID3v1 comment field up to its first NUL
+    std::optional<std::string> ape; // the APE tag's Comment items joined by LF, where there is that tag
     std::string rest;               // everything else, for comparing two files
 };
 

@@ -35,6 +35,9 @@ struct Stream {
     std::vector<Page> pages;  // from the first to its last page, or to the end of the file
     size_t headerPages;       // how many of them carry the header packets
     std::vector<std::string> packets;  // the header packets
+    // Where the last header packet ends on its page, in segments and bytes:
+    // audio packets after it share that page.
+    size_t sharedLacing, sharedBody;
     size_t end;               // where its pages end; a chained stream may follow
 };
 
@@ -55,19 +58,24 @@ std::optional<Page> ReadPage(std::string_view s, size_t at) {
                 s.substr(bodyAt, bodySize)};
 }
 
-// Every page from `at` to the end of the file must be whole and intact.
-bool PagesIntact(std::string_view s, size_t at) {
-    while (at < s.size()) {
-        const std::optional<Page> page = ReadPage(s, at);
-        if (!page) return false;
+// After the first stream come chained streams, every page whole and
+// intact, and perhaps bytes that are no page (zeros from a download or a
+// copy), which stay as they are: after a stream's last page only, since
+// anywhere else they are a page whose capture pattern was damaged. A
+// capture pattern among them is a page cut short or damaged.
+bool RestIntact(std::string_view s, size_t at, bool ended) {
+    for (std::optional<Page> page = ReadPage(s, at); page; page = ReadPage(s, at)) {
         at = page->end;
+        ended = page->flags & kLastPage;
     }
-    return true;
+    return at == s.size() || (ended && s.find(kCapture, at) == std::string_view::npos);
 }
 
 // Gathers the header packets from the first pages. The first packet is
 // alone on the first page, and the last one ends its page: audio starts on
 // a fresh page, which is what lets the header pages be laid anew alone.
+// Older Vorbis encoders put the first audio packets on the last header
+// page; those are laid on a page of their own.
 bool ReadHeaders(Stream& stream) {
     std::string packet;
     bool open = false;  // a packet continues onto the next page
@@ -94,7 +102,9 @@ bool ReadHeaders(Stream& stream) {
             packet.clear();
             if (stream.packets.size() == stream.codec->headers) {
                 stream.headerPages = i + 1;
-                return k + 1 == page.lacing.size();
+                stream.sharedLacing = k + 1;
+                stream.sharedBody = at;
+                return k + 1 == page.lacing.size() || stream.codec == &kVorbis;
             }
         }
         if (stream.packets.empty()) return false;  // the first packet did not end on the first page
@@ -105,9 +115,7 @@ bool ReadHeaders(Stream& stream) {
 std::optional<Stream> Parse(std::string_view s) {
     Stream stream{};
     size_t at = 0;
-    while (at < s.size()) {
-        const std::optional<Page> page = ReadPage(s, at);
-        if (!page) return std::nullopt;
+    for (std::optional<Page> page = ReadPage(s, at); page; page = ReadPage(s, at)) {
         // Another stream's page before this one has ended: interleaved
         // streams, which are not laid out anew here.
         if (!stream.pages.empty() && page->serial != stream.pages[0].serial) return std::nullopt;
@@ -115,7 +123,8 @@ std::optional<Stream> Parse(std::string_view s) {
         at = page->end;
         if (page->flags & kLastPage) break;
     }
-    if (stream.pages.empty() || !ReadHeaders(stream) || !PagesIntact(s, at)) return std::nullopt;
+    if (stream.pages.empty() || !ReadHeaders(stream) || !RestIntact(s, at, stream.pages.back().flags & kLastPage))
+        return std::nullopt;
     for (size_t i = 0; i + 1 < stream.headerPages; ++i)
         if (stream.pages[i].flags & kLastPage) return std::nullopt;
     stream.end = at;
@@ -180,6 +189,41 @@ size_t PutHeaderPages(Pieces& out, const std::vector<std::string_view>& packets,
 
 uint64_t Granule(std::string_view s, const Page& p) { return Le64(s, p.begin + 6); }
 
+// A page after the header pages as the new file holds it. Audio packets
+// that shared the last header page get a page of their own (`page` null):
+// not continued, the last of the stream if that page was, and with its
+// granule position where a packet ends on it. Its sequence number and
+// place count as that page's.
+struct Later {
+    const Page* page;
+    uint8_t flags;
+    uint64_t granule;
+    uint32_t sequence;
+    size_t index;  // among the stream's pages
+    std::string_view lacing, body;
+};
+
+std::vector<Later> LaterPages(std::string_view s, const Stream& stream) {
+    std::vector<Later> later;
+    const size_t last = stream.headerPages - 1;
+    const Page& shared = stream.pages[last];
+    if (stream.sharedLacing < shared.lacing.size()) {
+        const std::string_view lacing = shared.lacing.substr(stream.sharedLacing);
+        const bool ends = lacing.find_first_not_of(static_cast<char>(kMaxLacing)) != std::string_view::npos;
+        later.push_back({nullptr, static_cast<uint8_t>(shared.flags & kLastPage), ends ? Granule(s, shared) : kNoGranule,
+                         shared.sequence, last, lacing, shared.body.substr(stream.sharedBody)});
+    }
+    for (size_t i = stream.headerPages; i < stream.pages.size(); ++i) {
+        const Page& p = stream.pages[i];
+        later.push_back({&p, p.flags, Granule(s, p), p.sequence, i, p.lacing, p.body});
+    }
+    return later;
+}
+
+bool Shared(const Stream& stream) {
+    return stream.sharedLacing < stream.pages[stream.headerPages - 1].lacing.size();
+}
+
 }  // namespace
 
 uint32_t OggCrc(uint32_t crc, std::string_view bytes) {
@@ -216,18 +260,18 @@ Rewrite OggSetComment(std::string_view file, std::string_view utf8) {
     out.Keep(file.substr(0, first.end));
     std::vector<std::string_view> packets(stream->packets.begin() + 1, stream->packets.end());
     packets[0] = comment;
-    const Page& lastHeader = stream->pages[stream->headerPages - 1];
-    const size_t laid = PutHeaderPages(out, packets, first.serial, first.sequence + 1, lastHeader.flags & kLastPage);
+    const bool shared = Shared(*stream);
+    const bool last = !shared && (stream->pages[stream->headerPages - 1].flags & kLastPage);
+    const size_t laid = PutHeaderPages(out, packets, first.serial, first.sequence + 1, last);
     // The later pages keep everything but their sequence number, and so
     // their checksum.
-    const uint32_t shift = static_cast<uint32_t>(laid + 1 - stream->headerPages);
-    for (size_t i = stream->headerPages; i < stream->pages.size(); ++i) {
-        const Page& p = stream->pages[i];
-        if (shift == 0) {
-            out.Keep(file.substr(p.begin, p.end - p.begin));
+    const uint32_t shift = static_cast<uint32_t>(laid + 1 + shared - stream->headerPages);
+    for (const Later& p : LaterPages(file, *stream)) {
+        if (shift == 0 && p.page) {
+            out.Keep(file.substr(p.page->begin, p.page->end - p.page->begin));
             continue;
         }
-        out.Add(PageHeader(p.flags, Granule(file, p), p.serial, p.sequence + shift, p.lacing, p.body));
+        out.Add(PageHeader(p.flags, p.granule, first.serial, p.sequence + shift, p.lacing, p.body));
         out.Keep(p.body);
     }
     out.Keep(file.substr(stream->end));
@@ -242,11 +286,10 @@ std::optional<CommentAndRest> OggRead(std::string_view file) {
     CommentAndRest read{CommentValues(*fields), OtherFields(*fields)};
     for (size_t i = 0; i < stream->packets.size(); ++i)
         if (i != 1) read.rest += stream->packets[i];
-    read.rest += static_cast<char>(stream->pages[stream->headerPages - 1].flags & kLastPage);
-    for (size_t i = stream->headerPages; i < stream->pages.size(); ++i) {
-        const Page& p = stream->pages[i];
-        std::string page = PageHeader(p.flags, Granule(file, p), p.serial,
-                                      p.sequence - static_cast<uint32_t>(i), p.lacing, p.body);
+    read.rest += static_cast<char>(Shared(*stream) ? 0 : stream->pages[stream->headerPages - 1].flags & kLastPage);
+    for (const Later& p : LaterPages(file, *stream)) {
+        std::string page = PageHeader(p.flags, p.granule, stream->pages[0].serial,
+                                      p.sequence - static_cast<uint32_t>(p.index), p.lacing, p.body);
         page.replace(kChecksumAt, 4, 4, '\0');
         read.rest += page;
         read.rest.append(p.body);

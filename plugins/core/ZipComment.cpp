@@ -1,6 +1,7 @@
 #include "ZipComment.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace kes {
 namespace {
@@ -15,19 +16,6 @@ constexpr size_t kEndSize = 22;  // the record without its comment
 constexpr size_t kLocatorSize = 20;
 constexpr size_t kZip64EndMinSize = 56;
 constexpr size_t kMaxComment = 0xFFFF;
-
-// The end record is found from the back. Its signature may also stand inside
-// compressed data or an old comment, so a candidate counts only where its
-// comment reaches exactly to the end of the file.
-std::optional<size_t> FindEndRecord(std::string_view file) {
-    if (file.size() < kEndSize) return std::nullopt;
-    const size_t last = file.size() - kEndSize;
-    const size_t first = last - std::min(last, kMaxComment);
-    for (size_t at = last + 1; at-- > first;) {
-        if (HasAt(file, at, kEndSignature) && at + kEndSize + Le16(file, at + 20) == file.size()) return at;
-    }
-    return std::nullopt;
-}
 
 // Walks the central directory's entry headers: they must be exactly
 // `entries` and fill exactly `size` bytes (a digital signature record may
@@ -50,19 +38,32 @@ bool CentralDirectoryIntact(std::string_view file, uint64_t start, uint64_t size
     return at == directory.size();
 }
 
+// The ZIP64 end record ends where the locator begins, and its size field
+// says so.
+bool Zip64RecordAt(std::string_view file, uint64_t record, size_t locator) {
+    return record <= locator && locator - record >= kZip64EndMinSize && HasAt(file, record, kZip64EndSignature) &&
+           Le64(file, record + 4) == locator - record - 12;
+}
+
 // ZIP64: the locator just before the end record points at the ZIP64 end
-// record, which must end where the locator begins and must itself follow
-// the central directory it describes.
+// record, which must itself follow the central directory it describes.
+// Data before the archive that its offsets do not count (a self-extractor's
+// program put in front afterwards) shifts both: the record is then taken
+// by its fixed size, counted back from the locator, and the directory is
+// shifted by as much.
 bool Zip64Intact(std::string_view file, size_t locator) {
-    const uint64_t record = Le64(file, locator + 8);
-    if (record > locator || locator - record < kZip64EndMinSize) return false;
-    if (!HasAt(file, record, kZip64EndSignature)) return false;
-    if (Le64(file, record + 4) != locator - record - 12) return false;
+    const uint64_t stated = Le64(file, locator + 8);
+    uint64_t record = stated;
+    if (!Zip64RecordAt(file, record, locator)) {
+        if (locator < kZip64EndMinSize) return false;
+        record = locator - kZip64EndMinSize;
+        if (stated > record || !Zip64RecordAt(file, record, locator)) return false;
+    }
     const uint64_t entries = Le64(file, record + 32);
     const uint64_t size = Le64(file, record + 40);
     const uint64_t offset = Le64(file, record + 48);
-    if (offset > record || record - offset != size) return false;
-    return CentralDirectoryIntact(file, offset, size, entries);
+    if (offset > stated || stated - offset != size) return false;
+    return CentralDirectoryIntact(file, offset + (record - stated), size, entries);
 }
 
 // The central directory ends where the end record begins. Data before the
@@ -79,43 +80,101 @@ bool ClassicIntact(std::string_view file, size_t end) {
     return CentralDirectoryIntact(file, end - size, size, entries);
 }
 
-std::optional<size_t> IntactEndRecord(std::string_view file) {
-    const std::optional<size_t> end = FindEndRecord(file);
-    if (!end) return std::nullopt;
-    const bool zip64 = *end >= kLocatorSize && HasAt(file, *end - kLocatorSize, kLocatorSignature);
-    const bool intact = zip64 ? Zip64Intact(file, *end - kLocatorSize) : ClassicIntact(file, *end);
-    if (!intact) return std::nullopt;
+bool Intact(std::string_view file, size_t end) {
+    const bool zip64 = end >= kLocatorSize && HasAt(file, end - kLocatorSize, kLocatorSignature);
+    return zip64 ? Zip64Intact(file, end - kLocatorSize) : ClassicIntact(file, end);
+}
+
+size_t CommentEnd(std::string_view file, size_t end) { return end + kEndSize + Le16(file, end + 20); }
+
+// A signature that may be the end record: its archive is intact and its
+// comment ends within the file; `exact` when it ends at the file's end.
+struct Candidate {
+    size_t at;
+    bool exact;
+};
+
+// The candidates among the signatures in readers' search window at the end
+// of a file of `size` bytes, before `before`. Only bytes before a
+// signature and its fixed fields are read, which is what lets the setter
+// ask about the file it is about to write, whose bytes up to its record
+// are those of the original.
+std::vector<Candidate> Candidates(std::string_view file, size_t before, size_t size) {
+    std::vector<Candidate> found;
+    const size_t window = kEndSize + kMaxComment;  // the record with its longest comment
+    for (size_t at = size > window ? size - window : 0; at < before; ++at) {
+        at = file.find(kEndSignature, at);
+        if (at >= before || file.size() - at < kEndSize) break;
+        if (CommentEnd(file, at) <= size && Intact(file, at)) found.push_back({at, CommentEnd(file, at) == size});
+    }
+    return found;
+}
+
+// The end record, when it can be told without doubt. Its signature may
+// also stand in member data or in an old comment, even as a whole archive
+// kept in a comment. So the record is the candidate whose comment reaches
+// the file's end; or, in a file with bytes after the comment the record
+// states, the only candidate there is. Two candidates that reach the end,
+// or two in a file with such bytes, leave a doubt, and so does a signature
+// in those bytes, which readers that take the last one from the back meet
+// first.
+std::optional<size_t> Choose(const std::vector<Candidate>& found) {
+    const auto exact = std::count_if(found.begin(), found.end(), [](const Candidate& c) { return c.exact; });
+    if (exact > 1 || (exact == 0 && found.size() != 1)) return std::nullopt;
+    for (const Candidate& c : found)
+        if (c.exact || exact == 0) return c.at;
+    return std::nullopt;
+}
+
+// The record's own fields may also spell a signature, which such readers
+// meet before the record; they stay in any rewrite.
+std::optional<size_t> EndRecord(std::string_view file) {
+    const std::optional<size_t> end = Choose(Candidates(file, file.size(), file.size()));
+    if (!end || file.find(kEndSignature, CommentEnd(file, *end)) != std::string_view::npos ||
+        file.substr(*end + 1, kEndSize - 3).find(kEndSignature) != std::string_view::npos)
+        return std::nullopt;
     return end;
 }
 
 }  // namespace
 
 Rewrite ZipSetComment(std::string_view archive, std::string_view comment) {
-    if (comment.size() > kMaxComment) return std::nullopt;
-    const std::optional<size_t> end = IntactEndRecord(archive);
+    const std::optional<size_t> end = EndRecord(archive);
     if (!end) return std::nullopt;
+    // Bytes after the old comment stay after the new one; the record must
+    // stay within the stretch at the end where readers look for it.
+    const std::string_view after = archive.substr(CommentEnd(archive, *end));
+    if (comment.size() + after.size() > kMaxComment) return std::nullopt;
 
     // The new end record and comment. Readers that look for the record from
     // the back take the last signature they meet, some without checking
     // that its comment reaches the end of the file; a signature anywhere in
     // the new tail but at its start (in the comment, or pieced together
-    // from the length bytes and the comment's first bytes) would make them
-    // read another archive. Refuse rather than write that.
+    // from the length bytes and the comment's first bytes or the comment's
+    // last bytes and those after it) would make them read another archive.
+    // Refuse rather than write that.
     std::string tail(archive.substr(*end, kEndSize - 2));
     PutLe16(tail, comment.size());
     tail.append(comment);
-    if (tail.find(kEndSignature, 1) != std::string::npos) return std::nullopt;
+    if ((tail + std::string(after.substr(0, kEndSignature.size() - 1))).find(kEndSignature, 1) != std::string::npos)
+        return std::nullopt;
+    // Nor may the new length make a signature before the record win.
+    const size_t size = *end + tail.size() + after.size();
+    std::vector<Candidate> found = Candidates(archive, *end, size);
+    found.push_back({*end, after.empty()});
+    if (Choose(found) != end) return std::nullopt;
 
     Pieces out;
     out.Keep(archive.substr(0, *end));
     out.Add(tail);
+    out.Keep(after);
     return out;
 }
 
 std::optional<std::string> ZipReadComment(std::string_view archive) {
-    const std::optional<size_t> end = IntactEndRecord(archive);
+    const std::optional<size_t> end = EndRecord(archive);
     if (!end) return std::nullopt;
-    return std::string(archive.substr(*end + kEndSize));
+    return std::string(archive.substr(*end + kEndSize, Le16(archive, *end + 20)));
 }
 
 }  // namespace kes

@@ -7,9 +7,12 @@
 
 namespace kes {
 
-// Replaces the archive comment; an empty comment leaves none. Refuses a file
-// that is no intact archive, and a comment over 65535 bytes or one holding
-// the record's signature.
+// Replaces the archive comment; an empty comment leaves none. Bytes after
+// the old comment (a trailing byte, junk from a download) stay after the
+// new one, and data in front of the archive stays with the offsets as they
+// were. Refuses a file that is no intact archive or whose end record cannot
+// be told without doubt, and a comment over 65535 bytes (less the bytes
+// kept after it) or one holding the record's signature.
 Rewrite ZipSetComment(std::string_view archive, std::string_view comment);
 
 // The archive comment, or nothing when the file is refused as above.

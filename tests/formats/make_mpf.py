@@ -3,10 +3,12 @@
 the first image carries an APP2 "MPF" index, and the other images follow
 its EOI, each located by its offset from the index's header.
 
-    make_mpf.py OUT II|MM FIRST.jpg OTHER.jpg...
+    make_mpf.py [--overstate N] OUT II|MM FIRST.jpg OTHER.jpg...
 
 The index goes after the first image's APPn and COM segments; its entries
 are written in the byte order given (II little-endian, MM big-endian).
+With --overstate, the first picture's size is N bytes too large, as some
+phones write it for their HDR gain-map photos; the other entries are right.
 """
 import struct
 import sys
@@ -41,13 +43,13 @@ def index_segment(order, sizes, offsets):
     return b"\xFF\xE2" + struct.pack(">H", len(payload) + 2) + payload
 
 
-def main(out, order, first, *others):
+def main(out, order, first, *others, overstate=0):
     first = open(first, "rb").read()
     others = [open(o, "rb").read() for o in others]
     at = segments_end(first)
     header = at + 4 + 4  # marker, length, "MPF\0"
     size = len(first) + len(index_segment(order, [0] * (len(others) + 1), [0] * (len(others) + 1)))
-    sizes, offsets, position = [size], [0], size
+    sizes, offsets, position = [size + overstate], [0], size
     for o in others:
         sizes.append(len(o))
         offsets.append(position - header)
@@ -57,4 +59,9 @@ def main(out, order, first, *others):
 
 
 if __name__ == "__main__":
-    main(*sys.argv[1:])
+    args = sys.argv[1:]
+    overstate = 0
+    if args[0] == "--overstate":
+        overstate = int(args[1])
+        args = args[2:]
+    main(*args, overstate=overstate)

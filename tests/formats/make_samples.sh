@@ -29,6 +29,12 @@ head -c 40000 /dev/urandom >members/b.bin
 (cd members && zip -q -X -9 ../deflated.zip a.txt b.bin)
 (cd members && echo "old comment" | zip -q -X -z ../commented.zip a.txt b.bin)
 (cd members && zip -q -X -fz ../zip64.zip a.txt b.bin)
+# A stray byte and text after the archive, and archives behind a program
+# (a self-extractor's stand-in) that their offsets do not count.
+{ cat deflated.zip; printf 'junk\n'; } >trail.zip
+{ printf 'MZ'; head -c 4094 /dev/zero; } >stub.bin
+cat stub.bin deflated.zip >sfx.zip
+cat stub.bin zip64.zip >sfx64.zip
 
 # Pictures with more pictures after them, as cameras store them, located by
 # a multi-picture index in either byte order; the second from a first image
@@ -37,6 +43,9 @@ $im -size 32x24 gradient:green-yellow mpf_second.jpg
 $im -size 8x6 xc:gray mpf_third.jpg
 python3 "$here/make_mpf.py" mpf_ii.jpg II plain.jpg mpf_second.jpg mpf_third.jpg
 python3 "$here/make_mpf.py" mpf_mm.jpg MM commented.jpg mpf_second.jpg
+# As some phones store HDR photos with their gain map: the first picture's
+# size 70 bytes too large, the gain map's offset right.
+python3 "$here/make_mpf.py" --overstate 70 mpf_hdr.jpg MM exif.jpg mpf_second.jpg
 
 # Music: a short tone, encoded and tagged by the formats' own tools. Kept
 # small, since the fuzzers start from these too.
@@ -54,6 +63,16 @@ with open("plain.mp3", "rb") as f: audio = f.read()
 with open("v24.mp3", "wb") as f: f.write(audio)
 tag.save("v24.mp3", v2_version=4, padding=lambda info: 64)
 PY
+# Tags the common taggers no longer write (v2.2, a v2.4 checksum with
+# restricted encodings), stray bytes (zeros, the end of a removed tag)
+# before the first frame of an untagged file, and an APEv2 tag with a
+# Comment item before an ID3v1 tag.
+python3 "$here/make_id3.py" v22 v22.mp3 plain.mp3
+python3 "$here/make_id3.py" crc crc.mp3 plain.mp3
+{ head -c 300 /dev/zero; printf 'TIT2\0\0\0\x06\0\0\0Title'; cat plain.mp3; } >stray.mp3
+cp plain.mp3 ape.mp3
+$python -c 'from mutagen.apev2 import APEv2; t = APEv2(); t["Artist"] = "Kestrane"; t["Comment"] = "old APE comment"; t.save("ape.mp3")'
+id3v2 -1 -t Title -c "old v1" ape.mp3
 flac -s -f --no-padding -o plain.flac tone.wav
 flac -s -f -P 256 -T TITLE=Title -T "COMMENT=old comment" -T "comment=second old one" -o commented.flac tone.wav
 cp plain.flac noblock.flac && metaflac --remove --block-type=VORBIS_COMMENT --dont-use-padding noblock.flac
@@ -62,3 +81,12 @@ oggenc -Q -q 0 -s 1 -o plain.ogg tone.wav
 oggenc -Q -q 0 -s 2 -c TITLE=Title -c "COMMENT=old comment" -c "comment=second old one" -o commented.ogg tone.wav
 cat plain.ogg commented.ogg >chained.ogg
 opusenc --quiet --serial 3 --comment "COMMENT=old comment" tone.wav commented.opus
+# As older Vorbis encoders wrote it: audio packets on the last header page,
+# from an encode long enough for two audio pages (kept to compare with);
+# the same with Opus, whose headers must end their page; and bytes after
+# the last page.
+ffmpeg -v error -f lavfi -i sine=frequency=440:duration=8 -ac 1 -ar 22050 -fflags +bitexact -y tone8.wav
+oggenc -Q -q -1 -s 4 -c "COMMENT=old comment" -o framed.ogg tone8.wav
+python3 "$here/make_ogg.py" framed.ogg shared.ogg
+python3 "$here/make_ogg.py" commented.opus shared.opus
+{ cat plain.ogg; head -c 1000 /dev/zero; } >padded.ogg

@@ -25,17 +25,40 @@ plugin_for() {
 python=/usr/bin/python3  # with the system's mutagen, whatever python3 comes first
 
 # The comments of an MP3 file as mutagen reads them: each comment frame
-# without description as "language encoding text", and the ID3v1 comment
-# field (which mutagen shows as a frame of its own) as "v1 text".
+# without description as "language encoding text", the ID3v1 comment field
+# (which mutagen shows as a frame of its own) as "v1 text", and an APEv2
+# tag's Comment item as "ape text".
 mutagen_comments() {
   $python - "$1" <<'PY'
 import sys
-from mutagen.id3 import ID3
-for f in ID3(sys.argv[1]).getall("COMM"):
-    if f.desc == "":
-        print("%s %d %s" % (f.lang, f.encoding, "\n".join(f.text)))
-    elif f.desc == "ID3v1 Comment":
-        print("v1 " + f.text[0].encode("latin-1").decode("cp932"))
+from mutagen.apev2 import APEv2, APENoHeaderError
+from mutagen.id3 import ID3, ID3NoHeaderError
+try:
+    for f in ID3(sys.argv[1]).getall("COMM"):
+        if f.desc == "":
+            print("%s %d %s" % (f.lang, f.encoding, "\n".join(f.text)))
+        elif f.desc == "ID3v1 Comment":
+            print("v1 " + f.text[0].encode("latin-1").decode("cp932"))
+except ID3NoHeaderError:
+    pass
+try:
+    ape = APEv2(sys.argv[1])
+    if "Comment" in ape:
+        print("ape " + str(ape["Comment"]))
+except APENoHeaderError:
+    pass
+PY
+}
+# A v2.4 tag's checksum, as the ID3v2.4 structure document defines it:
+# CRC-32 over the frames and the padding, in five bytes of seven bits.
+id3_crc_ok() {
+  $python - "$1" <<'PY'
+import sys, zlib
+d = open(sys.argv[1], "rb").read()
+size = lambda b: sum(x << (7 * (len(b) - 1 - i)) for i, x in enumerate(b))
+end = 10 + size(d[6:10])
+frames = 10 + size(d[10:14])
+sys.exit(size(d[17:22]) != zlib.crc32(d[frames:end]))
 PY
 }
 # The decoded samples, to compare before and after.
@@ -70,11 +93,12 @@ head -c 70000 /dev/zero | tr '\0' k >long.txt
 check_comment() {  # check_comment FILE COMMENT_FILE
   local f=$1 c=$2 want got
   case $f in
-    *.zip)  # unzip shows line breaks as LF; the stored bytes must be exact
+    *.zip)  # unzip shows line breaks as LF; Python's zipfile gives the stored bytes
       got=$(unzip -z "$f" | tail -n +2)
       want=$(tr -d '\r' <"$c")
       same "unzip -z $f" "$got" "$want"
-      cmp -s <(tail -c "$(stat -c %s "$c")" "$f") "$c" || fail "$f does not end in its comment" ;;
+      cmp -s <($python -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).comment)' "$f") "$c" ||
+        fail "zipfile comment of $f" ;;
     *.jpg)  # rdjpgcom ends each COM segment with a line feed
       got=$(rdjpgcom -raw "$f" | od -An -tx1 | tr -d ' \n')
       if [ "$(stat -c %s "$c")" -gt 65533 ]; then
@@ -94,12 +118,17 @@ check_comment() {  # check_comment FILE COMMENT_FILE
       same "ffprobe comment of $f" "$(ffprobe -v error -show_entries format_tags=comment:stream_tags=comment \
         -of default=nw=1:nk=1 "$f")" "$want"
       # exiftool shows the last comment frame, here the one with a description.
-      [ "$f" == files/v24.mp3 ] || same "exiftool -Comment $f" "$(exiftool -b -Comment "$f" 2>/dev/null)" "$want" ;;&
+      [[ $f == files/v24.mp3 || $f == files/v22.mp3 ]] ||
+        same "exiftool -Comment $f" "$(exiftool -b -Comment "$f" 2>/dev/null)" "$want" ;;&
     *.mp3)  # ID3v1: Shift_JIS, a line break as a space; these comments fit its 28 bytes
       got=$(mutagen_comments "$f")
-      want2=${want:+eng 1 $want}
-      [ "$f" != files/v23.mp3 ] || want2=$(printf '%s\nv1 %s' "$want2" "$(tr -d '\n' <"$c" | tr '\r' ' ' | iconv -f CP932 -t UTF-8)")
-      same "mutagen $f" "$got" "$(printf '%s' "$want2" | sed '/^v1 $/d')"
+      # UTF-8 where the tag allows only that or Latin-1.
+      want2=${want:+eng $([ "$f" == files/crc.mp3 ] && echo 3 || echo 1) $want}
+      case $f in files/v23.mp3 | files/v22.mp3 | files/ape.mp3)
+        want2=$(printf '%s\nv1 %s' "$want2" "$(tr -d '\n' <"$c" | tr '\r' ' ' | iconv -f CP932 -t UTF-8)") ;;
+      esac
+      [ "$f" != files/ape.mp3 ] || want2=$(printf '%s\nape %s' "$want2" "$want")
+      same "mutagen $f" "$got" "$(printf '%s' "$want2" | sed '/^v1 $/d; /^ape $/d; /^$/d')"
       [ "$f" != files/v23.mp3 ] || [ ! -s "$c" ] ||
         same "id3v2 -l $f" "$(id3v2 -l "$f" | grep "^COMM")" "COMM (Comments): ()[eng]: $(head -n 1 <<<"$want")" ;;
     *.flac)
@@ -116,8 +145,16 @@ check_intact() {  # check_intact FILE ORIGINAL
   local f=$1 o=$2 m
   case $f in
     *.zip)
-      unzip -tq "$f" >/dev/null || fail "unzip -t $f"
-      for m in a.txt b.bin; do cmp -s <(unzip -p "$f" "$m") "samples/members/$m" || fail "$f: member $m changed"; done ;;
+      # (It warns of a program in front, and so does it for the original.)
+      grep -q "^No errors detected" <<<"$(unzip -tq "$f" 2>&1)" || fail "unzip -t $f"
+      for m in a.txt b.bin; do cmp -s <(unzip -p "$f" "$m" 2>/dev/null) "samples/members/$m" || fail "$f: member $m changed"; done
+      $python -c 'import sys, zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is not None)' "$f" ||
+        fail "zipfile test of $f"
+      # 7z opens no archive behind a program its offsets do not count.
+      [[ $f == *sfx* ]] || 7z t "$f" >/dev/null || fail "7z t $f"
+      # The program and bytes after the archive stay as they were.
+      [[ $f != *sfx* ]] || cmp -s -n 4096 "$f" samples/stub.bin || fail "$f: the program in front changed"
+      [[ $f != *trail* ]] || same "end of $f" "$(tail -c 5 "$f")" "junk" ;;
     *.png) pngcheck -q "$f" >/dev/null || fail "pngcheck $f" ;;&
     *.jpg | *.png | *.gif)
       same "pixels of $f" "$(identify -format '%#' "$f")" "$(identify -format '%#' "$o")" ;;&
@@ -127,7 +164,13 @@ check_intact() {  # check_intact FILE ORIGINAL
       djpeg "$f" >/dev/null || fail "djpeg $f" ;;
     *.mp3 | *.flac | *.ogg | *.opus)
       same "decoded samples of $f" "$(samples "$f")" "$(samples "$o")" ;;&
+    *v22.mp3) same "version of $f" "$(head -c 4 "$f" | od -An -tx1)" " 49 44 33 02" ;;
+    *crc.mp3) id3_crc_ok "$f" || fail "$f: the tag's checksum is wrong" ;;
+    *stray.mp3) cmp -s -i "$(($(stat -c %s "$f") - $(stat -c %s "$o"))):0" "$f" "$o" || fail "$f: stray bytes or audio changed" ;;
     *.flac) flac -t -s "$f" 2>/dev/null || fail "flac -t $f" ;;
+    *padded.ogg)  # ogginfo counts the zeros after the last page as a hole, before as after
+      cmp -s <(tail -c 1000 "$f") <(head -c 1000 /dev/zero) || fail "$f: the bytes after the last page changed"
+      ogginfo <(head -c -1000 "$f") >ogginfo.txt || fail "ogginfo $f: $(grep -E 'WARN|ERR' ogginfo.txt)" ;;
     *.ogg | *.opus) ogginfo "$f" >ogginfo.txt || fail "ogginfo $f: $(grep -E 'WARN|ERR' ogginfo.txt)" ;;&
     *.opus) opusinfo "$f" >/dev/null || fail "opusinfo $f" ;;
   esac
@@ -137,16 +180,20 @@ check_intact() {  # check_intact FILE ORIGINAL
 # file as made without one (the first six bytes of a GIF87a become GIF89a).
 declare -A bare=(
   [stored.zip]=stored.zip [deflated.zip]=deflated.zip [zip64.zip]=zip64.zip
+  [trail.zip]=trail.zip [sfx.zip]=sfx.zip [sfx64.zip]=sfx64.zip
   [plain.jpg]=plain.jpg [exif.jpg]=exif.jpg [progressive.jpg]=progressive.jpg [commented.jpg]=plain.jpg
-  [mpf_ii.jpg]=mpf_ii.jpg
+  [mpf_ii.jpg]=mpf_ii.jpg [mpf_hdr.jpg]=mpf_hdr.jpg
   [plain.png]=plain.png [plain.gif]=plain.gif [animated.gif]=animated.gif [commented.gif]=plain.gif
   [old87a.gif]=old87a.gif
   [plain.flac]=plain.flac [id3.flac]=id3.flac [plain.ogg]=plain.ogg [chained.ogg]=chained.ogg
+  [padded.ogg]=padded.ogg
 )
-names=(stored.zip deflated.zip zip64.zip commented.zip plain.jpg exif.jpg progressive.jpg commented.jpg
-       mpf_ii.jpg mpf_mm.jpg plain.png commented.png plain.gif animated.gif commented.gif old87a.gif
-       plain.mp3 v23.mp3 v24.mp3 plain.flac commented.flac noblock.flac id3.flac
-       plain.ogg commented.ogg chained.ogg commented.opus)
+names=(stored.zip deflated.zip zip64.zip commented.zip trail.zip sfx.zip sfx64.zip
+       plain.jpg exif.jpg progressive.jpg commented.jpg mpf_ii.jpg mpf_mm.jpg mpf_hdr.jpg
+       plain.png commented.png plain.gif animated.gif commented.gif old87a.gif
+       plain.mp3 v23.mp3 v24.mp3 v22.mp3 crc.mp3 stray.mp3 ape.mp3
+       plain.flac commented.flac noblock.flac id3.flac
+       plain.ogg commented.ogg chained.ogg shared.ogg padded.ogg commented.opus)
 targets=()
 for n in "${names[@]}"; do cp "samples/$n" files/ && targets+=("files/$n"); done
 
@@ -158,6 +205,10 @@ for c in one.txt two.txt; do
   done
 done
 same "GIF87a after a comment" "$(head -c 6 files/old87a.gif)" "GIF89a"
+# The same comment again changes no file.
+rm -rf files.once && cp -r files files.once
+write two.txt 0 "${targets[@]}"
+for n in "${names[@]}"; do same_file "second write of $n" "files/$n" "files.once/$n"; done
 
 write long.txt 1 files/stored.zip  # over 65535 bytes: refused, left as it was
 check_comment files/stored.zip two.txt
@@ -185,14 +236,13 @@ for n in "${names[@]}"; do
   check_intact "files/$n" "samples/$n"
   case $n in
     *.jpg | *.png | *.gif) [ -z "$(exiftool -s3 -Comment "files/$n" 2>/dev/null)" ] || fail "files/$n keeps a comment" ;;
-    *.mp3 | *.flac | *.ogg | *.opus) check_comment "files/$n" none.txt ;;
+    *.zip | *.mp3 | *.flac | *.ogg | *.opus) check_comment "files/$n" none.txt ;;
   esac
   if [ -n "${bare[$n]:-}" ]; then
     skip=0 && [ "$n" == old87a.gif ] && skip=6
     cmp -s -i "$skip" "files/$n" "samples/${bare[$n]}" || fail "files/$n after removal differs from ${bare[$n]}"
   fi
 done
-[ -z "$(unzip -z files/commented.zip | tail -n +2)" ] || fail "commented.zip keeps a comment"
 same "commented.zip without comment" "$(stat -c %s files/commented.zip)" "$(($(stat -c %s samples/commented.zip) - 11))"
 
 # Damaged and foreign files.
@@ -210,14 +260,20 @@ cp samples/plain.png bad/bad-crc.png
 printf 'X' | dd of=bad/bad-crc.png bs=1 seek=$(($(grep -obUa IDAT samples/plain.png | cut -d: -f1) + 8)) conv=notrunc status=none
 head -c -1 samples/plain.gif >bad/truncated.gif
 printf 'just some text\r\n' >bad/text.mp3
-{ printf 'ID3\x02'; tail -c +5 samples/v23.mp3; } >bad/v22.mp3
+{ printf 'ID3\x02'; tail -c +5 samples/v23.mp3; } >bad/v23-frames-in-v22.mp3
+cp samples/crc.mp3 bad/wrong-checksum.mp3
+printf '\x7f' | dd of=bad/wrong-checksum.mp3 bs=1 seek=21 conv=notrunc status=none
+cp samples/ape.mp3 bad/ape-past-audio.mp3  # the APE footer's size past the audio
+printf '\xff\xff\x00' | dd of=bad/ape-past-audio.mp3 bs=1 seek=$(($(stat -c %s samples/ape.mp3) - 128 - 32 + 12)) conv=notrunc status=none
 { printf 'ID3\x03\x00\x80'; tail -c +7 samples/v23.mp3; } >bad/unsynchronised.mp3
 { printf 'RIFF'; cat samples/plain.flac; } >bad/foreign-front.flac
 head -c 100 samples/commented.flac >bad/truncated.flac
 cp samples/plain.ogg bad/bad-crc.ogg
 printf 'X' | dd of=bad/bad-crc.ogg bs=1 seek=$(($(stat -c %s samples/plain.ogg) - 20)) conv=notrunc status=none
 head -c -5 samples/commented.opus >bad/truncated.opus
-{ cat samples/plain.ogg; printf 'TAG'; } >bad/trailing.ogg
+{ cat samples/plain.ogg; head -c 100 samples/plain.ogg; } >bad/page-cut-after-last.ogg
+cp samples/shared.opus bad/  # Opus headers must end their page
+{ cat samples/deflated.zip; printf 'PK\x05\x06'; } >bad/signature-after-comment.zip
 cp -r bad bad.orig
 write one.txt 1 bad/*
 for f in bad/*; do same_file "refused $f" "$f" "bad.orig/${f#bad/}"; done

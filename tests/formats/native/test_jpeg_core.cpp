@@ -44,7 +44,68 @@ std::string ComSegment(const std::string& text) {
            text;
 }
 
+// A field of a multi-picture entry as make_mpf.py lays the index out:
+// the header after "MPF\0", the entries 50 bytes after it, each of 16
+// bytes (attribute, size, offset, ...), in the header's byte order.
+uint32_t MpField(const std::string& jpeg, size_t entry, size_t field) {
+    const size_t header = jpeg.find(std::string("MPF\0", 4)) + 4;
+    const bool big = jpeg[header] == 'M';
+    uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) {
+        const size_t at = header + 50 + 16 * entry + field + (big ? i : 3 - i);
+        value = value << 8 | static_cast<unsigned char>(jpeg[at]);
+    }
+    return value;
+}
+uint32_t MpSize(const std::string& jpeg, size_t entry) { return MpField(jpeg, entry, 4); }
+// A later picture's bytes where its entry says it begins, counted from the
+// index's header, as long as its entry says.
+std::string MpPicture(const std::string& jpeg, size_t entry) {
+    const size_t header = jpeg.find(std::string("MPF\0", 4)) + 4;
+    return jpeg.substr(header + MpField(jpeg, entry, 8), MpSize(jpeg, entry));
+}
+
 }  // namespace
+
+TEST(JpegCore, TheIndexStillLocatesEveryLaterPictureAfterTheCommentChanges) {
+    // Made by make_mpf.py; in mpf_hdr.jpg the first picture's size is 70
+    // bytes too large, as some phones write it.
+    const struct {
+        const char* name;
+        std::vector<const char*> later;
+        uint32_t overstated;
+    } files[] = {{"mpf_ii.jpg", {"mpf_second.jpg", "mpf_third.jpg"}, 0},
+                 {"mpf_mm.jpg", {"mpf_second.jpg"}, 0},
+                 {"mpf_hdr.jpg", {"mpf_second.jpg"}, 70}};
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.name);
+        const std::string original = Sample(f.name);
+        for (const std::string& comment : {std::string("Kestrane"), std::string(70000, 'c')}) {
+            const auto out = JpegSetComment(original, comment);
+            ASSERT_TRUE(out);
+            const size_t firstImage = out->find("\xFF\xD9") + 2;
+            EXPECT_EQ(MpSize(*out, 0), firstImage + f.overstated);
+            for (size_t i = 0; i < f.later.size(); ++i) {
+                const std::string picture = Sample(f.later[i]);
+                EXPECT_EQ(MpSize(*out, i + 1), picture.size());
+                // Compared as a whole: a picture is too long to show.
+                EXPECT_TRUE(MpPicture(*out, i + 1) == picture) << "picture " << i + 2 << " is not where its entry says";
+            }
+            EXPECT_EQ(JpegSetComment(*out, comment), *out);
+        }
+    }
+    const std::string hdr = Sample("mpf_hdr.jpg");
+    EXPECT_EQ(JpegSetComment(*JpegSetComment(hdr, "x"), ""), hdr);
+    // With the first size overstated, a later picture must begin where its
+    // entry says; a size too small is no phone's.
+    const size_t second = hdr.find(std::string("MPF\0", 4)) + 4 + 50 + 16 + 8;
+    std::string moved = hdr;
+    moved[second + 3] = static_cast<char>(moved[second + 3] + 1);
+    EXPECT_FALSE(JpegSetComment(moved, "x"));
+    std::string understated = hdr;
+    understated[second - 20 + 3] = static_cast<char>(understated[second - 20 + 3] - 71);
+    EXPECT_FALSE(JpegSetComment(understated, "x"));
+}
 
 TEST(JpegCore, TheCommentGoesAfterTheAppSegmentsAndLeavesNoTraceWhenRemoved) {
     for (const char* name : {"plain.jpg", "exif.jpg", "progressive.jpg"}) {

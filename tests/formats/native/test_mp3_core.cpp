@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "CoreTestSupport.h"
 #include "Mp3Comment.h"
@@ -22,21 +23,23 @@ struct Frame {
     std::string id, bytes;  // the whole frame
 };
 
-size_t Size(const std::string& s, size_t at, bool syncsafe) {
+size_t Size(const std::string& s, size_t at, bool syncsafe, size_t bytes = 4) {
     size_t v = 0;
-    for (size_t i = 0; i < 4; ++i) v = v << (syncsafe ? 7 : 8) | static_cast<unsigned char>(s[at + i]);
+    for (size_t i = 0; i < bytes; ++i) v = v << (syncsafe ? 7 : 8) | static_cast<unsigned char>(s[at + i]);
     return v;
 }
 
 // The tag's frames, read here without the core; `end` is where the tag ends.
+// v2.2 frames have three-letter ids and three-byte sizes.
 std::vector<Frame> Frames(const std::string& mp3, size_t* end = nullptr) {
-    const bool v4 = mp3[3] == 4;
+    const bool v2 = mp3[3] == 2, v4 = mp3[3] == 4;
+    const size_t id = v2 ? 3 : 4, header = v2 ? 6 : 10;
     const size_t tagEnd = 10 + Size(mp3, 6, true);
     size_t at = 10 + (mp3[5] & 0x40 ? 4 + Size(mp3, 10, v4) - (v4 ? 4 : 0) : 0);
     std::vector<Frame> frames;
-    while (at + 10 <= tagEnd && mp3[at] != 0) {
-        const size_t size = 10 + Size(mp3, at + 4, v4);
-        frames.push_back({mp3.substr(at, 4), mp3.substr(at, size)});
+    while (at + header <= tagEnd && mp3[at] != 0) {
+        const size_t size = header + Size(mp3, at + id, v4, id);
+        frames.push_back({mp3.substr(at, id), mp3.substr(at, size)});
         at += size;
     }
     if (end) *end = tagEnd;
@@ -51,6 +54,20 @@ std::vector<std::string> Ids(const std::string& mp3) {
 
 std::string NewComm(const std::string& size) {
     return "COMM" + size + std::string("\0\0\x01" "eng\xFF\xFE\0\0\xFF\xFE", 12) + kUtf16;
+}
+
+std::string Le32(size_t v) {
+    std::string s;
+    for (int i = 0; i < 4; ++i) s += static_cast<char>(v >> 8 * i & 0xFF);
+    return s;
+}
+
+// An APEv2 item, and a tag of such items without header.
+std::string ApeItem(const std::string& key, const std::string& value) {
+    return Le32(value.size()) + Le32(0) + key + '\0' + value;
+}
+std::string ApeTag(const std::string& items, size_t count) {
+    return items + "APETAGEX" + Le32(2000) + Le32(items.size() + 32) + Le32(count) + Le32(0) + std::string(8, '\0');
 }
 
 // An ID3v1 tag with the comment field given, 30 bytes.
@@ -109,9 +126,9 @@ TEST(Mp3Core, AnUntaggedFileGetsAVersion3TagAndItsEndStaysAsItWas) {
     EXPECT_EQ(Set(plain, kShiftJis, kUtf8), std::string("ID3\x03\0\0\0\0\0\x26", 10) +
                                                 NewComm(std::string("\0\0\0\x1C", 4)) + plain);
 
-    // An APE tag and an ID3v1 tag without track number: 30 bytes, cut
-    // before a character that would not fit whole.
-    const std::string ape = "APETAGEX" + std::string(24, '\x01');
+    // An APE tag without comment stays; an ID3v1 tag without track number
+    // has 30 bytes, cut before a character that would not fit whole.
+    const std::string ape = ApeTag(ApeItem("Artist", "Kestrane"), 1);
     const std::string tail = ape + Id3v1(std::string(30, 'o'));
     const auto out = Set(plain + tail, std::string(29, 'n') + "\x83\x52", "n");
     ASSERT_TRUE(out);
@@ -150,7 +167,8 @@ TEST(Mp3Core, DamagedAndForeignFilesAndUnwritableCommentsAreRefused) {
         "",
         "ID3",
         "text that is named .mp3",
-        with(v23, 3, "\x02"),                        // v2.2
+        with(v23, 3, "\x02"),                        // v2.3 frames in a tag that says v2.2
+        with(Sample("v22.mp3"), 5, "\x40"),         // a compressed v2.2 tag
         with(v23, 5, "\x80"),                        // unsynchronised
         with(v23, 6, std::string("\0\0\x7F\x7F", 4)),  // runs past the file
         with(v23, comm + 4, std::string("\0\0\x10\0", 4)),  // a frame runs past the tag
@@ -167,4 +185,146 @@ TEST(Mp3Core, DamagedAndForeignFilesAndUnwritableCommentsAreRefused) {
     }
     EXPECT_FALSE(Set(plain, "\x83\x52", "\x83\x52"));
     EXPECT_FALSE(Set(plain, std::string("a\0b", 3), std::string("a\0b", 3)));
+}
+
+TEST(Mp3Core, AVersion2TagTakesAComFrameAndStaysVersion2) {
+    const std::string original = Sample("v22.mp3");
+    ASSERT_EQ(Ids(original), (std::vector<std::string>{"TT2", "TP1", "COM", "COM", "COM"}));
+    ASSERT_EQ(kes::Mp3Read(original)->comment, "old commentsecond old one");
+    const auto out = Set(original, kShiftJis, kUtf8);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->substr(0, 4), "ID3\x02");
+    EXPECT_EQ(out->size(), original.size()) << "the padding takes up the change";
+    const std::vector<Frame> before = Frames(original), after = Frames(*out);
+    ASSERT_EQ(Ids(*out), (std::vector<std::string>{"TT2", "TP1", "COM", "COM"}));
+    EXPECT_EQ(after[2].bytes, std::string("COM\0\0\x1C\x01" "eng\xFF\xFE\0\0\xFF\xFE", 16) + kUtf16);
+    EXPECT_EQ(after[0].bytes, before[0].bytes);
+    EXPECT_EQ(after[1].bytes, before[1].bytes);
+    EXPECT_EQ(after[3].bytes, before[3].bytes) << "the comment with a description stays";
+    EXPECT_EQ(kes::Mp3Read(*out)->v1, "\x83\x52\x83\x81\x83\x93\x83\x67 line");
+    EXPECT_EQ(Set(*out, kShiftJis, kUtf8), *out);
+
+    const auto removed = Set(*out, "", "");
+    ASSERT_TRUE(removed);
+    EXPECT_EQ(Ids(*removed), (std::vector<std::string>{"TT2", "TP1", "COM"}));
+    EXPECT_EQ(kes::Mp3Read(*removed)->comment, "");
+    EXPECT_EQ(kes::Mp3Read(*removed)->v1, "");
+    // v2.2's UTF-16 is UCS-2: no character past U+FFFF.
+    EXPECT_FALSE(Set(original, "?", "\xF0\x9F\x98\x80"));
+}
+
+TEST(Mp3Core, StrayBytesBeforeTheFirstFrameOfAnUntaggedFileStayBehindTheNewTag) {
+    const std::string plain = Sample("plain.mp3"), stray = Sample("stray.mp3");
+    const std::string junk = stray.substr(0, stray.size() - plain.size());
+    ASSERT_EQ(stray.substr(junk.size()), plain);
+    const auto out = Set(stray, kShiftJis, kUtf8);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(*out, std::string("ID3\x03\0\0\0\0\0\x26", 10) + NewComm(std::string("\0\0\0\x1C", 4)) + stray);
+    EXPECT_EQ(Set(*out, kShiftJis, kUtf8), *out);
+    EXPECT_EQ(Set(*out, "", ""), std::string("ID3\x03\0\0\0\0\0\x26", 10) + std::string(0x26, '\0') + stray);
+    EXPECT_EQ(Set(stray, "", ""), stray);
+
+    // Refused: fewer than four frames in a run, the run beyond the first
+    // 64 KiB, and frames inside a container that must start the file.
+    const std::string refused[] = {
+        junk + plain.substr(0, 300),
+        std::string(64 * 1024, '\0') + plain,
+        "RIFF" + junk + plain,
+        std::string("\0\0\0\x20", 4) + "ftyp" + junk + plain,
+    };
+    for (const std::string& file : refused) {
+        SCOPED_TRACE(&file - refused);
+        EXPECT_FALSE(kes::Mp3Read(file));
+        EXPECT_FALSE(Set(file, "x", "x"));
+    }
+    EXPECT_TRUE(Set(std::string(64 * 1024 - 1, '\0') + plain, "x", "x"));
+}
+
+TEST(Mp3Core, AVersion4ChecksumIsComputedAnewAndTheEncodingRestrictionKept) {
+    // Made by make_id3.py: the extended header (size, flag bytes, flags,
+    // the checksum's length and five bytes, the restrictions' length and
+    // byte), then TIT2 and COMM frames and 32 bytes of padding.
+    const std::string original = Sample("crc.mp3");
+    const size_t frames = 10 + 14;
+    ASSERT_EQ(original.substr(10, 6), std::string("\0\0\0\x0E\x01\x30", 6));
+    const auto checksum = [](const std::string& mp3) {
+        const size_t end = 10 + Size(mp3, 6, true);
+        const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(mp3.data() + frames), end - frames);
+        return std::make_pair(Size(mp3, 17, true, 5), static_cast<size_t>(crc));
+    };
+    ASSERT_EQ(checksum(original).first, checksum(original).second);
+
+    const auto out = Set(original, kShiftJis, kUtf8);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(checksum(*out).first, checksum(*out).second);
+    EXPECT_NE(checksum(*out).first, checksum(original).first);
+    EXPECT_EQ(out->substr(10, 7), original.substr(10, 7));
+    EXPECT_EQ(out->substr(22, 2), original.substr(22, 2)) << "the restrictions stay";
+    // Latin-1 or UTF-8 only: the frame is UTF-8, line breaks as LF.
+    EXPECT_EQ(Frames(*out)[1].bytes, std::string("COMM\0\0\0\x16\0\0\x03" "eng\0", 15) +
+                                         "\xE3\x82\xB3\xE3\x83\xA1\xE3\x83\xB3\xE3\x83\x88\nline");
+    EXPECT_EQ(Set(*out, kShiftJis, kUtf8), *out);
+    const auto removed = Set(*out, "", "");
+    ASSERT_TRUE(removed);
+    EXPECT_EQ(Ids(*removed), (std::vector<std::string>{"TIT2"}));
+    EXPECT_EQ(checksum(*removed).first, checksum(*removed).second);
+
+    std::string wrong = original;
+    wrong[21] ^= 1;
+    EXPECT_FALSE(kes::Mp3Read(wrong));
+    EXPECT_FALSE(Set(wrong, "x", "x"));
+    // At most 4 KB of tag: a comment that would outgrow it is refused.
+    std::string small = original;
+    small[23] = '\xE0';
+    EXPECT_TRUE(Set(small, std::string(1000, 'x'), std::string(1000, 'x')));
+    EXPECT_FALSE(Set(small, std::string(5000, 'x'), std::string(5000, 'x')));
+}
+
+TEST(Mp3Core, AnApeCommentItemFollowsTheCommentAndItsOtherItemsStay) {
+    const std::string original = Sample("ape.mp3");
+    ASSERT_EQ(kes::Mp3Read(original)->ape, "old APE comment");
+    const size_t v1 = original.size() - 128, header = original.find("APETAGEX");
+    ASSERT_NE(header, std::string::npos);
+    const std::string artist = ApeItem("Artist", "Kestrane");
+    ASSERT_NE(original.find(artist), std::string::npos);
+
+    const auto out = Set(original, kShiftJis, kUtf8);
+    ASSERT_TRUE(out);
+    const std::string text = "\xE3\x82\xB3\xE3\x83\xA1\xE3\x83\xB3\xE3\x83\x88\nline";
+    const std::string items = artist + ApeItem("Comment", text);
+    const size_t begin = out->size() - 128 - 32 - items.size() - 32;
+    EXPECT_EQ(out->substr(begin, 12), original.substr(header, 12));
+    EXPECT_EQ(out->substr(begin + 12, 8), Le32(items.size() + 32) + Le32(2)) << "the header follows the change";
+    EXPECT_EQ(out->substr(begin + 32, items.size() + 20), items + original.substr(v1 - 32, 20).substr(0, 12) +
+                                                           Le32(items.size() + 32) + Le32(2));
+    EXPECT_EQ(out->substr(out->size() - 128 - 12), original.substr(v1 - 12, 12) + out->substr(out->size() - 128));
+    EXPECT_EQ(kes::Mp3Read(*out)->ape, text);
+    EXPECT_EQ(Set(*out, kShiftJis, kUtf8), *out);
+
+    const auto removed = Set(*out, "", "");
+    ASSERT_TRUE(removed);
+    EXPECT_EQ(kes::Mp3Read(*removed)->ape, "");
+    EXPECT_EQ(removed->substr(removed->size() - 128 - 32 - artist.size(), artist.size() + 20),
+              artist + "APETAGEX" + Le32(2000) + Le32(artist.size() + 32) + Le32(1));
+
+    // A tag that does not hold together is refused: its size past the
+    // audio, an item past the footer, a key that is no key, a header that
+    // disagrees with the footer, and a Comment that is no text.
+    const std::string plain = Sample("plain.mp3");
+    const std::string comment = ApeItem("Comment", "c");
+    std::string binary = comment;
+    binary[4] = 2;
+    const std::string damaged[] = {
+        plain + ApeTag(artist, 1).replace(artist.size() + 12, 4, Le32(100000)),
+        plain + ApeTag(artist, 2),
+        plain + ApeTag(ApeItem("K\x01y", "v"), 1),
+        std::string(original).replace(header + 16, 4, Le32(3)),
+        plain + ApeTag(binary, 1),
+    };
+    for (const std::string& file : damaged) {
+        SCOPED_TRACE(&file - damaged);
+        EXPECT_FALSE(kes::Mp3Read(file));
+        EXPECT_FALSE(Set(file, "x", "x"));
+    }
+    EXPECT_TRUE(Set(plain + ApeTag(artist + comment, 2), "x", "x"));
 }

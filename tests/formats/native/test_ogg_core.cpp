@@ -107,7 +107,8 @@ TEST(OggCore, DamagedInterleavedAndForeignFilesAreRefused) {
         plain.substr(0, plain.size() - 1),
         badCrc,
         noCapture,
-        plain + "TAG",
+        plain + "OggS" + std::string(40, '\0'),  // a page cut short after the last
+        plain + a[2].bytes.substr(0, 100),
         a[0].bytes + b[0].bytes + a[1].bytes + b[1].bytes + a[2].bytes + b[2].bytes,
         a[0].bytes + a[2].bytes,  // no comment header
         Sample("plain.flac"),
@@ -118,4 +119,50 @@ TEST(OggCore, DamagedInterleavedAndForeignFilesAreRefused) {
         EXPECT_FALSE(OggSetComment(file, ""));
     }
     EXPECT_FALSE(OggSetComment(plain, "\x83\x52"));
+}
+
+TEST(OggCore, AudioThatSharedTheLastHeaderPageGetsAPageOfItsOwn) {
+    // Made by make_ogg.py from the encoder's framed.ogg: its setup page and
+    // first audio page joined into one, the later page renumbered.
+    const std::string shared = Sample("shared.ogg"), framed = Sample("framed.ogg");
+    const std::vector<Page> before = Pages(shared), encoded = Pages(framed);
+    ASSERT_EQ(before.size(), 3u);
+    ASSERT_EQ(encoded.size(), 4u);
+    EXPECT_EQ(OggSetComment(shared, "old comment"), shared) << "nothing to change";
+
+    const auto out = OggSetComment(shared, "new");
+    ASSERT_TRUE(out);
+    const std::vector<Page> after = Pages(*out);
+    ASSERT_EQ(after.size(), 4u);
+    for (size_t i = 0; i < after.size(); ++i) EXPECT_EQ(after[i].sequence, i);
+    EXPECT_EQ(after[1].bytes.substr(6, 8), std::string(8, '\0')) << "the header pages end with granule 0";
+    // The audio page as the encoder wrote it, the later one renumbered
+    // with its checksum.
+    EXPECT_EQ(after[2].bytes, encoded[2].bytes);
+    EXPECT_EQ(after[3].bytes, encoded[3].bytes);
+    EXPECT_EQ(kes::OggRead(*out)->comment, "new");
+    EXPECT_EQ(OggSetComment(*out, "new"), *out);
+    // The old comment again: byte for byte what the encoder wrote.
+    EXPECT_EQ(OggSetComment(*out, "old comment"), framed);
+    const auto removed = OggSetComment(shared, "");
+    ASSERT_TRUE(removed);
+    EXPECT_EQ(kes::OggRead(*removed)->comment, "");
+
+    // Only for Vorbis: Opus headers must end their page.
+    EXPECT_FALSE(kes::OggRead(Sample("shared.opus")));
+    EXPECT_FALSE(OggSetComment(Sample("shared.opus"), "x"));
+}
+
+TEST(OggCore, BytesAfterTheLastPageStay) {
+    const std::string plain = Sample("plain.ogg"), padded = Sample("padded.ogg");
+    const std::string zeros(1000, '\0');
+    ASSERT_EQ(padded, plain + zeros);
+    const auto out = OggSetComment(padded, std::string(70000, 'k'));
+    ASSERT_TRUE(out);
+    EXPECT_EQ(*out, *OggSetComment(plain, std::string(70000, 'k')) + zeros);
+    EXPECT_EQ(OggSetComment(*out, std::string(70000, 'k')), *out);
+    EXPECT_EQ(OggSetComment(*out, ""), padded);
+    const auto tagged = OggSetComment(plain + "TAG", "x");
+    ASSERT_TRUE(tagged);
+    EXPECT_EQ(tagged->substr(tagged->size() - 3), "TAG");
 }

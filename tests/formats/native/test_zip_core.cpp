@@ -19,6 +19,11 @@ std::string EmptyArchive(const std::string& comment = "") {
     return kSignature + std::string(16, '\0') + Le16(static_cast<unsigned>(comment.size())) + comment;
 }
 
+// An archive made without a comment, given one as another program would.
+std::string WithComment(const std::string& archive, const std::string& comment) {
+    return archive.substr(0, archive.size() - 2) + Le16(static_cast<unsigned>(comment.size())) + comment;
+}
+
 }  // namespace
 
 TEST(ZipCore, SetReplaceAndRemoveKeepEveryByteBeforeTheComment) {
@@ -57,13 +62,24 @@ TEST(ZipCore, ReplacesAnOldCommentAndTheLongestOneFits) {
 
 TEST(ZipCore, TheRecordSignatureInsideAnOldCommentOrMemberDataIsNotTakenForTheRecord) {
     const std::string stored = Sample("stored.zip");
-    // An old comment (written by another program) that mentions the signature.
-    std::string oldComment = "see " + kSignature + " here";
-    std::string withOld = stored.substr(0, stored.size() - 2) + Le16(oldComment.size()) + oldComment;
-    ASSERT_EQ(ZipReadComment(withOld), oldComment);
-    const auto replaced = ZipSetComment(withOld, "new");
-    ASSERT_TRUE(replaced);
-    EXPECT_EQ(*replaced, stored.substr(0, stored.size() - 2) + Le16(3) + "new");
+    // Old comments (written by another program) that mention the signature,
+    // or hold a whole small archive and then text: its record and directory
+    // are intact, but its comment does not reach the file's end.
+    const std::string inner = WithComment(Sample("deflated.zip"), "inner");
+    for (const std::string& oldComment : {"see " + kSignature + " here", "zip: " + inner + " and then text"}) {
+        SCOPED_TRACE(oldComment.size());
+        const std::string withOld = WithComment(stored, oldComment);
+        // (Compared as a whole: the inner archive is too long to show.)
+        ASSERT_TRUE(ZipReadComment(withOld) == oldComment);
+        EXPECT_TRUE(ZipSetComment(withOld, "new") == WithComment(stored, "new"));
+        // Bytes after the stated comment leave two intact records to choose
+        // from where the inner archive is whole: a doubt, so refused.
+        const bool doubt = oldComment.size() > inner.size();
+        EXPECT_EQ(ZipSetComment(withOld + "\n", "new").has_value(), !doubt);
+    }
+    // The inner archive at the very end of the old comment: both records
+    // reach the file's end, and readers would take the inner one.
+    EXPECT_FALSE(ZipReadComment(WithComment(stored, "zip: " + inner.substr(0, inner.size() - 7) + Le16(0))));
 
     // A stored member that holds what looks like an empty archive's record,
     // with the real directory and record cut off: refused, not rewritten as
@@ -75,6 +91,29 @@ TEST(ZipCore, TheRecordSignatureInsideAnOldCommentOrMemberDataIsNotTakenForTheRe
     std::string claims =
         kSignature + std::string(4, '\0') + Le16(1) + Le16(1) + std::string(8, '\0') + Le16(0);
     EXPECT_FALSE(ZipSetComment(stored.substr(0, 200) + claims, "x"));
+}
+
+TEST(ZipCore, BytesAfterTheStatedCommentStayAfterTheNewOne) {
+    const std::string deflated = Sample("deflated.zip");
+    for (const std::string& after : {std::string("\n"), std::string("junk from a download\0\0\0", 23)}) {
+        SCOPED_TRACE(after.size());
+        const std::string original = WithComment(deflated, "old") + after;
+        ASSERT_EQ(ZipReadComment(original), "old");
+        const auto out = ZipSetComment(original, kJapanese);
+        ASSERT_TRUE(out);
+        EXPECT_EQ(*out, WithComment(deflated, kJapanese) + after);
+        EXPECT_EQ(ZipSetComment(*out, kJapanese), *out);
+        EXPECT_EQ(ZipSetComment(*out, ""), deflated + after);
+        // The record stays where readers look for it: the new comment and
+        // the bytes kept after it within 65535 bytes.
+        EXPECT_TRUE(ZipSetComment(original, std::string(65535 - after.size(), 'x')));
+        EXPECT_FALSE(ZipSetComment(original, std::string(65536 - after.size(), 'x')));
+    }
+    // A signature in those bytes is what readers that look from the back
+    // take for the record; nor may the new comment end in one with them.
+    EXPECT_FALSE(ZipReadComment(deflated + "x" + kSignature));
+    EXPECT_FALSE(ZipSetComment(deflated + "\x05\x06", "x PK"));
+    EXPECT_TRUE(ZipSetComment(deflated + "\x05\x06", "x PQ"));
 }
 
 TEST(ZipCore, CommentsThatWouldMakeASecondRecordAreRefused) {
@@ -108,6 +147,7 @@ TEST(ZipCore, DamagedAndForeignFilesAreRefused) {
         stored.substr(100),  // the start is missing: directory offsets point wrong
         zip64.substr(0, zip64.size() - 22 - 20 - 1) + zip64.substr(zip64.size() - 22),  // locator damaged
         EmptyArchive().substr(1),
+        kSignature + kSignature + std::string(14, '\0'),  // a signature in the record's own fields
         Sample("plain.png"),
     };
     for (const std::string& file : damaged) {
@@ -117,13 +157,25 @@ TEST(ZipCore, DamagedAndForeignFilesAreRefused) {
     }
 }
 
-TEST(ZipCore, AnEmptyArchiveAndOneAfterASelfExtractorTakeComments) {
+TEST(ZipCore, AnEmptyArchiveAndOnesAfterASelfExtractorTakeCommentsWithTheirOffsetsAsTheyWere) {
     const auto empty = ZipSetComment(EmptyArchive(), kJapanese);
     ASSERT_TRUE(empty);
     EXPECT_EQ(*empty, EmptyArchive(kJapanese));
 
-    const std::string prefixed = std::string(5000, 'M') + Sample("deflated.zip");
-    const auto commented = ZipSetComment(prefixed, "sfx");
-    ASSERT_TRUE(commented);
-    EXPECT_EQ(ZipReadComment(*commented), "sfx");
+    // Offsets that do not count the program in front, in both kinds of
+    // archive; a ZIP64 archive's locator then points before its record.
+    const std::string program(5000, 'M');
+    for (const char* name : {"deflated.zip", "zip64.zip"}) {
+        SCOPED_TRACE(name);
+        const std::string prefixed = program + Sample(name);
+        const auto commented = ZipSetComment(prefixed, "sfx");
+        ASSERT_TRUE(commented);
+        EXPECT_EQ(*commented, WithComment(prefixed, "sfx"));
+        EXPECT_EQ(ZipReadComment(*commented), "sfx");
+    }
+    // A locator pointing at neither its record nor the fixed size before it.
+    std::string zip64 = program + Sample("zip64.zip");
+    const size_t locator = zip64.size() - 22 - 20;
+    zip64[locator + 8] = static_cast<char>(zip64[locator + 8] + 1);
+    EXPECT_FALSE(ZipReadComment(zip64));
 }
