@@ -52,6 +52,12 @@ public:
     void SetChecked(int id, bool checked) const;
     // The control's place in the main window's client area.
     RECT Bounds(int id) const;
+    // The box around what the control shows on the screen over the window's
+    // face colour (its text, for a label), relative to the control.
+    RECT Ink(int id) const;
+    // What the system sends when the window comes onto a monitor of another
+    // scale: the new DPI and the rectangle suggested for the window.
+    void SendDpiChanged(int dpi, const RECT& suggested) const;
 
     // A click that returns when the program has handled it.
     void Click(int id) const;
@@ -114,6 +120,10 @@ private:
 
 // The folder holding kes_bat.exe as built (ending in '\').
 std::string ToolDir();
+
+// The box around the pixels of `text` drawn on one line in the given face
+// (Shift_JIS) with a character height of `height` pixels, from its origin.
+RECT TextInk(const std::string& text, const char* face, int height);
 
 // Polls every pollMs until done() holds; false when timeoutMs passes first.
 // The one way the tests and the driver wait for the program.
