@@ -98,6 +98,7 @@ private:
     void UpdatePluginButtons(int index);
     void CreateControls();
     void LayoutControls();
+    void NameFolderButton();
     void FitComboBoxHeight();
     void FitClientArea();
     void FormDpiChanged(int dpi, const RECT& suggested);
@@ -119,6 +120,7 @@ private:
 
     int dpi_ = USER_DEFAULT_SCREEN_DPI;
     std::unique_ptr<TFonts> fonts_;
+    HWND toolTip_ = nullptr;  // owned by the window, which destroys it
     HWND lastFocus_ = nullptr;
     bool running_ = false;
     bool closeRequested_ = false;

@@ -9,7 +9,9 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "Mbox_res.h"
 #include "kes_bat_ids.h"
+#include "kes_bat_msg.h"
 
 namespace {
 
@@ -39,7 +41,9 @@ struct TControlSpec {
 constexpr int kGroupLeft = 121, kGroupTop = 248;
 
 // The window, top to bottom, at 96 DPI; every length is scaled to the
-// window's DPI. Creation order is also the Tab order.
+// window's DPI. Creation order is also the Tab order, and screen readers
+// name a list or a field without text of its own by the label that comes
+// just before it in this order.
 const TControlSpec kControls[] = {
     {"Bevel1", "STATIC", IDC_BEVEL1, 0, 0, 442, 6, "", SS_OWNERDRAW, 0, Proportional, false, 0},
     {"Label2", "STATIC", IDC_LABEL2, 8, 8, 225, 12, "１．ファイルに書き込みたいコメントを↓に書く",
@@ -191,6 +195,7 @@ void TKesBatForm::CreateControls() {
         if (control == nullptr) throw std::runtime_error(std::string("cannot create ") + c.Name);
         SetWindowLongPtrA(control, GWLP_USERDATA, c.Tag);
     }
+    NameFolderButton();
     LayoutControls();
     SendMessageA(Control(IDC_STATUSBAR_INFO), SB_SIMPLE, TRUE, 0);
     SendMessageA(Control(IDC_MEMO_COMMENT), EM_SETLIMITTEXT, 0, 0);
@@ -211,6 +216,7 @@ void TKesBatForm::LayoutControls() {
         const CGdiObject& font = c.Font == FixedPitch ? fonts_->FixedPitch : fonts_->Proportional;
         SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), TRUE);
     }
+    SendMessageA(toolTip_, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_->Proportional.Get()), FALSE);
 
     HWND log = Control(IDC_LISTBOX_LOG);
     SendMessageA(log, LB_SETITEMHEIGHT, 0, Scale(kItemHeight));
@@ -222,6 +228,26 @@ void TKesBatForm::LayoutControls() {
     SendMessageA(Control(IDC_COMBOBOX_EXT), CB_SETITEMHEIGHT, 0, Scale(kItemHeight));
     FitComboBoxHeight();
     SetLabelCount(Text(IDC_LABEL_COUNT));
+}
+
+// The folder button shows only its picture. Its window text, which the
+// system hands to screen readers, and its tooltip are the folder picker's
+// own instruction.
+void TKesBatForm::NameFolderButton() {
+    const std::string name = LoadResString(IDS_CHOOSE_DIR);
+    HWND button = Control(IDC_SPEEDBUTTON1);
+    SetWindowTextA(button, name.c_str());
+    toolTip_ = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Handle, nullptr,
+                               GetModuleHandleA(nullptr), nullptr);
+    TTTOOLINFOA tool{};
+    tool.cbSize = sizeof tool;
+    // The tooltip watches the button's mouse messages itself.
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = Handle;
+    tool.uId = reinterpret_cast<UINT_PTR>(button);
+    tool.lpszText = const_cast<char*>(name.c_str());
+    SendMessageA(toolTip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 void TKesBatForm::SetLabelCount(const std::string& text) {

@@ -367,6 +367,27 @@ TEST(Window, OnAMonitorOfAnotherScaleTheWindowIsLaidOutAnew) {
     EXPECT_EQ(tool.WaitExit(), 0u);
 }
 
+TEST(Window, TheFolderButtonAndTheTypeListAreNamedForScreenReaders) {
+    TempDir dir;
+    TKesDriver tool(dir.Path(), {{"probe", "probe.cpi"}});
+    ASSERT_TRUE(tool.Start());
+    // The button shows only its picture; its name, and its tooltip, is the
+    // folder picker's instruction.
+    const std::string instruction = LoadResString(IDS_CHOOSE_DIR);
+    EXPECT_EQ(tool.AccessibleName(IDC_SPEEDBUTTON1), instruction);
+    EXPECT_EQ(tool.HoverTip(IDC_SPEEDBUTTON1), instruction);
+    // The list's own text is its chosen item. Screen readers name it by the
+    // label just before it among the window's controls, when that is a
+    // visible static: the label of step 2.
+    HWND label = GetWindow(tool.Control(IDC_COMBOBOX_EXT), GW_HWNDPREV);
+    EXPECT_EQ(label, tool.Control(IDC_LABEL3));
+    EXPECT_TRUE(IsWindowVisible(label));
+    EXPECT_TRUE(SendMessageA(label, WM_GETDLGCODE, 0, 0) & DLGC_STATIC);
+    EXPECT_EQ(tool.AccessibleName(IDC_LABEL3), "２．コメントを書き込みたいファイルの拡張子を選択");
+    tool.PostMenu(IDM_EXIT);
+    EXPECT_EQ(tool.WaitExit(), 0u);
+}
+
 // Run by driver/at_scale.sh, in a Wine prefix of its own whose display
 // scale is not 100 %.
 TEST(WindowAtScale, EveryLengthAndFontFollowsTheDisplayScale) {

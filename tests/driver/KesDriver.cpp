@@ -1,5 +1,7 @@
 #include "KesDriver.h"
 
+#include <commctrl.h>
+#include <oleacc.h>
 #include <psapi.h>
 
 #include <algorithm>
@@ -224,6 +226,36 @@ RECT TKesDriver::Ink(int id) const {
     const RECT r = Bounds(id);
     const SIZE size{r.right - r.left, r.bottom - r.top};
     return InkBounds(ScreenPixels(Control(id), size), size.cx, GetSysColor(COLOR_BTNFACE));
+}
+
+std::string TKesDriver::AccessibleName(int id) const {
+    IAccessible* object = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(Control(id), OBJID_CLIENT, IID_IAccessible,
+                                          reinterpret_cast<void**>(&object))))
+        return "(no accessible object)";
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    std::string text;
+    if (object->get_accName(self, &name) == S_OK && name != nullptr)
+        text = ToAnsi(std::wstring(name, SysStringLen(name)));
+    SysFreeString(name);
+    object->Release();
+    return text;
+}
+
+std::string TKesDriver::HoverTip(int id, DWORD timeoutMs) const {
+    RECT r;
+    GetWindowRect(Control(id), &r);
+    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    HWND tip = nullptr;
+    WaitFor([&] { return (tip = FindWindowOf(pi_.dwProcessId, TOOLTIPS_CLASSA)) != nullptr; }, timeoutMs);
+    const std::string text = tip != nullptr ? WindowText(tip) : std::string();
+    // Away again, so that the tip goes.
+    SetCursorPos(0, 0);
+    return text;
 }
 
 void TKesDriver::SendDpiChanged(int dpi, const RECT& suggested) const {

@@ -55,6 +55,11 @@ public:
     // The box around what the control shows on the screen over the window's
     // face colour (its text, for a label), relative to the control.
     RECT Ink(int id) const;
+    // The name that screen readers are given for the control.
+    std::string AccessibleName(int id) const;
+    // Points the mouse at the control and waits for a tooltip of the
+    // program to appear; its text, or empty when none came.
+    std::string HoverTip(int id, DWORD timeoutMs = 10000) const;
     // What the system sends when the window comes onto a monitor of another
     // scale: the new DPI and the rectangle suggested for the window.
     void SendDpiChanged(int dpi, const RECT& suggested) const;
