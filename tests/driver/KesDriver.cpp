@@ -310,6 +310,13 @@ HWND TKesDriver::FindBoxWindow() const { return FindWindowOf(pi_.dwProcessId, "#
 
 bool TKesDriver::BoxOpen() const { return FindBoxWindow() != nullptr; }
 
+bool TKesDriver::TakesInput() const {
+    // A modal box disables its owner before it is made, so the window is
+    // disabled by the time the box's loop reads this message.
+    SendMessageA(window_, WM_NULL, 0, 0);
+    return IsWindowEnabled(window_) && !BoxOpen();
+}
+
 bool TKesDriver::WaitBox(TBox& box, DWORD timeoutMs) const {
     HWND hwnd = nullptr;
     if (!WaitFor([&] { return (hwnd = FindBoxWindow()) != nullptr; }, timeoutMs)) return false;

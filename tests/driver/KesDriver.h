@@ -85,6 +85,10 @@ public:
     TBox ExpectBox(DWORD timeoutMs = 15000) const;
     // True if a message box of the program is open now.
     bool BoxOpen() const;
+    // Waits until the program reads its messages again, between two
+    // handlers or inside a modal box, and says whether its window then takes
+    // input: not while a box or dialog of it is open.
+    bool TakesInput() const;
 
     // Answers the open-file dialog with a file name, as typed by the user;
     // false if no such dialog appeared.
