@@ -49,18 +49,39 @@ const TCommandSpec kCommands[] = {
     {IDM_COPY_LOG, 0, &TKesBatForm::Menu_CopyLogClick},
 };
 
-HFONT MakeFont(const char* face) {
-    return CreateFontA(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
-                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+// The standard character height, 12 pixels at 96 DPI.
+HFONT MakeFont(const char* face, int dpi) {
+    return CreateFontA(-ScaleToDpi(12, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                       SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                        DEFAULT_PITCH | FF_DONTCARE, face);
+}
+
+// The DPI the window is drawn at: its own where the system tells it
+// (Windows 10 on, through a function that older systems lack), else the
+// system's, which is what a system-aware program is drawn at everywhere.
+int WindowDpi(HWND window) {
+    using TGetDpiForWindow = UINT(WINAPI*)(HWND);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wcast-function-type"
+    const auto getDpiForWindow = reinterpret_cast<TGetDpiForWindow>(
+        GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow"));
+#pragma GCC diagnostic pop
+    if (getDpiForWindow != nullptr) {
+        const UINT dpi = getDpiForWindow(window);
+        if (dpi != 0) return static_cast<int>(dpi);
+    }
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi;
 }
 
 }  // namespace
 
-TKesBatForm::TKesBatForm()
-    : RunEnvironment(&TRunEnvironment::Platform()),
-      font_(MakeFont("ＭＳ Ｐゴシック")),
-      fixedFont_(MakeFont("ＭＳ ゴシック")) {}
+TKesBatForm::TFonts::TFonts(int dpi)
+    : Proportional(MakeFont("ＭＳ Ｐゴシック", dpi)), FixedPitch(MakeFont("ＭＳ ゴシック", dpi)) {}
+
+TKesBatForm::TKesBatForm() : RunEnvironment(&TRunEnvironment::Platform()) {}
 
 TKesBatForm::~TKesBatForm() {
     if (Handle != nullptr) DestroyWindow(Handle);
@@ -88,18 +109,41 @@ void TKesBatForm::Create() {
     // Folders and files dropped anywhere on it, the folder field included.
     const DWORD exStyle = WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES;
     HMENU menu = LoadMenuA(instance, MAKEINTRESOURCEA(IDM_MAINMENU1));
-    RECT r{0, 0, kClientWidth, kClientHeight};
-    AdjustWindowRectEx(&r, style, TRUE, exStyle);
-    const int width = r.right - r.left, height = r.bottom - r.top;
-    const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-    const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
 
     KesBatForm = this;
-    CreateWindowExA(exStyle, KES_WINDOW_CLASS, KES_APP_TITLE, style, x, y, width, height, nullptr,
-                    menu, instance, this);
+    // Its DPI is known once it exists: made hidden, then sized and centred.
+    CreateWindowExA(exStyle, KES_WINDOW_CLASS, KES_APP_TITLE, style, 0, 0, kClientWidth, kClientHeight,
+                    nullptr, menu, instance, this);
     if (Handle == nullptr) throw std::runtime_error("the main window could not be created");
+    FitClientArea();
     ShowWindow(Handle, SW_SHOWNORMAL);
     UpdateWindow(Handle);
+}
+
+// The client area takes the layout's size at the window's DPI, centred on
+// the screen. The frame and the menu bar are whatever the system draws at
+// that DPI, so they are measured rather than computed.
+void TKesBatForm::FitClientArea() {
+    RECT window, client;
+    GetWindowRect(Handle, &window);
+    GetClientRect(Handle, &client);
+    const int width = Scale(kClientWidth) + (window.right - window.left) - client.right;
+    const int height = Scale(kClientHeight) + (window.bottom - window.top) - client.bottom;
+    SetWindowPos(Handle, nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                 (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// On a monitor of another scale: the system suggests the rectangle that
+// keeps the window where it was, at the new size; the controls and their
+// fonts are made for the new DPI.
+void TKesBatForm::FormDpiChanged(int dpi, const RECT& suggested) {
+    dpi_ = dpi;
+    // The old fonts go only once every control has the new ones.
+    const std::unique_ptr<TFonts> old = std::move(fonts_);
+    fonts_ = std::make_unique<TFonts>(dpi_);
+    LayoutControls();
+    SetWindowPos(Handle, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void TKesBatForm::Close() { SendMessageA(Handle, WM_CLOSE, 0, 0); }
@@ -291,6 +335,8 @@ bool TKesBatForm::Command(int id, int code, HWND sender) {
 LRESULT TKesBatForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_CREATE:
+        dpi_ = WindowDpi(Handle);
+        fonts_ = std::make_unique<TFonts>(dpi_);
         CreateControls();
         FormCreate(Handle);
         return 0;
@@ -314,6 +360,9 @@ LRESULT TKesBatForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         if (Command(LOWORD(wParam), lParam != 0 ? HIWORD(wParam) : 0, reinterpret_cast<HWND>(lParam)))
             return 0;
         break;
+    case WM_DPICHANGED:
+        FormDpiChanged(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
     case WM_DRAWITEM:
         DrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
         return TRUE;

@@ -50,6 +50,9 @@ struct TQueuedPath {
     TQueued Kind;
 };
 
+// A length of the window's layout, given at 96 DPI, at `dpi`.
+inline int ScaleToDpi(int pixels, int dpi) { return MulDiv(pixels, dpi, USER_DEFAULT_SCREEN_DPI); }
+
 class TKesBatForm {
 public:
     // Start-up status, in Tag.
@@ -98,9 +101,21 @@ public:
     bool SearchDir(const TFilePath& directory, const std::wstring& pattern, bool dirPass);
 
 private:
+    // The two Gothic faces at one DPI, made anew when the DPI changes.
+    struct TFonts {
+        explicit TFonts(int dpi);
+        CGdiObject Proportional;  // the window and most controls
+        CGdiObject FixedPitch;    // text fields, lists, counter
+    };
+
     void UpdatePluginButtons(int index);
     void CreateControls();
+    void LayoutControls();
+    void NameFolderButton();
     void FitComboBoxHeight();
+    void FitClientArea();
+    void FormDpiChanged(int dpi, const RECT& suggested);
+    int Scale(int pixels) const { return ScaleToDpi(pixels, dpi_); }
     int SelectedIndex() const;
     std::wstring Text(int id) const;
     void SetText(int id, const std::wstring& text);
@@ -119,8 +134,9 @@ private:
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
-    CGdiObject font_;       // proportional Gothic: the window and most controls
-    CGdiObject fixedFont_;  // fixed-pitch Gothic: text fields, lists, counter
+    int dpi_ = USER_DEFAULT_SCREEN_DPI;
+    std::unique_ptr<TFonts> fonts_;
+    HWND toolTip_ = nullptr;  // owned by the window, which destroys it
     HWND lastFocus_ = nullptr;
     bool running_ = false;
     bool closeRequested_ = false;

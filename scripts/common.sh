@@ -34,36 +34,51 @@ kes_build() {
 # open inside a Wine virtual desktop: they get their frames, and hiding a
 # top-level window does not stall as it does on a bare X server with no
 # window manager. The Japanese Gothic faces that the window asks for are
-# served by the IPA fonts.
-KES_PREFIX_VERSION=3
+# served by the IPA fonts. Optional: the display scale in DPI (the prefix's
+# LogPixels; 96 is 100 %, 144 is 150 %) and the size of the desktop, for a
+# prefix of its own that shows the program as on a high-DPI display.
+KES_PREFIX_VERSION=4
 kes_prefix() {
+  local dpi=${1:-96} desktop=${2:-1024x768}
+  local ready="$KES_PREFIX_VERSION $dpi $desktop"
   mkdir -p "$KES_BUILD"
-  if [ "$(cat "$WINEPREFIX/.kes-ready" 2>/dev/null)" != "$KES_PREFIX_VERSION" ]; then
+  if [ "$(cat "$WINEPREFIX/.kes-ready" 2>/dev/null)" != "$ready" ]; then
     rm -rf "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
     wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$desktop" /f >/dev/null 2>&1
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐゴシック' /d IPAPGothic /f >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ ゴシック' /d IPAGothic /f >/dev/null 2>&1
     # A crash prints its trace and ends, instead of waiting on a dialog.
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     wineserver -w
-    echo "$KES_PREFIX_VERSION" > "$WINEPREFIX/.kes-ready"
+    echo "$ready" > "$WINEPREFIX/.kes-ready"
   fi
 }
 
-# Starts Xvfb on a free display unless one is given; sets DISPLAY and
-# KES_XVFB_PID. The caller stops it with kes_stop.
+# Starts Xvfb on a free display unless one is given, with an optional
+# screen size; sets DISPLAY and KES_XVFB_PID. The caller stops it with
+# kes_stop. Xvfb picks the number itself and says which once it is ready,
+# so that displays started at the same moment never share one.
 kes_display() {
   KES_XVFB_PID=
   if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return; fi
-  local n=91
-  while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  local said n
+  said=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 "${1:-1024x768}x24" -nolisten tcp 3>"$said" >/dev/null 2>&1 &
   KES_XVFB_PID=$!
-  export DISPLAY=":$n"
-  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && return; sleep 0.1; done
-  echo "Xvfb did not start on $DISPLAY" >&2
+  for _ in $(seq 50); do
+    n=$(cat "$said")
+    if [ -n "$n" ]; then
+      rm -f "$said"
+      export DISPLAY=":$n"
+      return
+    fi
+    sleep 0.1
+  done
+  rm -f "$said"
+  echo "Xvfb did not start" >&2
   return 1
 }
 

@@ -1,7 +1,10 @@
 #include "KesDriver.h"
 
+#include <commctrl.h>
+#include <oleacc.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cwchar>
 
 #include "TestSupport.h"
@@ -40,44 +43,54 @@ std::string WindowText(HWND hwnd) {
     return ReadText(hwnd, WM_GETTEXT, 0, SendMessageW(hwnd, WM_GETTEXTLENGTH, 0, 0));
 }
 
-// The standard icons as this process draws them, to recognise the one a
-// box shows: its pixels are read from the screen.
-std::vector<COLORREF> IconPixels(HICON icon, COLORREF background) {
+// A picture of `size` drawn by `draw` into a bitmap like the screen's, as
+// its pixels row by row.
+template <class F>
+std::vector<COLORREF> Picture(SIZE size, F draw) {
     HDC screen = GetDC(nullptr);
     HDC dc = CreateCompatibleDC(screen);
-    HBITMAP bmp = CreateCompatibleBitmap(screen, 32, 32);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, size.cx, size.cy);
     HGDIOBJ old = SelectObject(dc, bmp);
-    HBRUSH brush = CreateSolidBrush(background);
-    RECT r{0, 0, 32, 32};
-    FillRect(dc, &r, brush);
-    DrawIconEx(dc, 0, 0, icon, 32, 32, 0, nullptr, DI_NORMAL);
+    draw(dc, screen);
     std::vector<COLORREF> px;
-    for (int y = 0; y < 32; ++y)
-        for (int x = 0; x < 32; ++x) px.push_back(GetPixel(dc, x, y));
+    for (int y = 0; y < size.cy; ++y)
+        for (int x = 0; x < size.cx; ++x) px.push_back(GetPixel(dc, x, y));
     SelectObject(dc, old);
-    DeleteObject(brush);
     DeleteObject(bmp);
     DeleteDC(dc);
     ReleaseDC(nullptr, screen);
     return px;
 }
 
-std::vector<COLORREF> ScreenPixels(HWND control) {
+// The standard icons as this process draws them, to recognise the one a
+// box shows: its pixels are read from the screen.
+std::vector<COLORREF> IconPixels(HICON icon, COLORREF background) {
+    return Picture(SIZE{32, 32}, [&](HDC dc, HDC) {
+        HBRUSH brush = CreateSolidBrush(background);
+        RECT r{0, 0, 32, 32};
+        FillRect(dc, &r, brush);
+        DeleteObject(brush);
+        DrawIconEx(dc, 0, 0, icon, 32, 32, 0, nullptr, DI_NORMAL);
+    });
+}
+
+// What the screen shows from the top left corner of the control on.
+std::vector<COLORREF> ScreenPixels(HWND control, SIZE size) {
     RECT r;
     GetWindowRect(control, &r);
-    HDC screen = GetDC(nullptr);
-    HDC dc = CreateCompatibleDC(screen);
-    HBITMAP bmp = CreateCompatibleBitmap(screen, 32, 32);
-    HGDIOBJ old = SelectObject(dc, bmp);
-    BitBlt(dc, 0, 0, 32, 32, screen, r.left, r.top, SRCCOPY);
-    std::vector<COLORREF> px;
-    for (int y = 0; y < 32; ++y)
-        for (int x = 0; x < 32; ++x) px.push_back(GetPixel(dc, x, y));
-    SelectObject(dc, old);
-    DeleteObject(bmp);
-    DeleteDC(dc);
-    ReleaseDC(nullptr, screen);
-    return px;
+    return Picture(size,
+                   [&](HDC dc, HDC screen) { BitBlt(dc, 0, 0, size.cx, size.cy, screen, r.left, r.top, SRCCOPY); });
+}
+
+RECT InkBounds(const std::vector<COLORREF>& px, LONG width, COLORREF background) {
+    RECT ink{width, static_cast<LONG>(px.size()) / width, 0, 0};
+    for (size_t i = 0; i < px.size(); ++i) {
+        if (px[i] == background) continue;
+        const LONG x = static_cast<LONG>(i) % width, y = static_cast<LONG>(i) / width;
+        ink = RECT{std::min(ink.left, x), std::min(ink.top, y), std::max(ink.right, x + 1),
+                   std::max(ink.bottom, y + 1)};
+    }
+    return ink;
 }
 
 struct TChildScan {
@@ -111,7 +124,7 @@ UINT RecogniseIcon(HWND iconControl) {
     UINT style = 0;
     WaitFor(
         [&] {
-            const std::vector<COLORREF> shown = ScreenPixels(iconControl);
+            const std::vector<COLORREF> shown = ScreenPixels(iconControl, SIZE{32, 32});
             for (const auto& icon : icons)
                 if (IconPixels(LoadIconA(nullptr, icon.Id), shown[0]) == shown) style = icon.Style;
             return style != 0;
@@ -123,6 +136,23 @@ UINT RecogniseIcon(HWND iconControl) {
 }  // namespace
 
 std::string ToolDir() { return ExeDir() + "..\\bin\\"; }
+
+RECT TextInk(const std::string& text, const char* face, int height) {
+    HFONT font = CreateFontA(-height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
+                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face);
+    const SIZE size{static_cast<LONG>(text.size()) * height + 8, 2 * height};
+    const COLORREF background = GetSysColor(COLOR_BTNFACE);
+    const std::vector<COLORREF> px = Picture(size, [&](HDC dc, HDC) {
+        HGDIOBJ old = SelectObject(dc, font);
+        SetBkColor(dc, background);
+        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+        const RECT all{0, 0, size.cx, size.cy};
+        ExtTextOutA(dc, 0, 0, ETO_OPAQUE, &all, text.c_str(), static_cast<UINT>(text.size()), nullptr);
+        SelectObject(dc, old);
+    });
+    DeleteObject(font);
+    return InkBounds(px, size.cx, background);
+}
 
 TKesDriver::TKesDriver(const std::string& folder) : folder_(folder) {}
 
@@ -146,6 +176,10 @@ TKesDriver::~TKesDriver() {
 }
 
 bool TKesDriver::Start(DWORD timeoutMs) {
+    // The program lays itself out in the screen's own pixels. Windows shows
+    // a program that declares no DPI awareness the windows of others scaled
+    // back to 96 DPI (Wine 8 does not), so the driver declares it too.
+    SetProcessDPIAware();
     STARTUPINFOA si{};
     si.cb = sizeof si;
     std::string command = "\"" + folder_ + "kes_bat.exe\"";
@@ -200,6 +234,51 @@ RECT TKesDriver::Bounds(int id) const {
     return r;
 }
 
+RECT TKesDriver::Ink(int id) const {
+    const RECT r = Bounds(id);
+    const SIZE size{r.right - r.left, r.bottom - r.top};
+    return InkBounds(ScreenPixels(Control(id), size), size.cx, GetSysColor(COLOR_BTNFACE));
+}
+
+std::string TKesDriver::AccessibleName(int id) const {
+    IAccessible* object = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(Control(id), OBJID_CLIENT, IID_IAccessible,
+                                          reinterpret_cast<void**>(&object))))
+        return "(no accessible object)";
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    std::string text;
+    if (object->get_accName(self, &name) == S_OK && name != nullptr)
+        text = ToAnsi(std::wstring(name, SysStringLen(name)));
+    SysFreeString(name);
+    object->Release();
+    return text;
+}
+
+std::string TKesDriver::HoverTip(int id, DWORD timeoutMs) const {
+    RECT r;
+    GetWindowRect(Control(id), &r);
+    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    HWND tip = nullptr;
+    WaitFor([&] { return (tip = FindWindowOf(pi_.dwProcessId, TOOLTIPS_CLASSA)) != nullptr; }, timeoutMs);
+    const std::string text = tip != nullptr ? WindowText(tip) : std::string();
+    // Away again, so that the tip goes.
+    SetCursorPos(0, 0);
+    return text;
+}
+
+void TKesDriver::SendDpiChanged(int dpi, const RECT& suggested) const {
+    // The message carries a pointer to the rectangle, which the system does
+    // not carry over to another process: it goes into the program's memory.
+    void* remote = VirtualAllocEx(pi_.hProcess, nullptr, sizeof suggested, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    WriteProcessMemory(pi_.hProcess, remote, &suggested, sizeof suggested, nullptr);
+    SendMessageA(window_, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(remote));
+    VirtualFreeEx(pi_.hProcess, remote, 0, MEM_RELEASE);
+}
+
 void TKesDriver::Click(int id) const { SendMessageA(Control(id), BM_CLICK, 0, 0); }
 
 void TKesDriver::PostClick(int id) const {
@@ -242,6 +321,13 @@ std::vector<std::string> TKesDriver::LogLines() const {
 HWND TKesDriver::FindBoxWindow() const { return FindWindowOf(pi_.dwProcessId, "#32770"); }
 
 bool TKesDriver::BoxOpen() const { return FindBoxWindow() != nullptr; }
+
+bool TKesDriver::TakesInput() const {
+    // A modal box disables its owner before it is made, so the window is
+    // disabled by the time the box's loop reads this message.
+    SendMessageA(window_, WM_NULL, 0, 0);
+    return IsWindowEnabled(window_) && !BoxOpen();
+}
 
 bool TKesDriver::WaitBox(TBox& box, DWORD timeoutMs) const {
     HWND hwnd = nullptr;

@@ -56,6 +56,17 @@ public:
     void SetChecked(int id, bool checked) const;
     // The control's place in the main window's client area.
     RECT Bounds(int id) const;
+    // The box around what the control shows on the screen over the window's
+    // face colour (its text, for a label), relative to the control.
+    RECT Ink(int id) const;
+    // The name that screen readers are given for the control.
+    std::string AccessibleName(int id) const;
+    // Points the mouse at the control and waits for a tooltip of the
+    // program to appear; its text, or empty when none came.
+    std::string HoverTip(int id, DWORD timeoutMs = 10000) const;
+    // What the system sends when the window comes onto a monitor of another
+    // scale: the new DPI and the rectangle suggested for the window.
+    void SendDpiChanged(int dpi, const RECT& suggested) const;
 
     // A click that returns when the program has handled it.
     void Click(int id) const;
@@ -78,6 +89,10 @@ public:
     TBox ExpectBox(DWORD timeoutMs = 15000) const;
     // True if a message box of the program is open now.
     bool BoxOpen() const;
+    // Waits until the program reads its messages again, between two
+    // handlers or inside a modal box, and says whether its window then takes
+    // input: not while a box or dialog of it is open.
+    bool TakesInput() const;
 
     // Answers the open-file dialog with a file name, as typed by the user;
     // false if no such dialog appeared.
@@ -119,6 +134,10 @@ private:
 
 // The folder holding kes_bat.exe as built (ending in '\').
 std::string ToolDir();
+
+// The box around the pixels of `text` drawn on one line in the given face
+// (Shift_JIS) with a character height of `height` pixels, from its origin.
+RECT TextInk(const std::string& text, const char* face, int height);
 
 // Polls every pollMs until done() holds; false when timeoutMs passes first.
 // The one way the tests and the driver wait for the program.
