@@ -20,6 +20,7 @@
 #include "TextFile.h"
 #include "kes_bat_ids.h"
 #include "kes_bat_msg.h"
+#include "kes_bat_preview.h"
 #include "kes_bat_texts.h"
 
 TKesBatForm* KesBatForm = nullptr;
@@ -44,6 +45,7 @@ const TCommandSpec kCommands[] = {
     {IDC_SPEEDBUTTON1, STN_CLICKED, &TKesBatForm::SpeedButton1Click},
     {IDC_BUTTON_START, BN_CLICKED, &TKesBatForm::Button_StartClick},
     {IDM_LOAD_TEXT, 0, &TKesBatForm::Menu_LoadTextClick},
+    {IDM_PREVIEW, 0, &TKesBatForm::Menu_PreviewClick},
     {IDM_EXIT, 0, &TKesBatForm::Menu_ExitClick},
     {IDM_ABOUT, 0, &TKesBatForm::Menu_AboutClick},
     {IDM_COPY_LOG, 0, &TKesBatForm::Menu_CopyLogClick},
@@ -169,6 +171,13 @@ void TKesBatForm::UpdatePluginButtons(int index) {
     const int flags = running_ ? 0 : KesBat.GetFlags(index);
     Enable(IDC_BUTTON_ABOUT, (flags & CapAbout) != 0);
     Enable(IDC_BUTTON_SETTING, (flags & CapSettings) != 0);
+}
+
+void TKesBatForm::SetRunning(bool running) {
+    running_ = running;
+    Enable(IDC_BUTTON_START, !running);
+    EnableMenuItem(GetMenu(Handle), IDM_PREVIEW, MF_BYCOMMAND | (running ? MF_GRAYED : MF_ENABLED));
+    UpdatePluginButtons(SelectedIndex());
 }
 
 void TKesBatForm::ComboBox_ExtChange(HWND) { UpdatePluginButtons(SelectedIndex()); }

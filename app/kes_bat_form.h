@@ -50,6 +50,16 @@ struct TQueuedPath {
     TQueued Kind;
 };
 
+// How often a run or a preview redraws its counter and bar.
+constexpr DWORD kProgressIntervalMs = 50;
+
+// The numbered text that says why a file failed or would be refused with
+// this result of the host or of a plug-in with WriteCommentW; 0 when no
+// text says.
+int RefusalReason(int result);
+
+class TKesBatPreview;
+
 class TKesBatForm {
 public:
     // Start-up status, in Tag.
@@ -84,6 +94,7 @@ public:
     void Menu_AboutClick(HWND sender);
     void Menu_ExitClick(HWND sender);
     void Menu_CopyLogClick(HWND sender);
+    void Menu_PreviewClick(HWND sender);
     void ListBox_LogContextPopup(POINT at);
     // True when the key was Ctrl+C, which copies the log.
     bool ListBox_LogKeyDown(UINT key);
@@ -94,6 +105,9 @@ public:
     void RunBatch();
     // Whether the comment can go to the chosen plug-in; warns when not.
     bool CheckCommentFits();
+    // Empties FileList and fills it from the folder and subfolder setting
+    // of the window; false when Escape cancelled the search.
+    bool CollectRunFiles();
     bool CollectFiles(const TFilePath& directory, bool subDirs);
     bool SearchDir(const TFilePath& directory, const std::wstring& pattern, bool dirPass);
 
@@ -110,7 +124,11 @@ private:
     // The log line of a file that failed with the given result.
     std::wstring ErrorLine(const TFilePath& path, int result) const;
     void SetLabelCount(const std::string& text);
+    // A run and a preview hold the plug-in slot from their start to their
+    // end; meanwhile neither can start and the plug-in dialogs wait.
+    void SetRunning(bool running);
     void EndRun();
+    void PreviewFiles(bool reads);
     void QueueUnwritable(const TFilePath& path);
     void DrawItem(const DRAWITEMSTRUCT& item);
     void MeasureItem(MEASUREITEMSTRUCT& item);
@@ -124,6 +142,8 @@ private:
     HWND lastFocus_ = nullptr;
     bool running_ = false;
     bool closeRequested_ = false;
+    // Made on the first preview; the window then stays, closed or open.
+    std::unique_ptr<TKesBatPreview> preview_;
 };
 
 extern TKesBatForm* KesBatForm;
