@@ -20,6 +20,7 @@
 #include "TextFile.h"
 #include "kes_bat_ids.h"
 #include "kes_bat_msg.h"
+#include "kes_bat_preview.h"
 #include "kes_bat_texts.h"
 
 TKesBatForm* KesBatForm = nullptr;
@@ -44,6 +45,7 @@ const TCommandSpec kCommands[] = {
     {IDC_SPEEDBUTTON1, STN_CLICKED, &TKesBatForm::SpeedButton1Click},
     {IDC_BUTTON_START, BN_CLICKED, &TKesBatForm::Button_StartClick},
     {IDM_LOAD_TEXT, 0, &TKesBatForm::Menu_LoadTextClick},
+    {IDM_PREVIEW, 0, &TKesBatForm::Menu_PreviewClick},
     {IDM_EXIT, 0, &TKesBatForm::Menu_ExitClick},
     {IDM_ABOUT, 0, &TKesBatForm::Menu_AboutClick},
     {IDM_COPY_LOG, 0, &TKesBatForm::Menu_CopyLogClick},
@@ -55,6 +57,9 @@ HFONT MakeFont(const char* face, int dpi) {
                        SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                        DEFAULT_PITCH | FF_DONTCARE, face);
 }
+
+
+}  // namespace
 
 // The DPI the window is drawn at: its own where the system tells it
 // (Windows 10 on, through a function that older systems lack), else the
@@ -76,9 +81,7 @@ int WindowDpi(HWND window) {
     return dpi;
 }
 
-}  // namespace
-
-TKesBatForm::TFonts::TFonts(int dpi)
+TWindowFonts::TWindowFonts(int dpi)
     : Proportional(MakeFont("ＭＳ Ｐゴシック", dpi)), FixedPitch(MakeFont("ＭＳ ゴシック", dpi)) {}
 
 TKesBatForm::TKesBatForm() : RunEnvironment(&TRunEnvironment::Platform()) {}
@@ -139,8 +142,8 @@ void TKesBatForm::FitClientArea() {
 void TKesBatForm::FormDpiChanged(int dpi, const RECT& suggested) {
     dpi_ = dpi;
     // The old fonts go only once every control has the new ones.
-    const std::unique_ptr<TFonts> old = std::move(fonts_);
-    fonts_ = std::make_unique<TFonts>(dpi_);
+    const std::unique_ptr<TWindowFonts> old = std::move(fonts_);
+    fonts_ = std::make_unique<TWindowFonts>(dpi_);
     LayoutControls();
     SetWindowPos(Handle, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                  suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -213,6 +216,13 @@ void TKesBatForm::UpdatePluginButtons(int index) {
     const int flags = running_ ? 0 : KesBat.GetFlags(index);
     Enable(IDC_BUTTON_ABOUT, (flags & CapAbout) != 0);
     Enable(IDC_BUTTON_SETTING, (flags & CapSettings) != 0);
+}
+
+void TKesBatForm::SetRunning(bool running) {
+    running_ = running;
+    Enable(IDC_BUTTON_START, !running);
+    EnableMenuItem(GetMenu(Handle), IDM_PREVIEW, MF_BYCOMMAND | (running ? MF_GRAYED : MF_ENABLED));
+    UpdatePluginButtons(SelectedIndex());
 }
 
 void TKesBatForm::ComboBox_ExtChange(HWND) { UpdatePluginButtons(SelectedIndex()); }
@@ -336,7 +346,7 @@ LRESULT TKesBatForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_CREATE:
         dpi_ = WindowDpi(Handle);
-        fonts_ = std::make_unique<TFonts>(dpi_);
+        fonts_ = std::make_unique<TWindowFonts>(dpi_);
         CreateControls();
         FormCreate(Handle);
         return 0;

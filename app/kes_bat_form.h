@@ -50,8 +50,27 @@ struct TQueuedPath {
     TQueued Kind;
 };
 
+// The DPI a window is drawn at.
+int WindowDpi(HWND window);
+
+// The window's two Gothic faces at a DPI.
+struct TWindowFonts {
+    explicit TWindowFonts(int dpi);
+    CGdiObject Proportional;  // the window and most controls
+    CGdiObject FixedPitch;    // text fields, lists, counter
+};
 // A length of the window's layout, given at 96 DPI, at `dpi`.
 inline int ScaleToDpi(int pixels, int dpi) { return MulDiv(pixels, dpi, USER_DEFAULT_SCREEN_DPI); }
+
+// How often a run or a preview redraws its counter and bar.
+constexpr DWORD kProgressIntervalMs = 50;
+
+// The numbered text that says why a file failed or would be refused with
+// this result of the host or of a plug-in with WriteCommentW; 0 when no
+// text says.
+int RefusalReason(int result);
+
+class TKesBatPreview;
 
 class TKesBatForm {
 public:
@@ -87,6 +106,7 @@ public:
     void Menu_AboutClick(HWND sender);
     void Menu_ExitClick(HWND sender);
     void Menu_CopyLogClick(HWND sender);
+    void Menu_PreviewClick(HWND sender);
     void ListBox_LogContextPopup(POINT at);
     // True when the key was Ctrl+C, which copies the log.
     bool ListBox_LogKeyDown(UINT key);
@@ -97,17 +117,14 @@ public:
     void RunBatch();
     // Whether the comment can go to the chosen plug-in; warns when not.
     bool CheckCommentFits();
+    // Empties FileList and fills it from the folder and subfolder setting
+    // of the window; false when Escape cancelled the search.
+    bool CollectRunFiles();
     bool CollectFiles(const TFilePath& directory, bool subDirs);
     bool SearchDir(const TFilePath& directory, const std::wstring& pattern, bool dirPass);
 
 private:
     // The two Gothic faces at one DPI, made anew when the DPI changes.
-    struct TFonts {
-        explicit TFonts(int dpi);
-        CGdiObject Proportional;  // the window and most controls
-        CGdiObject FixedPitch;    // text fields, lists, counter
-    };
-
     void UpdatePluginButtons(int index);
     void CreateControls();
     void LayoutControls();
@@ -125,7 +142,11 @@ private:
     // The log line of a file that failed with the given result.
     std::wstring ErrorLine(const TFilePath& path, int result) const;
     void SetLabelCount(const std::string& text);
+    // A run and a preview hold the plug-in slot from their start to their
+    // end; meanwhile neither can start and the plug-in dialogs wait.
+    void SetRunning(bool running);
     void EndRun();
+    void PreviewFiles(bool reads);
     void QueueUnwritable(const TFilePath& path);
     void DrawItem(const DRAWITEMSTRUCT& item);
     void MeasureItem(MEASUREITEMSTRUCT& item);
@@ -135,11 +156,13 @@ private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
     int dpi_ = USER_DEFAULT_SCREEN_DPI;
-    std::unique_ptr<TFonts> fonts_;
+    std::unique_ptr<TWindowFonts> fonts_;
     HWND toolTip_ = nullptr;  // owned by the window, which destroys it
     HWND lastFocus_ = nullptr;
     bool running_ = false;
     bool closeRequested_ = false;
+    // Made on the first preview; the window then stays, closed or open.
+    std::unique_ptr<TKesBatPreview> preview_;
 };
 
 extern TKesBatForm* KesBatForm;

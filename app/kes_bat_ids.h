@@ -4,6 +4,7 @@
 #define KESTRANE_KES_BAT_IDS_H
 
 #define KES_WINDOW_CLASS "TKesBatForm"
+#define KES_PREVIEW_CLASS "TKesBatPreview"
 
 #define IDC_BEVEL1 100
 #define IDC_LABEL2 101
@@ -24,11 +25,18 @@
 #define IDC_LISTBOX_LOG 116
 #define IDC_STATUSBAR_INFO 117
 
+// The preview window's controls.
+#define IDC_PREVIEW_SUMMARY 130
+#define IDC_PREVIEW_COUNT 131
+#define IDC_PREVIEW_PROGRESS 132
+#define IDC_PREVIEW_LIST 133
+
 #define IDM_MAINMENU1 200
 #define IDM_LOAD_TEXT 201
 #define IDM_EXIT 202
 #define IDM_ABOUT 203
 #define IDM_COPY_LOG 204  // the log's context menu
+#define IDM_PREVIEW 205
 
 #define IDI_KES_BAT 1
 

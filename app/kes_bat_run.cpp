@@ -15,9 +15,6 @@
 #include "kes_bat_texts.h"
 
 namespace {
-// How often the counter and the bar are redrawn during a run.
-constexpr DWORD kProgressIntervalMs = 50;
-
 // A cloud file whose contents are not on this machine: opening or reading
 // it makes the cloud client download it first.
 // (RECALL_ON_DATA_ACCESS, RECALL_ON_OPEN and OFFLINE; the compiler's
@@ -43,6 +40,8 @@ TRunEnvironment& TRunEnvironment::Platform() {
 }
 
 void TKesBatForm::Button_StartClick(HWND) {
+    // A preview reads through the one plug-in slot until it ends.
+    if (running_) return;
     if (!CheckTargetDir()) return;
     if (!CheckCommentFits()) return;
     if (!KesBat.PrepareWrite(SelectedIndex())) {
@@ -50,9 +49,7 @@ void TKesBatForm::Button_StartClick(HWND) {
         return;
     }
     ResetProgress();
-    running_ = true;
-    Enable(IDC_BUTTON_START, false);
-    UpdatePluginButtons(SelectedIndex());
+    SetRunning(true);
     try {
         RunBatch();
     } catch (...) {
@@ -65,9 +62,7 @@ void TKesBatForm::Button_StartClick(HWND) {
 // Whatever way the run ended: the window is usable again, the plug-in is
 // released, and a close asked for during the run is carried out now.
 void TKesBatForm::EndRun() {
-    running_ = false;
-    Enable(IDC_BUTTON_START, true);
-    UpdatePluginButtons(SelectedIndex());
+    SetRunning(false);
     KesBat.ReleasePlugin();
     if (closeRequested_) PostMessageA(Handle, WM_CLOSE, 0, 0);
 }
@@ -93,10 +88,8 @@ void TKesBatForm::ResetProgress() {
 }
 
 void TKesBatForm::RunBatch() {
-    FileList->clear();
     AddLog(LoadResString(IDS_LOG_SEARCHING));
-    if (!CollectFiles(TFilePath(Text(IDC_EDIT_DIR)), SendMessageA(Control(IDC_CHECKBOX_SUBDIR), BM_GETCHECK, 0, 0) ==
-                                              BST_CHECKED)) {
+    if (!CollectRunFiles()) {
         RunEnvironment->Beep(MB_ICONQUESTION);
         AddLog(LoadResString(IDS_LOG_SEARCH_CANCELLED));
         return;
@@ -167,13 +160,22 @@ std::wstring TKesBatForm::ErrorLine(const TFilePath& path, int result) const {
     std::wstring line = WidePath(KES_ERROR_PREFIX) + path.Text();
     // Only a plug-in that writes through WriteCommentW gives its results
     // the meanings cpi.h names; another's are its own.
-    if (!KesBat.IsUnicode(SelectedIndex()) || result == ErrNotInCodePage) return line;
-    const int reason = result == ErrOpenRead                                  ? IDS_REASON_OPEN_READ
-                       : result == ErrNoMemory                                ? IDS_REASON_NO_MEMORY
-                       : result >= CpiRefused && result <= CpiBackupLeft      ? IDS_REASON_BASE + result
-                                                                              : 0;
-    if (reason != 0) line += L" (" + WidePath(LoadResString(reason)) + L")";
+    if (!KesBat.IsUnicode(SelectedIndex())) return line;
+    if (const int reason = RefusalReason(result)) line += L" (" + WidePath(LoadResString(reason)) + L")";
     return line;
+}
+
+int RefusalReason(int result) {
+    return result == ErrOpenRead                             ? IDS_REASON_OPEN_READ
+           : result == ErrNoMemory                           ? IDS_REASON_NO_MEMORY
+           : result >= CpiRefused && result <= CpiBackupLeft ? IDS_REASON_BASE + result
+                                                             : 0;
+}
+
+bool TKesBatForm::CollectRunFiles() {
+    FileList->clear();
+    return CollectFiles(TFilePath(Text(IDC_EDIT_DIR)),
+                        SendMessageA(Control(IDC_CHECKBOX_SUBDIR), BM_GETCHECK, 0, 0) == BST_CHECKED);
 }
 
 bool TKesBatForm::CollectFiles(const TFilePath& directory, bool subDirs) {

@@ -36,4 +36,15 @@
 #define IDS_REASON_COMMENT_NOT_HELD 57
 #define IDS_REASON_BACKUP_LEFT 58
 
+// The preview: what a run would do to each file, without writing.
+#define IDS_PREVIEW_TITLE 60
+#define IDS_PREVIEW_COLUMNS 61       // the list's column headers, separated by tabs
+#define IDS_PREVIEW_EXAMINING 62     // follows the number of files
+#define IDS_PREVIEW_WRITE 63
+#define IDS_PREVIEW_REFUSE 64        // followed by the reason in parentheses, where one is known
+#define IDS_PREVIEW_UNREACHABLE 65   // the reason for an entry the run reports without a call
+#define IDS_PREVIEW_ONLINE_ONLY 66   // the reason for a cloud file left online only
+#define IDS_PREVIEW_CANNOT_TELL 67   // the plug-in has no ReadCommentW
+#define IDS_PREVIEW_SUMMARY 68       // %1 files, %2 with a comment, %3 refused
+
 #endif
