@@ -37,7 +37,7 @@ const char* InfoText(int info) {
     return nullptr;
 }
 
-WriteResult Write(LPCSTR path, std::string_view contents, std::string_view comment) {
+WriteResult Write(const TFilePath& path, std::string_view contents, std::string_view comment) {
     // Looked at before anything else: a read-only file is refused even when
     // it would not change, and the file as found now is what another
     // program's save would change before the replace.
@@ -102,7 +102,7 @@ int WINAPI WriteComment(HWND, LPCSTR path, const void* contents, DWORD size, LPC
     if (!path || (!contents && size != 0) || (!comment && commentLength != 0)) return kes::kRefused;
     return kes::Guarded(
         [&] {
-            return static_cast<int>(kes::Write(path, std::string_view(static_cast<const char*>(contents), size),
+            return static_cast<int>(kes::Write(TFilePath::FromAnsi(path), std::string_view(static_cast<const char*>(contents), size),
                                                std::string_view(comment, commentLength)));
         },
         kes::kUnexpected, kes::kNoMemory);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "Bytes.h"
+#include "cpi.h"
 
 namespace kes {
 
@@ -24,16 +25,19 @@ struct PluginFormat {
 // Defined once by each plug-in.
 extern const PluginFormat kPluginFormat;
 
-// WriteComment's results. The tool only tells zero from non-zero; the
-// values say why to a reader of a test log.
+// The exports' results, which are the interface's Cpi* codes: a tool that
+// knows them says why a file was refused, and any other tells zero from
+// non-zero.
 enum WriteResult {
-    kWritten = 0,
-    kRefused = 1,     // not this format, damaged, or a comment it cannot hold
-    kReadOnly = 2,    // the target is read-only and is left as it is
-    kFileFailed = 3,  // the target could not be replaced; it is left as it was
-    kNoMemory = 4,
-    kChangedElsewhere = 5,  // another program saved the target since it was read; left as saved
-    kUnexpected = 6,        // an unforeseen failure inside the plug-in; the target is left as it was
+    kWritten = CpiWritten,
+    kRefused = CpiRefused,                // not this format, or damaged
+    kReadOnly = CpiReadOnly,              // the target is read-only and is left as it is
+    kFileFailed = CpiFileFailed,          // the target could not be replaced; it is left as it was
+    kNoMemory = CpiNoMemory,
+    kChangedElsewhere = CpiChangedElsewhere,  // another program saved the target since it was read; left as saved
+    kUnexpected = CpiUnexpected,          // an unforeseen failure inside the plug-in; the target is left as it was
+    kCommentNotHeld = CpiCommentNotHeld,  // the format cannot hold a character of the comment; left as it was
+    kBackupLeft = CpiBackupLeft,          // written, but the original stays beside it under a backup name
 };
 
 // The module of this plug-in (not of the program that loaded it).

@@ -18,6 +18,7 @@ public:
         write_ = Export<TWriteComment>("WriteComment");
     }
     bool Loaded() const { return module_ && info_ && config_ && write_; }
+    HMODULE Handle() const { return module_.get(); }
 
     // The text for an info number, "" for none.
     std::string Info(int info, int bufferSize = CPI_INFO_SIZE) const {

@@ -255,6 +255,85 @@ TEST(BundledPlugins, AnExceptionInsideAPlugInFailsTheFileInsteadOfEndingTheProgr
 
 namespace {
 
+// Points one function that a loaded plug-in imports at a stand-in while it
+// lives: a failure the system gives only in a rare instant, given on
+// demand, to the real DLL.
+class CImportPatch {
+public:
+    CImportPatch(HMODULE module, const char* name, FARPROC standIn) {
+        auto* base = reinterpret_cast<BYTE*>(module);
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+            base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+        const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name;
+             ++d) {
+            auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+            auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+            for (; names->u1.AddressOfData; ++names, ++slots) {
+                if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+                const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+                if (std::strcmp(reinterpret_cast<const char*>(byName->Name), name) != 0) continue;
+                slot_ = &slots->u1.Function;
+                old_ = Set(reinterpret_cast<decltype(old_)>(standIn));
+                return;
+            }
+        }
+    }
+    CImportPatch(const CImportPatch&) = delete;
+    CImportPatch& operator=(const CImportPatch&) = delete;
+    ~CImportPatch() {
+        if (slot_) Set(old_);
+    }
+    bool Patched() const { return slot_ != nullptr; }
+
+private:
+    using Slot = decltype(IMAGE_THUNK_DATA{}.u1.Function);
+    Slot Set(Slot value) {
+        DWORD protection;
+        VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &protection);
+        const Slot was = *slot_;
+        *slot_ = value;
+        VirtualProtect(slot_, sizeof *slot_, protection, &protection);
+        return was;
+    }
+    Slot* slot_ = nullptr;
+    Slot old_ = 0;
+};
+
+// A file that another program opens in the instant after the replace
+// cannot be deleted: the plug-in deletes through its handle's disposition.
+BOOL WINAPI CannotDelete(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return FALSE;
+}
+
+}  // namespace
+
+TEST(BundledPlugins, AnOriginalThatCannotBeDeletedFromItsBackupNameIsReportedAndKept) {
+    TempDir dir;
+    const CPluginModule zip(CopyBundled(dir, "kes_zip"));
+    ASSERT_TRUE(zip.Loaded());
+    const std::string target = dir.MakeFile("a.zip", kEmptyZip);
+    {
+        const CImportPatch patch(zip.Handle(), "SetFileInformationByHandle",
+                                 reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&CannotDelete)));
+        ASSERT_TRUE(patch.Patched());
+        EXPECT_EQ(zip.Write(target, kEmptyZip, "comment"), CpiBackupLeft);
+    }
+    EXPECT_EQ(ReadFileBytes(target), ZipWithComment("comment"));
+    std::vector<std::string> others = OtherFiles(dir);
+    ASSERT_EQ(others.size(), 2u);
+    const std::string backup = others[0] == "a.zip" ? others[1] : others[0];
+    EXPECT_EQ(backup.substr(backup.size() - 4), ".bak");
+    EXPECT_EQ(ReadFileBytes(dir / backup), kEmptyZip);
+    // The next write goes through, and leaves the old backup alone.
+    EXPECT_EQ(zip.Write(target, ZipWithComment("comment"), "again"), CpiWritten);
+    EXPECT_EQ(ReadFileBytes(dir / backup), kEmptyZip);
+    EXPECT_EQ(OtherFiles(dir).size(), 2u);
+}
+
+namespace {
+
 // Answers the next dialog owned by `owner` from a second thread, while the
 // test's own thread sits in the plug-in's modal call. Waits up to a minute:
 // a first start of Wine can be slow.
