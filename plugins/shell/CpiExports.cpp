@@ -1,5 +1,5 @@
-// The three exports every bundled plug-in shares; what differs between them
-// comes from kPluginFormat.
+// The exports every bundled plug-in shares; what differs between them comes
+// from kPluginFormat.
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -15,8 +15,8 @@ namespace kes {
 
 HMODULE ThisModule() {
     HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&ThisModule), &module);
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&ThisModule), &module);
     return module;
 }
 
@@ -37,7 +37,10 @@ const char* InfoText(int info) {
     return nullptr;
 }
 
-WriteResult Write(const TFilePath& path, std::string_view contents, std::string_view comment) {
+// The one write behind both exports. `lacking` answers a comment without
+// the form the format stores: from WriteCommentW, a character the format
+// cannot hold; from WriteComment, bytes that are no Shift_JIS text.
+WriteResult Write(const TFilePath& path, std::string_view contents, const Comment& comment, WriteResult lacking) {
     // Looked at before anything else: a read-only file is refused even when
     // it would not change, and the file as found now is what another
     // program's save would change before the replace.
@@ -45,10 +48,16 @@ WriteResult Write(const TFilePath& path, std::string_view contents, std::string_
     const WriteResult target = CheckTarget(path, contents.size(), seen);
     if (target != kWritten) return target;
 
-    const Rewrite rewritten = kPluginFormat.setComment(contents, comment);
+    const CommentAccess& access = kPluginFormat.comment;
+    if (!comment.In(access.form)) return lacking;
+    const Rewrite rewritten = access.set(contents, comment);
     if (!rewritten) return kRefused;
     if (rewritten->Equals(contents)) return kWritten;  // already carries this comment
     return ReplaceContents(path, seen, *rewritten, KeepModifiedTime());
+}
+
+std::string_view Bytes(const void* contents, DWORD size) {
+    return std::string_view(static_cast<const char*>(contents), size);
 }
 
 // Runs an export's work. No exception may leave an export: it would unwind
@@ -102,8 +111,21 @@ int WINAPI WriteComment(HWND, LPCSTR path, const void* contents, DWORD size, LPC
     if (!path || (!contents && size != 0) || (!comment && commentLength != 0)) return kes::kRefused;
     return kes::Guarded(
         [&] {
-            return static_cast<int>(kes::Write(TFilePath::FromAnsi(path), std::string_view(static_cast<const char*>(contents), size),
-                                               std::string_view(comment, commentLength)));
+            return static_cast<int>(kes::Write(TFilePath::FromAnsi(path), kes::Bytes(contents, size),
+                                               kes::CommentFromCodePage(std::string_view(comment, commentLength)),
+                                               kes::kRefused));
+        },
+        kes::kUnexpected, kes::kNoMemory);
+}
+
+int WINAPI WriteCommentW(HWND, LPCWSTR path, const void* contents, DWORD size, LPCWSTR comment,
+                         DWORD commentLength) {
+    if (!path || (!contents && size != 0) || (!comment && commentLength != 0)) return kes::kRefused;
+    return kes::Guarded(
+        [&] {
+            return static_cast<int>(kes::Write(TFilePath(path), kes::Bytes(contents, size),
+                                               kes::CommentFromUtf16(std::wstring_view(comment, commentLength)),
+                                               kes::kCommentNotHeld));
         },
         kes::kUnexpected, kes::kNoMemory);
 }

@@ -1,4 +1,4 @@
-// The Windows side shared by the bundled plug-ins: the three exports, the
+// The Windows side shared by the bundled plug-ins: the exports, the
 // dialogs, the settings file and the safe rewrite of the target. Each
 // plug-in only describes its format in one PluginFormat.
 #ifndef KESTRANE_PLUGINS_CPI_SHELL_H
@@ -9,17 +9,31 @@
 #include <string>
 
 #include "Bytes.h"
+#include "Comment.h"
 #include "cpi.h"
 
 namespace kes {
+
+// How a format's core takes the comment.
+struct CommentAccess {
+    // The form the format stores; a comment without it cannot be held.
+    TextForm form;
+    // The file's new contents for a comment that has `form`, or nothing
+    // when the file or the comment is refused.
+    Rewrite (*set)(std::string_view contents, const Comment& comment);
+};
+
+// The access to a core that takes the comment in one form.
+template <TextForm form, Rewrite (*Set)(std::string_view, std::string_view)>
+constexpr CommentAccess StoredAs() {
+    return {form, [](std::string_view contents, const Comment& comment) { return Set(contents, *comment.In(form)); }};
+}
 
 struct PluginFormat {
     const char* name;         // info 1, with the release's version number after it
     const char* patterns;     // info 2
     const char* description;  // info 3, Japanese
-    // The file's new contents for this comment (bytes in the system code
-    // page), or nothing when the file or the comment is refused.
-    Rewrite (*setComment)(std::string_view contents, std::string_view comment);
+    CommentAccess comment;
 };
 
 // Defined once by each plug-in.

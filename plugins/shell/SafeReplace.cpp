@@ -18,6 +18,7 @@ constexpr DWORD kCreatableAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_H
                                        FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE |
                                        FILE_ATTRIBUTE_TEMPORARY;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr size_t kLongestPath = 32768;
 constexpr SECURITY_INFORMATION kOwnerAndGroup = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION;
 
 uint64_t Quad(DWORD high, DWORD low) { return static_cast<uint64_t>(high) << 32 | low; }
@@ -185,26 +186,27 @@ std::optional<CSecurity> SecurityAt(const TFilePath& path) {
     return CSecurity::Of(h.Get());
 }
 
-// The path the file system gives an open file or folder: absolute, with
-// every link on the way followed.
-std::wstring FinalPath(HANDLE h) {
-    const DWORD size = GetFinalPathNameByHandleW(h, nullptr, 0, FILE_NAME_NORMALIZED);
-    if (size == 0) return std::wstring();
-    std::wstring path(size, L'\0');
-    const DWORD n = GetFinalPathNameByHandleW(h, path.data(), size, FILE_NAME_NORMALIZED);
-    path.resize(n < size ? n : 0);
-    return path;
+// The path of an open file or folder on its volume, with every link on
+// the way followed. Not GetFinalPathNameByHandleW: Wine's fails on a path
+// longer than MAX_PATH.
+std::optional<std::wstring> OpenedPath(HANDLE h) {
+    std::vector<char> buffer(sizeof(FILE_NAME_INFO) + kLongestPath * sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    if (!GetFileInformationByHandleEx(h, FileNameInfo, info, static_cast<DWORD>(buffer.size())))
+        return std::nullopt;
+    return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
 }
 
 // Whether the open file is reached by this name alone. A file with further
 // names would keep the old contents under them, and a link would become a
 // plain file. Under Wine a symbolic link shows no reparse point and a
 // handle opened through it is the file it leads to, named as that file:
-// so the file's final path must be the folder's own final path followed by
-// the very name handed in. A link named like its target ("view\song.jpg"
-// to "lib\song.jpg", or "case.jpg" to "Case.jpg") differs in the folder or
-// in case, which a comparison of the last name alone, without case, missed:
-// the replace then moved the target away and deleted it.
+// so the file must lie on its folder's volume, at the folder's own path
+// followed by the very name handed in. A link named like its target
+// ("view\song.jpg" to "lib\song.jpg", or "case.jpg" to "Case.jpg")
+// differs in the folder or in case, which a comparison of the last name
+// alone, without case, missed: the replace then moved the target away and
+// deleted it.
 bool SoleName(HANDLE h, const TFilePath& path) {
     FILE_STANDARD_INFO standard;
     FILE_BASIC_INFO basic;
@@ -215,10 +217,10 @@ bool SoleName(HANDLE h, const TFilePath& path) {
     CFileHandle folder(CreateFileW(FolderOf(path).Win32().c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!folder.IsOpen()) return false;
-    const TFilePath folderPath(FinalPath(folder.Get()));
-    const std::wstring opened = FinalPath(h);
-    return !folderPath.Empty() && !opened.empty() &&
-           opened == folderPath.WithTrailingDelimiter().Child(path.Name()).Text();
+    const std::optional<FileId> fileId = IdOf(h), folderId = IdOf(folder.Get());
+    const std::optional<std::wstring> filePath = OpenedPath(h), folderPath = OpenedPath(folder.Get());
+    return fileId && folderId && filePath && folderPath && fileId->volume == folderId->volume &&
+           *filePath == TFilePath(*folderPath).WithTrailingDelimiter().Child(path.Name()).Text();
 }
 
 // What the replace must keep of the original, as found just before it.

@@ -3,10 +3,14 @@
 // folder, so that the settings file it writes stays there.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <thread>
 
+#include "FilePath.h"
 #include "PluginModule.h"
 #include "TestSupport.h"
 #include "kes_version.h"
@@ -16,7 +20,19 @@ using kes_test::TempDir;
 
 namespace {
 
-const char* const kPlugins[] = {"kes_zip", "kes_jpeg", "kes_png", "kes_gif", "kes_mp3", "kes_flac", "kes_ogg"};
+// Each bundled plug-in, the form its format keeps a comment in, and a
+// sample of its type with an old comment, made by the format's own tools
+// (make_samples.sh) before this test runs.
+struct TBundled {
+    const char* name;
+    bool codePage;  // the comment as code page 932 bytes, not in Unicode
+    const char* sample;
+};
+const TBundled kBundled[] = {
+    {"kes_zip", true, "commented.zip"},    {"kes_jpeg", true, "commented.jpg"},   {"kes_png", false, "commented.png"},
+    {"kes_gif", true, "commented.gif"},    {"kes_mp3", false, "v23.mp3"},         {"kes_flac", false, "commented.flac"},
+    {"kes_ogg", false, "commented.ogg"},
+};
 
 // The smallest intact archive: an end record and nothing else.
 const std::string kEmptyZip = std::string("PK\x05\x06", 4) + std::string(18, '\0');
@@ -84,8 +100,8 @@ TEST(BundledPlugins, AnswerTheirTagPatternsAndJapaneseDescriptions) {
                                            L"MP3音声", L"FLAC音声", L"Ogg Vorbis/Opus音声"};
     TempDir dir;
     for (int i = 0; i < 7; ++i) {
-        SCOPED_TRACE(kPlugins[i]);
-        const CPluginModule plugin(CopyBundled(dir, kPlugins[i]));
+        SCOPED_TRACE(kBundled[i].name);
+        const CPluginModule plugin(CopyBundled(dir, kBundled[i].name));
         ASSERT_TRUE(plugin.Loaded());
         EXPECT_EQ(plugin.Info(InfoTag), "CPI1");
         // Its name, then the release's one version number.
@@ -97,6 +113,7 @@ TEST(BundledPlugins, AnswerTheirTagPatternsAndJapaneseDescriptions) {
         EXPECT_EQ(plugin.Info(4), "");
         EXPECT_EQ(plugin.Info(InfoTag, 3), "CP");  // cut to the buffer, still NUL-ended
         EXPECT_EQ(plugin.Configure(nullptr, ModeQuery), CapAbout | CapSettings);
+        EXPECT_TRUE(plugin.Unicode());
     }
 }
 
@@ -255,6 +272,187 @@ TEST(BundledPlugins, AnExceptionInsideAPlugInFailsTheFileInsteadOfEndingTheProgr
 
 namespace {
 
+std::string Sample(const std::string& name) {
+    // A Unix path; Wine shows the root as Z:.
+    std::string path = std::string("Z:") + std::getenv("KES_SAMPLES") + "/" + name;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return ReadFileBytes(path);
+}
+
+std::wstring Wide(const std::string& ansi) { return TFilePath::FromAnsi(ansi).Text(); }
+
+// What the tool hands WriteComment for a comment it holds as UTF-16.
+std::string ShiftJis(const std::wstring& text) {
+    std::string bytes(text.size() * 2, '\0');
+    bytes.resize(WideCharToMultiByte(932, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
+                                     static_cast<int>(bytes.size()), nullptr, nullptr));
+    return bytes;
+}
+
+std::wstring Extension(const std::string& name) { return Wide(name.substr(name.rfind('.'))); }
+
+// Files and folders whose names the code page cannot hold, which the
+// ANSI helpers of the other tests cannot reach. Paths go to the system in
+// the form TFilePath gives, so that they may be of any length.
+void PutFile(const std::wstring& path, const std::string& bytes) {
+    HANDLE h = CreateFileW(TFilePath(path).Win32().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(h);
+    ASSERT_EQ(written, bytes.size());
+}
+
+std::string GetFile(const std::wstring& path) {
+    HANDLE h = CreateFileW(TFilePath(path).Win32().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return "(cannot open)";
+    std::string bytes(GetFileSize(h, nullptr), '\0');
+    DWORD read = 0;
+    ReadFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+    CloseHandle(h);
+    bytes.resize(read);
+    return bytes;
+}
+
+// The names in a folder (ending in '\'), without "." and "..".
+std::vector<std::wstring> NamesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW d;
+    HANDLE h = FindFirstFileW(TFilePath(folder + L"*").Win32().c_str(), &d);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (std::wcscmp(d.cFileName, L".") != 0 && std::wcscmp(d.cFileName, L"..") != 0) names.push_back(d.cFileName);
+    } while (FindNextFileW(h, &d));
+    FindClose(h);
+    return names;
+}
+
+// A fresh folder that takes its contents of any name with it.
+class CUnicodeDir {
+public:
+    ~CUnicodeDir() { Empty(path_); }
+    const std::wstring& Path() const { return path_; }
+    // Path() + relative, with each folder on the way made.
+    std::wstring Make(const std::wstring& relative) const {
+        for (size_t at = relative.find(L'\\'); at != std::wstring::npos; at = relative.find(L'\\', at + 1))
+            CreateDirectoryW(TFilePath(path_ + relative.substr(0, at)).Win32().c_str(), nullptr);
+        return path_ + relative;
+    }
+
+private:
+    static void Empty(const std::wstring& folder) {
+        for (const std::wstring& name : NamesIn(folder)) {
+            const std::wstring path = TFilePath(folder + name).Win32();
+            if (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
+                Empty(folder + name + L"\\");
+                RemoveDirectoryW(path.c_str());
+            } else {
+                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(path.c_str());
+            }
+        }
+    }
+    TempDir dir_;  // removes the folder itself once it is empty
+    std::wstring path_ = Wide(dir_.Path());
+};
+
+// Names that code page 932 cannot hold: a heart, Latin letters with
+// marks, the wave dash that best fit turns into a fullwidth tilde, hangul,
+// and a character beyond U+FFFF.
+const std::wstring kUnicodeFolder = L"Sigur Rós ♡ Ryūichi〜\\한국어 \U0001D11E\\";
+const std::wstring kUnicodeName = L"恋のうた♡ Beyoncé〜 노래 \U0001D11E";
+// Three long folders, for a path of over 300 characters; each name within
+// the 255 bytes that Linux allows it in UTF-8.
+const std::wstring kLongFolder = std::wstring(99, L'ā') + L"\\" + std::wstring(80, L'♡') + L"\\" +
+                                 std::wstring(80, L'한') + L"\\";
+
+}  // namespace
+
+TEST(BundledPlugins, BothExportsWriteTheSameBytesForACommentTheCodePageHolds) {
+    // Shift_JIS with a line break, a fullwidth tilde, and characters of
+    // code page 932's own extensions.
+    const std::wstring comments[] = {L"コメント ～∵①髙 表\r\n二行目", L""};
+    TempDir dir;
+    for (const TBundled& b : kBundled) {
+        SCOPED_TRACE(b.name);
+        const CPluginModule plugin(CopyBundled(dir, b.name));
+        ASSERT_TRUE(plugin.Loaded() && plugin.Unicode());
+        const std::string sample = Sample(b.sample);
+        for (const std::wstring& comment : comments) {
+            const std::string viaAnsi = dir.MakeFile(std::string("ansi_") + b.sample, sample);
+            const std::string viaWide = dir.MakeFile(std::string("wide_") + b.sample, sample);
+            ASSERT_EQ(plugin.Write(viaAnsi, sample, ShiftJis(comment)), CpiWritten);
+            ASSERT_EQ(plugin.WriteW(Wide(viaWide), sample, comment), CpiWritten);
+            const std::string written = ReadFileBytes(viaAnsi);
+            EXPECT_NE(written, sample);
+            EXPECT_TRUE(ReadFileBytes(viaWide) == written);
+        }
+    }
+}
+
+TEST(BundledPlugins, FilesOfAnyNameAndPathLengthAreWrittenThroughTheUnicodeExport) {
+    const CUnicodeDir dir;
+    for (const TBundled& b : kBundled) {
+        SCOPED_TRACE(b.name);
+        // The plug-in itself in a folder the code page cannot name either.
+        const std::wstring name = Wide(b.name) + L".cpi";
+        const std::wstring copy = dir.Make(L"プラグイン ♡ é\\" + name);
+        ASSERT_TRUE(CopyFileW(Wide(kes_test::ExeDir() + KES_BUNDLED_DIR).append(name).c_str(), copy.c_str(), FALSE));
+        const CPluginModule plugin(copy);
+        ASSERT_TRUE(plugin.Loaded() && plugin.Unicode());
+        const std::string sample = Sample(b.sample);
+        const std::wstring plain = dir.Make(L"plain" + Extension(b.sample));
+        PutFile(plain, sample);
+        ASSERT_EQ(plugin.WriteW(plain, sample, L"コメント"), CpiWritten);
+        const std::wstring named = dir.Make(kUnicodeFolder + kUnicodeName + Extension(b.sample));
+        const std::wstring deep = dir.Make(kLongFolder + kUnicodeName + Extension(b.sample));
+        ASSERT_GT(deep.size(), 300u);
+        // The long one as the tool hands it, in the \\?\ form.
+        for (const std::wstring& target : {named, TFilePath(deep).Win32()}) {
+            PutFile(target, sample);
+            EXPECT_EQ(plugin.WriteW(target, sample, L"コメント"), CpiWritten);
+            EXPECT_TRUE(GetFile(target) == GetFile(plain));
+        }
+        // Nothing was left beside them; they go before the next plug-in.
+        for (const std::wstring& folder : {kUnicodeFolder, kLongFolder})
+            EXPECT_EQ(NamesIn(dir.Path() + folder), std::vector<std::wstring>{kUnicodeName + Extension(b.sample)});
+        for (const std::wstring& target : {plain, named, deep}) DeleteFileW(TFilePath(target).Win32().c_str());
+    }
+}
+
+TEST(BundledPlugins, ACommentTheFormatCannotHoldIsRefusedAndTheFileLeftAsItWas) {
+    // Not in code page 932: an accented letter, a heart, the wave dash
+    // that best fit would turn into a fullwidth tilde.
+    const std::wstring unicode[] = {L"café ♡", L"波〜"};
+    // No form holds a lone surrogate.
+    const std::wstring broken = std::wstring(L"x") + wchar_t(0xD800);
+    TempDir dir;
+    for (const TBundled& b : kBundled) {
+        SCOPED_TRACE(b.name);
+        const CPluginModule plugin(CopyBundled(dir, b.name));
+        ASSERT_TRUE(plugin.Loaded() && plugin.Unicode());
+        const std::string sample = Sample(b.sample);
+        const std::string target = dir.MakeFile(b.sample, sample);
+        for (const std::wstring& comment : unicode) {
+            const int result = plugin.WriteW(Wide(target), ReadFileBytes(target), comment);
+            if (b.codePage) {
+                EXPECT_EQ(result, CpiCommentNotHeld);
+                EXPECT_TRUE(ReadFileBytes(target) == sample);
+            } else {
+                EXPECT_EQ(result, CpiWritten);
+            }
+        }
+        const std::string before = ReadFileBytes(target);
+        EXPECT_EQ(plugin.WriteW(Wide(target), before, broken), CpiCommentNotHeld);
+        EXPECT_TRUE(ReadFileBytes(target) == before);
+    }
+    EXPECT_EQ(OtherFiles(dir).size(), std::size(kBundled));
+}
+
+namespace {
+
 // Points one function that a loaded plug-in imports at a stand-in while it
 // lives: a failure the system gives only in a rare instant, given on
 // demand, to the real DLL.
@@ -364,8 +562,12 @@ private:
 
 TEST(BundledPlugins, TheSettingsDialogKeepsTheChoiceBesideTheDllAndTheAboutBoxIsOwned) {
     TempDir dir;
-    const std::string path = CopyBundled(dir, "kes_zip");
-    const std::string ini = path.substr(0, path.size() - 4) + ".ini";
+    // A folder that the code page cannot name: the settings file is found
+    // all the same.
+    const CUnicodeDir pluginDir;
+    const std::wstring path = pluginDir.Make(L"Ryūichi ♡\\kes_zip.cpi");
+    ASSERT_TRUE(CopyFileW(Wide(kes_test::ExeDir() + KES_BUNDLED_DIR + "kes_zip.cpi").c_str(), path.c_str(), FALSE));
+    const std::wstring ini = path.substr(0, path.size() - 4) + L".ini";
     const CPluginModule zip(path);
     ASSERT_TRUE(zip.Loaded());
     HWND owner = CreateWindowA("STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
@@ -383,7 +585,7 @@ TEST(BundledPlugins, TheSettingsDialogKeepsTheChoiceBesideTheDllAndTheAboutBoxIs
         EXPECT_EQ(zip.Configure(owner, ModeSettings), 0);
     }
     EXPECT_EQ(checkedFirst, UINT{BST_CHECKED});  // on by default
-    EXPECT_EQ(GetPrivateProfileIntA("Settings", "KeepModifiedTime", 7, ini.c_str()), 0u);
+    EXPECT_EQ(GetPrivateProfileIntW(L"Settings", L"KeepModifiedTime", 7, ini.c_str()), 0u);
     // The choice holds at once for what this load of the plug-in writes.
     const std::string target = dir.MakeFile("a.zip", kEmptyZip);
     SetModified(target, LongAgo());
@@ -398,7 +600,7 @@ TEST(BundledPlugins, TheSettingsDialogKeepsTheChoiceBesideTheDllAndTheAboutBoxIs
         EXPECT_EQ(zip.Configure(owner, ModeSettings), 0);
     }
     EXPECT_EQ(checkedSecond, UINT{BST_UNCHECKED});
-    EXPECT_EQ(GetPrivateProfileIntA("Settings", "KeepModifiedTime", 7, ini.c_str()), 0u);  // cancelled
+    EXPECT_EQ(GetPrivateProfileIntW(L"Settings", L"KeepModifiedTime", 7, ini.c_str()), 0u);  // cancelled
     {
         DialogWatcher watcher(owner, [](HWND box) { SendMessageA(box, WM_COMMAND, IDOK, 0); });
         EXPECT_EQ(zip.Configure(owner, ModeAbout), 0);
