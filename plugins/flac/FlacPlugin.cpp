@@ -6,5 +6,5 @@ const kes::PluginFormat kes::kPluginFormat = {
     "Kestrane FLAC comment plug-in",
     "*.flac",
     "FLAC音声",
-    kes::StoredAs<kes::TextForm::kUtf8, kes::FlacSetComment>(),
+    kes::StoredAs<kes::TextForm::kUtf8, kes::FlacSetComment, kes::CommentOf<kes::FlacRead>>(),
 };

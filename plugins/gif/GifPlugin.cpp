@@ -6,5 +6,5 @@ const kes::PluginFormat kes::kPluginFormat = {
     "Kestrane GIF comment plug-in",
     "*.gif",
     "GIF画像",
-    kes::StoredAs<kes::TextForm::kCodePage, kes::GifSetComment>(),
+    kes::StoredAs<kes::TextForm::kCodePage, kes::GifSetComment, kes::GifReadComment>(),
 };

@@ -6,5 +6,5 @@ const kes::PluginFormat kes::kPluginFormat = {
     "Kestrane JPEG comment plug-in",
     "*.jpg;*.jpeg;*.jpe;*.jfif",
     "JPEG画像",
-    kes::StoredAs<kes::TextForm::kCodePage, kes::JpegSetComment>(),
+    kes::StoredAs<kes::TextForm::kCodePage, kes::JpegSetComment, kes::JpegReadComment>(),
 };

@@ -14,11 +14,20 @@ kes::Rewrite SetComment(std::string_view file, const kes::Comment& comment) {
     return kes::Mp3SetComment(file, comment.codePage.value_or(std::string()), *comment.utf8);
 }
 
+// The frame's text; where there is none, the ID3v1 field's, which a write
+// replaces too.
+std::optional<kes::Comment> ReadComment(std::string_view file) {
+    const std::optional<kes::Mp3Tags> tags = kes::Mp3Read(file);
+    if (!tags) return std::nullopt;
+    if (tags->comment.empty() && tags->v1) return kes::Comment::Only(kes::TextForm::kCodePage, *tags->v1);
+    return kes::Comment::Only(kes::TextForm::kUtf8, tags->comment);
+}
+
 }  // namespace
 
 const kes::PluginFormat kes::kPluginFormat = {
     "Kestrane MP3 comment plug-in",
     "*.mp3",
     "MP3音声",
-    {kes::TextForm::kUtf8, &SetComment},
+    {kes::TextForm::kUtf8, &SetComment, &ReadComment},
 };

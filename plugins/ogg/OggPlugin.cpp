@@ -7,5 +7,5 @@ const kes::PluginFormat kes::kPluginFormat = {
     "Kestrane Ogg Vorbis/Opus comment plug-in",
     "*.ogg;*.oga;*.opus",
     "Ogg Vorbis/Opus音声",
-    kes::StoredAs<kes::TextForm::kUtf8, kes::OggSetComment>(),
+    kes::StoredAs<kes::TextForm::kUtf8, kes::OggSetComment, kes::CommentOf<kes::OggRead>>(),
 };

@@ -7,5 +7,5 @@ const kes::PluginFormat kes::kPluginFormat = {
     "Kestrane PNG comment plug-in",
     "*.png",
     "PNG画像",
-    kes::StoredAs<kes::TextForm::kUtf8, kes::PngSetComment>(),
+    kes::StoredAs<kes::TextForm::kUtf8, kes::PngSetComment, kes::PngReadComment>(),
 };

@@ -60,6 +60,29 @@ std::optional<std::string> ExactCodePage(std::wstring_view text) {
     return bytes;
 }
 
+// Every line break (CR LF, a lone CR or a lone LF) as CR LF.
+std::wstring WithCrLf(const std::wstring& text) {
+    std::wstring out;
+    out.reserve(text.size() + text.size() / 16);
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != L'\r' && text[i] != L'\n') {
+            out += text[i];
+            continue;
+        }
+        out += L"\r\n";
+        if (text[i] == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') ++i;
+    }
+    return out;
+}
+
+std::wstring Decoded(UINT codePage, const std::string& bytes) {
+    const int length = Length(bytes.size());
+    std::wstring text(bytes.size(), L'\0');
+    text.resize(static_cast<size_t>(
+        MultiByteToWideChar(codePage, 0, bytes.data(), length, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
 }  // namespace
 
 Comment CommentFromCodePage(std::string_view bytes) {
@@ -68,5 +91,10 @@ Comment CommentFromCodePage(std::string_view bytes) {
 }
 
 Comment CommentFromUtf16(std::wstring_view text) { return Comment{ExactCodePage(text), Utf8Of(text)}; }
+
+std::wstring CommentToUtf16(const Comment& stored) {
+    if (stored.utf8) return WithCrLf(Decoded(CP_UTF8, *stored.utf8));
+    return WithCrLf(Decoded(kShiftJis, stored.codePage.value_or(std::string())));
+}
 
 }  // namespace kes

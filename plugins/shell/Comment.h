@@ -40,6 +40,12 @@ Comment CommentFromCodePage(std::string_view bytes);
 // the end of the text.
 Comment CommentFromUtf16(std::wstring_view text);
 
+// A comment read from a file, in the form the tool hands to a write:
+// UTF-16 with CR LF line breaks, from its UTF-8 form where it has one.
+// Bytes that are no text of their form (another program's) read as U+FFFD
+// or the code page's stand-in, so that a damaged comment still shows.
+std::wstring CommentToUtf16(const Comment& stored);
+
 }  // namespace kes
 
 #endif

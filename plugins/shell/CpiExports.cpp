@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "CpiShell.h"
 #include "Dialogs.h"
@@ -54,6 +55,37 @@ WriteResult Write(const TFilePath& path, std::string_view contents, const Commen
     if (!rewritten) return kRefused;
     if (rewritten->Equals(contents)) return kWritten;  // already carries this comment
     return ReplaceContents(path, seen, *rewritten, KeepModifiedTime());
+}
+
+// The one read behind ReadCommentW: the comment a write would replace, in
+// the form the tool hands to a write (none for an empty one), or the
+// result with which a write would refuse the file now. It writes nothing.
+WriteResult Read(const TFilePath& path, std::string_view contents, std::optional<std::wstring>& comment) {
+    WIN32_FILE_ATTRIBUTE_DATA seen;
+    const WriteResult target = CheckTarget(path, contents.size(), seen);
+    if (target != kWritten) return target;
+    const std::optional<Comment> stored = kPluginFormat.comment.read(contents);
+    if (!stored) return kRefused;
+    const WriteResult name = CheckSoleName(path);
+    if (name != kWritten) return name;
+    std::wstring text = CommentToUtf16(*stored);
+    if (!text.empty()) comment = std::move(text);
+    return kWritten;
+}
+
+// ReadCommentW's answer: the length, and the comment with a NUL where the
+// buffer has room for both.
+void Answer(const std::optional<std::wstring>& comment, LPWSTR buffer, DWORD& length) {
+    if (!comment) {
+        length = CPI_NO_COMMENT;
+        return;
+    }
+    const DWORD room = length;
+    length = static_cast<DWORD>(comment->size());
+    if (room > comment->size()) {
+        std::copy(comment->begin(), comment->end(), buffer);
+        buffer[comment->size()] = L'\0';
+    }
 }
 
 std::string_view Bytes(const void* contents, DWORD size) {
@@ -126,6 +158,18 @@ int WINAPI WriteCommentW(HWND, LPCWSTR path, const void* contents, DWORD size, L
             return static_cast<int>(kes::Write(TFilePath(path), kes::Bytes(contents, size),
                                                kes::CommentFromUtf16(std::wstring_view(comment, commentLength)),
                                                kes::kCommentNotHeld));
+        },
+        kes::kUnexpected, kes::kNoMemory);
+}
+
+int WINAPI ReadCommentW(LPCWSTR path, const void* contents, DWORD size, LPWSTR comment, DWORD* length) {
+    if (!path || !length || (!contents && size != 0) || (!comment && *length != 0)) return kes::kRefused;
+    return kes::Guarded(
+        [&] {
+            std::optional<std::wstring> found;
+            const kes::WriteResult result = kes::Read(TFilePath(path), kes::Bytes(contents, size), found);
+            if (result == kes::kWritten) kes::Answer(found, comment, *length);
+            return static_cast<int>(result);
         },
         kes::kUnexpected, kes::kNoMemory);
 }

@@ -14,19 +14,36 @@
 
 namespace kes {
 
-// How a format's core takes the comment.
+// How a format's core takes and gives the comment.
 struct CommentAccess {
     // The form the format stores; a comment without it cannot be held.
     TextForm form;
     // The file's new contents for a comment that has `form`, or nothing
     // when the file or the comment is refused.
     Rewrite (*set)(std::string_view contents, const Comment& comment);
+    // The comment the file holds (in one form), or nothing when `set`
+    // would refuse the file whatever the comment.
+    std::optional<Comment> (*read)(std::string_view contents);
 };
 
-// The access to a core that takes the comment in one form.
-template <TextForm form, Rewrite (*Set)(std::string_view, std::string_view)>
+// The access to a core that takes and gives the comment in one form.
+template <TextForm form, Rewrite (*Set)(std::string_view, std::string_view),
+          std::optional<std::string> (*Read)(std::string_view)>
 constexpr CommentAccess StoredAs() {
-    return {form, [](std::string_view contents, const Comment& comment) { return Set(contents, *comment.In(form)); }};
+    return {form, [](std::string_view contents, const Comment& comment) { return Set(contents, *comment.In(form)); },
+            [](std::string_view contents) -> std::optional<Comment> {
+                std::optional<std::string> text = Read(contents);
+                if (!text) return std::nullopt;
+                return Comment::Only(form, std::move(*text));
+            }};
+}
+
+// A reader of a core that also gives the rest of the file, for comparing.
+template <auto Read>
+std::optional<std::string> CommentOf(std::string_view contents) {
+    auto found = Read(contents);
+    if (!found) return std::nullopt;
+    return std::move(found->comment);
 }
 
 struct PluginFormat {

@@ -7,5 +7,5 @@ const kes::PluginFormat kes::kPluginFormat = {
     "Kestrane ZIP comment plug-in",
     "*.zip",
     "ZIP書庫",
-    kes::StoredAs<kes::TextForm::kCodePage, kes::ZipSetComment>(),
+    kes::StoredAs<kes::TextForm::kCodePage, kes::ZipSetComment, kes::ZipReadComment>(),
 };

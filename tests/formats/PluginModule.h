@@ -15,8 +15,8 @@ public:
     explicit CPluginModule(const std::string& path) : CPluginModule(LoadLibraryA(path.c_str())) {}
     explicit CPluginModule(const std::wstring& path) : CPluginModule(LoadLibraryW(path.c_str())) {}
     bool Loaded() const { return module_ && info_ && config_ && write_; }
-    // Whether it has the optional Unicode export.
-    bool Unicode() const { return writeW_ != nullptr; }
+    // Whether it has the optional Unicode exports.
+    bool Unicode() const { return writeW_ && readW_; }
     HMODULE Handle() const { return module_.get(); }
 
     // The text for an info number, "" for none.
@@ -44,6 +44,7 @@ public:
         int result = readW_(path.c_str(), contents.data(), static_cast<DWORD>(contents.size()), buffer.data(), &length);
         if (result == CpiWritten && length != CPI_NO_COMMENT && length >= buffer.size()) {
             buffer.assign(length + 1, L'\0');
+            length = static_cast<DWORD>(buffer.size());
             result = readW_(path.c_str(), contents.data(), static_cast<DWORD>(contents.size()), buffer.data(), &length);
         }
         if (result == CpiWritten) comment = length == CPI_NO_COMMENT ? L"(none)" : buffer.substr(0, length);

@@ -27,11 +27,17 @@ struct TBundled {
     const char* name;
     bool codePage;  // the comment as code page 932 bytes, not in Unicode
     const char* sample;
+    const wchar_t* oldComment;  // the sample's, as the tool would hand it to a write
 };
 const TBundled kBundled[] = {
-    {"kes_zip", true, "commented.zip"},    {"kes_jpeg", true, "commented.jpg"},   {"kes_png", false, "commented.png"},
-    {"kes_gif", true, "commented.gif"},    {"kes_mp3", false, "v23.mp3"},         {"kes_flac", false, "commented.flac"},
-    {"kes_ogg", false, "commented.ogg"},
+    {"kes_zip", true, "commented.zip", L"old comment"},
+    {"kes_jpeg", true, "commented.jpg", L"old comment"},
+    {"kes_png", false, "commented.png", L"old comment"},
+    {"kes_gif", true, "commented.gif", L"old comment"},
+    {"kes_mp3", false, "v23.mp3", L"old comment"},
+    // Two COMMENT fields, in two cases of the name.
+    {"kes_flac", false, "commented.flac", L"old comment\r\nsecond old one"},
+    {"kes_ogg", false, "commented.ogg", L"old comment\r\nsecond old one"},
 };
 
 // The smallest intact archive: an end record and nothing else.
@@ -414,6 +420,9 @@ TEST(BundledPlugins, FilesOfAnyNameAndPathLengthAreWrittenThroughTheUnicodeExpor
             PutFile(target, sample);
             EXPECT_EQ(plugin.WriteW(target, sample, L"コメント"), CpiWritten);
             EXPECT_TRUE(GetFile(target) == GetFile(plain));
+            std::wstring read;
+            EXPECT_EQ(plugin.ReadW(target, GetFile(target), read), CpiWritten);
+            EXPECT_EQ(read, L"コメント");
         }
         // Nothing was left beside them; they go before the next plug-in.
         for (const std::wstring& folder : {kUnicodeFolder, kLongFolder})
@@ -449,6 +458,64 @@ TEST(BundledPlugins, ACommentTheFormatCannotHoldIsRefusedAndTheFileLeftAsItWas) 
         EXPECT_TRUE(ReadFileBytes(target) == before);
     }
     EXPECT_EQ(OtherFiles(dir).size(), std::size(kBundled));
+}
+
+TEST(BundledPlugins, ReadCommentWGivesBackWhatWasWrittenAndRefusesWhatAWriteWould) {
+    const std::wstring japanese = L"日本語のコメント\r\n二行目";
+    // Past the first buffer the tool offers (16 units), so it asks twice.
+    const std::wstring unicode = L"é♡ 한국어 \U0001D11E\r\nline";
+    TempDir dir;
+    for (const TBundled& b : kBundled) {
+        SCOPED_TRACE(b.name);
+        const CPluginModule plugin(CopyBundled(dir, b.name));
+        ASSERT_TRUE(plugin.Loaded() && plugin.Unicode());
+        const std::string target = dir.MakeFile(b.sample, Sample(b.sample));
+        const std::wstring path = Wide(target);
+        // Another program's comment, as the tool would hand it to a write;
+        // reading leaves the file alone.
+        std::wstring read;
+        const std::string sample = ReadFileBytes(target);
+        EXPECT_EQ(plugin.ReadW(path, sample, read), CpiWritten);
+        EXPECT_EQ(read, b.oldComment);
+        EXPECT_TRUE(ReadFileBytes(target) == sample);
+        std::wstring held = b.oldComment;
+        for (const std::wstring& comment : {japanese, unicode, std::wstring()}) {
+            const int written = plugin.WriteW(path, ReadFileBytes(target), comment);
+            EXPECT_EQ(written, b.codePage && comment == unicode ? CpiCommentNotHeld : CpiWritten);
+            if (written == CpiWritten) held = comment.empty() ? L"(none)" : comment;
+            EXPECT_EQ(plugin.ReadW(path, ReadFileBytes(target), read), CpiWritten);
+            EXPECT_EQ(read, held);
+        }
+        // What a write would refuse now, the read refuses with the same
+        // result: a file of another type, one saved since it was read, one
+        // with a second name, and a read-only one.
+        const std::string other = dir.MakeFile(std::string("other_") + b.sample, "no file of this type\r\n");
+        const std::string linked = dir / (std::string("linked_") + b.sample);
+        ASSERT_TRUE(CreateHardLinkA(linked.c_str(), other.c_str(), nullptr));
+        const std::string current = ReadFileBytes(target);
+        const std::string readOnly = dir.MakeFile(std::string("readonly_") + b.sample, current);
+        SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
+        const struct {
+            std::string path, contents;
+            int result;
+        } refused[] = {{other, "no file of this type\r\n", CpiRefused},
+                       {target, current + "more", CpiChangedElsewhere},
+                       {linked, "no file of this type\r\n", CpiRefused},
+                       {readOnly, current, CpiReadOnly}};
+        for (const auto& r : refused) {
+            SCOPED_TRACE(r.path);
+            read = L"untouched";
+            EXPECT_EQ(plugin.ReadW(Wide(r.path), r.contents, read), r.result);
+            EXPECT_EQ(plugin.WriteW(Wide(r.path), r.contents, L"x"), r.result);
+            EXPECT_EQ(read, L"untouched");
+        }
+        // A file of the type with a second name.
+        ASSERT_TRUE(DeleteFileA(linked.c_str()));
+        ASSERT_TRUE(CreateHardLinkA(linked.c_str(), target.c_str(), nullptr));
+        EXPECT_EQ(plugin.ReadW(path, current, read), CpiFileFailed);
+        EXPECT_EQ(plugin.WriteW(path, current, L"x"), CpiFileFailed);
+        EXPECT_TRUE(ReadFileBytes(target) == current);
+    }
 }
 
 namespace {
