@@ -10,9 +10,9 @@
 #include <iterator>
 #include <thread>
 
-#include "FilePath.h"
 #include "PluginModule.h"
 #include "TestSupport.h"
+#include "UnicodeFiles.h"
 #include "kes_version.h"
 
 using kes_test::ReadFileBytes;
@@ -285,8 +285,6 @@ std::string Sample(const std::string& name) {
     return ReadFileBytes(path);
 }
 
-std::wstring Wide(const std::string& ansi) { return TFilePath::FromAnsi(ansi).Text(); }
-
 // What the tool hands WriteComment for a comment it holds as UTF-16.
 std::string ShiftJis(const std::wstring& text) {
     std::string bytes(text.size() * 2, '\0');
@@ -296,73 +294,6 @@ std::string ShiftJis(const std::wstring& text) {
 }
 
 std::wstring Extension(const std::string& name) { return Wide(name.substr(name.rfind('.'))); }
-
-// Files and folders whose names the code page cannot hold, which the
-// ANSI helpers of the other tests cannot reach. Paths go to the system in
-// the form TFilePath gives, so that they may be of any length.
-void PutFile(const std::wstring& path, const std::string& bytes) {
-    HANDLE h = CreateFileW(TFilePath(path).Win32().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(h);
-    ASSERT_EQ(written, bytes.size());
-}
-
-std::string GetFile(const std::wstring& path) {
-    HANDLE h = CreateFileW(TFilePath(path).Win32().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return "(cannot open)";
-    std::string bytes(GetFileSize(h, nullptr), '\0');
-    DWORD read = 0;
-    ReadFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-    CloseHandle(h);
-    bytes.resize(read);
-    return bytes;
-}
-
-// The names in a folder (ending in '\'), without "." and "..".
-std::vector<std::wstring> NamesIn(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW d;
-    HANDLE h = FindFirstFileW(TFilePath(folder + L"*").Win32().c_str(), &d);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (std::wcscmp(d.cFileName, L".") != 0 && std::wcscmp(d.cFileName, L"..") != 0) names.push_back(d.cFileName);
-    } while (FindNextFileW(h, &d));
-    FindClose(h);
-    return names;
-}
-
-// A fresh folder that takes its contents of any name with it.
-class CUnicodeDir {
-public:
-    ~CUnicodeDir() { Empty(path_); }
-    const std::wstring& Path() const { return path_; }
-    // Path() + relative, with each folder on the way made.
-    std::wstring Make(const std::wstring& relative) const {
-        for (size_t at = relative.find(L'\\'); at != std::wstring::npos; at = relative.find(L'\\', at + 1))
-            CreateDirectoryW(TFilePath(path_ + relative.substr(0, at)).Win32().c_str(), nullptr);
-        return path_ + relative;
-    }
-
-private:
-    static void Empty(const std::wstring& folder) {
-        for (const std::wstring& name : NamesIn(folder)) {
-            const std::wstring path = TFilePath(folder + name).Win32();
-            if (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
-                Empty(folder + name + L"\\");
-                RemoveDirectoryW(path.c_str());
-            } else {
-                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(path.c_str());
-            }
-        }
-    }
-    TempDir dir_;  // removes the folder itself once it is empty
-    std::wstring path_ = Wide(dir_.Path());
-};
 
 // Names that code page 932 cannot hold: a heart, Latin letters with
 // marks, the wave dash that best fit turns into a fullwidth tilde, hangul,
