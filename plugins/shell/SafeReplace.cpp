@@ -1,5 +1,7 @@
 #include "SafeReplace.h"
 
+#include <winternl.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -30,31 +32,6 @@ TFilePath FolderOf(const TFilePath& path) {
     return folder.Empty() ? TFilePath(L".\\") : folder;
 }
 
-// Which file an open handle is: its volume and its number there. A
-// rename keeps both.
-struct FileId {
-    DWORD volume;
-    uint64_t index;
-    bool operator==(const FileId& o) const { return volume == o.volume && index == o.index; }
-};
-
-std::optional<FileId> IdOf(HANDLE h) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(h, &info)) return std::nullopt;
-    return FileId{info.dwVolumeSerialNumber, Quad(info.nFileIndexHigh, info.nFileIndexLow)};
-}
-
-// Deletes what `path` names only while it is still the file `id`, so that
-// no name that came to stand for another file in the meantime costs that
-// file. The name itself is opened, not what it may lead to.
-bool DeleteIfSame(const TFilePath& path, const FileId& id) {
-    CFileHandle h(CreateFileW(path.Win32().c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    FILE_DISPOSITION_INFO dispose{TRUE};
-    return h.IsOpen() && IdOf(h.Get()) == id &&
-           SetFileInformationByHandle(h.Get(), FileDispositionInfo, &dispose, sizeof dispose);
-}
-
 // The new contents' file beside the target, created once and already with
 // the target's attributes, under a name of the plug-in's own making
 // (GetTempFileNameW would create it, and it would have to be opened again).
@@ -76,7 +53,6 @@ public:
             handle_ = CFileHandle(
                 CreateFileW(path.Win32().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr));
             if (handle_.IsOpen()) {
-                id_ = IdOf(handle_.Get());
                 path_ = path;
                 backup_ = backup;
                 return;
@@ -86,12 +62,14 @@ public:
     }
     CTempFile(const CTempFile&) = delete;
     CTempFile& operator=(const CTempFile&) = delete;
+    // The name was free and the file was made by CREATE_NEW: it is the
+    // plug-in's own.
     ~CTempFile() {
         handle_.Close();
-        if (!kept_ && id_) DeleteIfSame(path_, *id_);
+        if (!kept_ && !path_.Empty()) DeleteFileW(path_.Win32().c_str());
     }
 
-    bool Created() const { return id_.has_value(); }
+    bool Created() const { return !path_.Empty(); }
     HANDLE Handle() const { return handle_.Get(); }
     void Close() { handle_.Close(); }
     const TFilePath& Path() const { return path_; }
@@ -102,7 +80,6 @@ public:
 private:
     CFileHandle handle_;
     TFilePath path_, backup_;
-    std::optional<FileId> id_;
     bool kept_ = false;
 };
 
@@ -186,27 +163,29 @@ std::optional<CSecurity> SecurityAt(const TFilePath& path) {
     return CSecurity::Of(h.Get());
 }
 
-// The path of an open file or folder on its volume, with every link on
-// the way followed. Not GetFinalPathNameByHandleW: Wine's fails on a path
-// longer than MAX_PATH.
-std::optional<std::wstring> OpenedPath(HANDLE h) {
-    std::vector<char> buffer(sizeof(FILE_NAME_INFO) + kLongestPath * sizeof(wchar_t));
-    auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
-    if (!GetFileInformationByHandleEx(h, FileNameInfo, info, static_cast<DWORD>(buffer.size())))
+// The system's name of an open file or folder: its device or drive and
+// its path there, with every link on the way followed. Not
+// GetFinalPathNameByHandleW, which fails under Wine past MAX_PATH, nor
+// FileNameInfo, which gives no drive, so that a link to a file on another
+// drive with the same path there would pass.
+std::optional<std::wstring> ObjectName(HANDLE h) {
+    std::vector<char> buffer(sizeof(OBJECT_NAME_INFORMATION) + kLongestPath * sizeof(wchar_t));
+    auto* info = reinterpret_cast<OBJECT_NAME_INFORMATION*>(buffer.data());
+    ULONG size = 0;
+    if (NtQueryObject(h, ObjectNameInformation, info, static_cast<ULONG>(buffer.size()), &size) != 0)
         return std::nullopt;
-    return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
+    return std::wstring(info->Name.Buffer, info->Name.Length / sizeof(wchar_t));
 }
 
 // Whether the open file is reached by this name alone. A file with further
 // names would keep the old contents under them, and a link would become a
 // plain file. Under Wine a symbolic link shows no reparse point and a
 // handle opened through it is the file it leads to, named as that file:
-// so the file must lie on its folder's volume, at the folder's own path
-// followed by the very name handed in. A link named like its target
-// ("view\song.jpg" to "lib\song.jpg", or "case.jpg" to "Case.jpg")
-// differs in the folder or in case, which a comparison of the last name
-// alone, without case, missed: the replace then moved the target away and
-// deleted it.
+// so the file's name must be its folder's own name followed by the very
+// name handed in. A link named like its target ("view\\song.jpg" to
+// "lib\\song.jpg", or "case.jpg" to "Case.jpg") differs in the folder or in
+// case, which a comparison of the last name alone, without case, missed:
+// the replace then moved the target away and deleted it.
 bool SoleName(HANDLE h, const TFilePath& path) {
     FILE_STANDARD_INFO standard;
     FILE_BASIC_INFO basic;
@@ -217,17 +196,32 @@ bool SoleName(HANDLE h, const TFilePath& path) {
     CFileHandle folder(CreateFileW(FolderOf(path).Win32().c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!folder.IsOpen()) return false;
-    const std::optional<FileId> fileId = IdOf(h), folderId = IdOf(folder.Get());
-    const std::optional<std::wstring> filePath = OpenedPath(h), folderPath = OpenedPath(folder.Get());
-    return fileId && folderId && filePath && folderPath && fileId->volume == folderId->volume &&
-           *filePath == TFilePath(*folderPath).WithTrailingDelimiter().Child(path.Name()).Text();
+    const std::optional<std::wstring> file = ObjectName(h), inFolder = ObjectName(folder.Get());
+    return file && inFolder && *file == TFilePath(*inFolder).WithTrailingDelimiter().Child(path.Name()).Text();
 }
 
 // What the replace must keep of the original, as found just before it.
 struct Original {
-    FileId id;
+    uint64_t size, modified;
     CSecurity security;
 };
+
+// Deletes the original from the backup name, opened as the name itself
+// rather than what it may lead to, and only while it still has the
+// original's size and time: a rename keeps them. (Not its file number,
+// which FAT derives from the name's place in the folder.)
+bool DeleteOriginal(const TFilePath& backup, const Original& original) {
+    CFileHandle h(CreateFileW(backup.Win32().c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    FILE_STANDARD_INFO standard;
+    FILE_BASIC_INFO basic;
+    FILE_DISPOSITION_INFO dispose{TRUE};
+    return h.IsOpen() && GetFileInformationByHandleEx(h.Get(), FileStandardInfo, &standard, sizeof standard) &&
+           GetFileInformationByHandleEx(h.Get(), FileBasicInfo, &basic, sizeof basic) &&
+           static_cast<uint64_t>(standard.EndOfFile.QuadPart) == original.size &&
+           static_cast<uint64_t>(basic.LastWriteTime.QuadPart) == original.modified &&
+           SetFileInformationByHandle(h.Get(), FileDispositionInfo, &dispose, sizeof dispose);
+}
 
 // Whether the target is still the file the plug-in was handed, alone, just
 // before the replace. It is opened without sharing, so that a program that
@@ -238,9 +232,8 @@ WriteResult StillAsSeen(const TFilePath& path, const WIN32_FILE_ATTRIBUTE_DATA& 
     if (!h.IsOpen() || !SoleName(h.Get(), path)) return kFileFailed;
     FILE_STANDARD_INFO standard;
     FILE_BASIC_INFO basic;
-    const std::optional<FileId> id = IdOf(h.Get());
     std::optional<CSecurity> security = CSecurity::Of(h.Get());
-    if (!id || !security || !GetFileInformationByHandleEx(h.Get(), FileStandardInfo, &standard, sizeof standard) ||
+    if (!security || !GetFileInformationByHandleEx(h.Get(), FileStandardInfo, &standard, sizeof standard) ||
         !GetFileInformationByHandleEx(h.Get(), FileBasicInfo, &basic, sizeof basic))
         return kFileFailed;
     const uint64_t seenSize = Quad(seen.nFileSizeHigh, seen.nFileSizeLow);
@@ -248,7 +241,7 @@ WriteResult StillAsSeen(const TFilePath& path, const WIN32_FILE_ATTRIBUTE_DATA& 
     if (static_cast<uint64_t>(standard.EndOfFile.QuadPart) != seenSize ||
         static_cast<uint64_t>(basic.LastWriteTime.QuadPart) != seenTime)
         return kChangedElsewhere;
-    original = Original{*id, std::move(*security)};
+    original = Original{seenSize, seenTime, std::move(*security)};
     return kWritten;
 }
 
@@ -261,12 +254,12 @@ WriteResult StillAsSeen(const TFilePath& path, const WIN32_FILE_ATTRIBUTE_DATA& 
 // into a mode that also opens the file to the group. So the result is
 // compared with the original, and where they differ the original is put
 // back by a rename, which keeps everything it had. Only then is the backup
-// deleted, and only while it is still the original.
+// deleted.
 WriteResult Settle(const TFilePath& path, const TFilePath& backup, const Original& original) {
     if (SecurityAt(path) != original.security)
         return MoveFileExW(backup.Win32().c_str(), path.Win32().c_str(), MOVEFILE_REPLACE_EXISTING) ? kFileFailed
                                                                                                     : kBackupLeft;
-    return DeleteIfSame(backup, original.id) ? kWritten : kBackupLeft;
+    return DeleteOriginal(backup, original) ? kWritten : kBackupLeft;
 }
 
 }  // namespace

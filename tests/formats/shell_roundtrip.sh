@@ -56,23 +56,28 @@ write() {
 printf 'Kestrane comment' >comment.txt
 
 # Links named like the files they lead to: in another folder, differing
-# only in case, and in the same folder. Each is refused as "could not be
-# replaced" (3); link and file stay as they were.
+# only in case, in the same folder, and on another drive at the same path
+# there (C: is the Wine prefix's drive_c). Each is refused as "could not
+# be replaced" (3); link and file stay as they were.
 mkdir -p links/lib links/view
 cp samples/plain.jpg links/lib/song.jpg
 cp samples/plain.jpg links/lib/Case.jpg
 cp samples/plain.jpg links/view/Same.jpg
+other_drive="$WINEPREFIX/drive_c$PWD/links/view"
+mkdir -p "$other_drive" && cp samples/plain.jpg "$other_drive/drive.jpg"
 ln -s ../lib/song.jpg links/view/song.jpg
 ln -s ../lib/Case.jpg links/view/case.jpg
 ln -s Same.jpg links/view/same.jpg
-write comment.txt 3 links/view/song.jpg links/view/case.jpg links/view/same.jpg
-for f in lib/song.jpg lib/Case.jpg view/Same.jpg; do
-  cmp -s "links/$f" samples/plain.jpg || fail "links/$f changed or gone"
+ln -s "$other_drive/drive.jpg" links/view/drive.jpg
+write comment.txt 3 links/view/song.jpg links/view/case.jpg links/view/same.jpg links/view/drive.jpg
+for f in links/lib/song.jpg links/lib/Case.jpg links/view/Same.jpg "$other_drive/drive.jpg"; do
+  cmp -s "$f" samples/plain.jpg || fail "$f changed or gone"
 done
+rm "$other_drive/drive.jpg" && rmdir -p "$other_drive" 2>/dev/null
 same "the links" "$(cd links/view && for l in song.jpg case.jpg same.jpg; do printf '%s>%s ' "$l" "$(readlink "$l")"; done)" \
   "song.jpg>../lib/song.jpg case.jpg>../lib/Case.jpg same.jpg>Same.jpg "
 same "files beside the links" "$(ls links/lib links/view | tr '\n' ' ')" \
-  "links/lib: Case.jpg song.jpg  links/view: Same.jpg case.jpg same.jpg song.jpg "
+  "links/lib: Case.jpg song.jpg  links/view: Same.jpg case.jpg drive.jpg same.jpg song.jpg "
 
 # Modes and owners. Wine gives a replaced file the temporary file's Unix
 # mode and owner: a private file, one its group may read and another
