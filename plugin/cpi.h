@@ -122,7 +122,9 @@ typedef int(WINAPI* TWriteCommentW)(HWND window, LPCWSTR path, const void* conte
    without the NUL (CR LF line breaks, as the tool hands a comment to the
    write), or to CPI_NO_COMMENT when the file has none; the comment and a
    NUL are copied into the buffer only when it holds *length + 1 units.
-   Otherwise the buffer is left alone: call again with a larger one. */
+   Otherwise the buffer is left alone: call again with a larger one, and
+   set *length to that buffer's size first, since on return it holds the
+   comment's length. A file whose comment is empty has none. */
 typedef int(WINAPI* TReadCommentW)(LPCWSTR path, const void* contents, DWORD size,
                                    LPWSTR comment, DWORD* length);
 

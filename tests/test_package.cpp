@@ -1,7 +1,8 @@
 // The release package as a user unpacks it (made, checked and unpacked by
 // package/unpack_package.sh, which also builds sdk/'s sample plug-in into
 // it): the version blocks of the shipped files, what the manifest gives the
-// running program, and a plug-in built from the sdk folder at work.
+// running program, and a plug-in built from the sdk folder at work, through
+// its exports and through the window.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -14,6 +15,7 @@
 #include "KesDriver.h"
 #include "PluginModule.h"
 #include "TestSupport.h"
+#include "UnicodeFiles.h"
 #include "kes_bat_ids.h"
 #include "kes_version.h"
 
@@ -192,4 +194,45 @@ TEST(Package, APluginBuiltFromTheSdkIsListedAndWritesThroughTheWindow) {
                                         "1個のファイルでエラーが起きました。確認して下さい。"}));
     tool.PostMenu(IDM_EXIT);
     EXPECT_EQ(tool.WaitExit(), 0u);
+}
+
+TEST(Package, APluginBuiltFromTheSdkWritesAndReadsAnyTextThroughItsUnicodeExports) {
+    const CPluginModule sample(PackageDir() + kSample);
+    ASSERT_TRUE(sample.Loaded());
+    ASSERT_TRUE(sample.Unicode());
+    const CUnicodeDir dir;
+    const std::wstring folder = L"見本 ♡ é\\";
+    const std::wstring target = dir.Make(folder + L"note.kcm");
+    PutFile(target, "old comment");
+    std::wstring read;
+    EXPECT_EQ(sample.ReadW(target, "old comment", read), CpiWritten);
+    EXPECT_EQ(read, L"old comment");
+
+    // What Shift_JIS holds is written as WriteComment writes it; anything
+    // else in UTF-8 behind its byte-order mark. Each reads back as written.
+    const std::wstring japanese = L"見本のコメント\r\n二行目", unicode = L"Café ♡ 한국어\r\n\U0001D11E";
+    const struct {
+        std::wstring comment;
+        std::string bytes;
+    } writes[] = {{japanese, "見本のコメント\r\n二行目"},
+                  {unicode, "\xEF\xBB\xBF" "Caf\xC3\xA9 \xE2\x99\xA1 \xED\x95\x9C\xEA\xB5\xAD\xEC\x96\xB4\r\n\xF0\x9D\x84\x9E"},
+                  {L"", ""}};
+    for (const auto& w : writes) {
+        EXPECT_EQ(sample.WriteW(target, GetFile(target), w.comment), CpiWritten);
+        EXPECT_EQ(GetFile(target), w.bytes);
+        EXPECT_EQ(sample.ReadW(target, GetFile(target), read), CpiWritten);
+        EXPECT_EQ(read, w.comment.empty() ? L"(none)" : w.comment);
+    }
+    TempDir ansi;
+    const std::string viaAnsi = ansi.MakeFile("note.kcm", "old comment");
+    EXPECT_EQ(sample.Write(viaAnsi, "old comment", "見本のコメント\r\n二行目"), CpiWritten);
+    EXPECT_EQ(ReadFileBytes(viaAnsi), "見本のコメント\r\n二行目");
+
+    // A lone surrogate is no text; a read-only file is refused by both.
+    EXPECT_EQ(sample.WriteW(target, "", std::wstring(1, wchar_t(0xDC00))), CpiCommentNotHeld);
+    ASSERT_TRUE(SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(sample.WriteW(target, "", japanese), CpiReadOnly);
+    EXPECT_EQ(sample.ReadW(target, "", read), CpiReadOnly);
+    EXPECT_EQ(GetFile(target), "");
+    EXPECT_EQ(NamesIn(dir.Path() + folder), std::vector<std::wstring>{L"note.kcm"});
 }

@@ -103,20 +103,52 @@ std::string MakeChunk(std::string_view type, std::string_view data) {
     return chunk;
 }
 
-// The text of one comment chunk in UTF-8; nothing for compressed text.
-std::optional<std::string> ChunkText(const Chunk& c) {
-    const std::string_view rest = c.data.substr(kKeyword.size());
-    if (c.type == "tEXt") {
-        std::string out;
-        for (char ch : rest) PutUtf8(out, static_cast<uint8_t>(ch));
-        return out;
+// Text that other programs compressed (zlib, method 0), inflated to at
+// most kMaxInflated bytes; nothing when it does not inflate.
+constexpr size_t kMaxInflated = 64 << 20;
+std::optional<std::string> Inflated(std::string_view data) {
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return std::nullopt;
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = static_cast<uInt>(data.size());
+    std::string text;
+    int status = Z_OK;
+    while (status == Z_OK && text.size() <= kMaxInflated) {
+        char buffer[16384];
+        z.next_out = reinterpret_cast<Bytef*>(buffer);
+        z.avail_out = sizeof buffer;
+        status = inflate(&z, Z_NO_FLUSH);
+        text.append(buffer, sizeof buffer - z.avail_out);
     }
-    if (c.type != "iTXt" || rest.size() < 2 || rest[0] != 0) return std::nullopt;
+    inflateEnd(&z);
+    if (status != Z_STREAM_END || text.size() > kMaxInflated) return std::nullopt;
+    return text;
+}
+
+std::string Latin1ToUtf8(std::string_view latin1) {
+    std::string out;
+    for (char ch : latin1) PutUtf8(out, static_cast<uint8_t>(ch));
+    return out;
+}
+
+// The text of one comment chunk in UTF-8. The setter replaces any of them,
+// so a reader finds a text in each: one that is malformed or does not
+// inflate reads as U+FFFD.
+constexpr std::string_view kUnreadable = "\xEF\xBF\xBD";
+std::string ChunkText(const Chunk& c) {
+    const std::string_view rest = c.data.substr(kKeyword.size());
+    if (c.type == "tEXt") return Latin1ToUtf8(rest);
+    if (c.type == "zTXt") {
+        const std::optional<std::string> text = rest.empty() || rest[0] != 0 ? std::nullopt : Inflated(rest.substr(1));
+        return text ? Latin1ToUtf8(*text) : std::string(kUnreadable);
+    }
+    // iTXt: compression flag and method, language, translated keyword, text.
     const size_t language = rest.find('\0', 2);
-    if (language == std::string_view::npos) return std::nullopt;
-    const size_t translation = rest.find('\0', language + 1);
-    if (translation == std::string_view::npos) return std::nullopt;
-    return std::string(rest.substr(translation + 1));
+    const size_t translation = language == std::string_view::npos ? language : rest.find('\0', language + 1);
+    if (rest.size() < 2 || translation == std::string_view::npos || rest[1] != 0) return std::string(kUnreadable);
+    const std::string_view text = rest.substr(translation + 1);
+    if (rest[0] == 0) return std::string(text);
+    return Inflated(text).value_or(std::string(kUnreadable));
 }
 
 }  // namespace
@@ -150,10 +182,7 @@ std::optional<std::string> PngReadComment(std::string_view image) {
     if (!chunks) return std::nullopt;
     std::string comment;
     for (const Chunk& c : *chunks) {
-        if (!IsComment(c)) continue;
-        const std::optional<std::string> text = ChunkText(c);
-        if (!text) return std::nullopt;
-        comment += *text;
+        if (IsComment(c)) comment += ChunkText(c);
     }
     return comment;
 }

@@ -14,8 +14,9 @@ namespace kes {
 // chunk's CRC is checked), and a comment that is not UTF-8 or holds a NUL.
 Rewrite PngSetComment(std::string_view image, std::string_view utf8);
 
-// The text of the "Comment" chunks in UTF-8, joined in file order, or
-// nothing when the file is refused as above or holds a compressed one.
+// The text of the "Comment" chunks in UTF-8, joined in file order (a
+// compressed one inflated; one that cannot be read as U+FFFD), or nothing
+// when the file is refused as above.
 std::optional<std::string> PngReadComment(std::string_view image);
 
 }  // namespace kes

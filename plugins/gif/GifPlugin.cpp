@@ -1,4 +1,4 @@
-// GIF: a comment extension, stored as the tool gives it.
+// GIF: a comment extension, in code page 932, as readers show it.
 #include "CpiShell.h"
 #include "GifComment.h"
 
@@ -6,5 +6,5 @@ const kes::PluginFormat kes::kPluginFormat = {
     "Kestrane GIF comment plug-in",
     "*.gif",
     "GIF画像",
-    &kes::GifSetComment,
+    kes::StoredAs<kes::TextForm::kCodePage, kes::GifSetComment, kes::GifReadComment>(),
 };

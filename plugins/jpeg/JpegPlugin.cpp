@@ -1,4 +1,4 @@
-// JPEG: COM segments, stored as the tool gives them.
+// JPEG: COM segments, in code page 932, as readers show them.
 #include "CpiShell.h"
 #include "JpegComment.h"
 
@@ -6,5 +6,5 @@ const kes::PluginFormat kes::kPluginFormat = {
     "Kestrane JPEG comment plug-in",
     "*.jpg;*.jpeg;*.jpe;*.jfif",
     "JPEG画像",
-    &kes::JpegSetComment,
+    kes::StoredAs<kes::TextForm::kCodePage, kes::JpegSetComment, kes::JpegReadComment>(),
 };

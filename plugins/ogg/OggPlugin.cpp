@@ -2,11 +2,10 @@
 // header, which holds UTF-8.
 #include "CpiShell.h"
 #include "OggComment.h"
-#include "ShiftJis.h"
 
 const kes::PluginFormat kes::kPluginFormat = {
     "Kestrane Ogg Vorbis/Opus comment plug-in",
     "*.ogg;*.oga;*.opus",
     "Ogg Vorbis/Opus音声",
-    &kes::SetUtf8Comment<kes::OggSetComment>,
+    kes::StoredAs<kes::TextForm::kUtf8, kes::OggSetComment, kes::CommentOf<kes::OggRead>>(),
 };

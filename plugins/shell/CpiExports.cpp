@@ -1,8 +1,9 @@
-// The three exports every bundled plug-in shares; what differs between them
-// comes from kPluginFormat.
+// The exports every bundled plug-in shares; what differs between them comes
+// from kPluginFormat.
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "CpiShell.h"
 #include "Dialogs.h"
@@ -15,8 +16,8 @@ namespace kes {
 
 HMODULE ThisModule() {
     HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&ThisModule), &module);
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&ThisModule), &module);
     return module;
 }
 
@@ -37,7 +38,10 @@ const char* InfoText(int info) {
     return nullptr;
 }
 
-WriteResult Write(LPCSTR path, std::string_view contents, std::string_view comment) {
+// The one write behind both exports. `lacking` answers a comment without
+// the form the format stores: from WriteCommentW, a character the format
+// cannot hold; from WriteComment, bytes that are no Shift_JIS text.
+WriteResult Write(const TFilePath& path, std::string_view contents, const Comment& comment, WriteResult lacking) {
     // Looked at before anything else: a read-only file is refused even when
     // it would not change, and the file as found now is what another
     // program's save would change before the replace.
@@ -45,10 +49,47 @@ WriteResult Write(LPCSTR path, std::string_view contents, std::string_view comme
     const WriteResult target = CheckTarget(path, contents.size(), seen);
     if (target != kWritten) return target;
 
-    const Rewrite rewritten = kPluginFormat.setComment(contents, comment);
+    const CommentAccess& access = kPluginFormat.comment;
+    if (!comment.In(access.form)) return lacking;
+    const Rewrite rewritten = access.set(contents, comment);
     if (!rewritten) return kRefused;
     if (rewritten->Equals(contents)) return kWritten;  // already carries this comment
     return ReplaceContents(path, seen, *rewritten, KeepModifiedTime());
+}
+
+// The one read behind ReadCommentW: the comment a write would replace, in
+// the form the tool hands to a write (none for an empty one), or the
+// result with which a write would refuse the file now. It writes nothing.
+WriteResult Read(const TFilePath& path, std::string_view contents, std::optional<std::wstring>& comment) {
+    WIN32_FILE_ATTRIBUTE_DATA seen;
+    const WriteResult target = CheckTarget(path, contents.size(), seen);
+    if (target != kWritten) return target;
+    const std::optional<Comment> stored = kPluginFormat.comment.read(contents);
+    if (!stored) return kRefused;
+    const WriteResult name = CheckSoleName(path);
+    if (name != kWritten) return name;
+    std::wstring text = CommentToUtf16(*stored);
+    if (!text.empty()) comment = std::move(text);
+    return kWritten;
+}
+
+// ReadCommentW's answer: the length, and the comment with a NUL where the
+// buffer has room for both.
+void Answer(const std::optional<std::wstring>& comment, LPWSTR buffer, DWORD& length) {
+    if (!comment) {
+        length = CPI_NO_COMMENT;
+        return;
+    }
+    const DWORD room = length;
+    length = static_cast<DWORD>(comment->size());
+    if (room > comment->size()) {
+        std::copy(comment->begin(), comment->end(), buffer);
+        buffer[comment->size()] = L'\0';
+    }
+}
+
+std::string_view Bytes(const void* contents, DWORD size) {
+    return std::string_view(static_cast<const char*>(contents), size);
 }
 
 // Runs an export's work. No exception may leave an export: it would unwind
@@ -102,8 +143,33 @@ int WINAPI WriteComment(HWND, LPCSTR path, const void* contents, DWORD size, LPC
     if (!path || (!contents && size != 0) || (!comment && commentLength != 0)) return kes::kRefused;
     return kes::Guarded(
         [&] {
-            return static_cast<int>(kes::Write(path, std::string_view(static_cast<const char*>(contents), size),
-                                               std::string_view(comment, commentLength)));
+            return static_cast<int>(kes::Write(TFilePath::FromAnsi(path), kes::Bytes(contents, size),
+                                               kes::CommentFromCodePage(std::string_view(comment, commentLength)),
+                                               kes::kRefused));
+        },
+        kes::kUnexpected, kes::kNoMemory);
+}
+
+int WINAPI WriteCommentW(HWND, LPCWSTR path, const void* contents, DWORD size, LPCWSTR comment,
+                         DWORD commentLength) {
+    if (!path || (!contents && size != 0) || (!comment && commentLength != 0)) return kes::kRefused;
+    return kes::Guarded(
+        [&] {
+            return static_cast<int>(kes::Write(TFilePath(path), kes::Bytes(contents, size),
+                                               kes::CommentFromUtf16(std::wstring_view(comment, commentLength)),
+                                               kes::kCommentNotHeld));
+        },
+        kes::kUnexpected, kes::kNoMemory);
+}
+
+int WINAPI ReadCommentW(LPCWSTR path, const void* contents, DWORD size, LPWSTR comment, DWORD* length) {
+    if (!path || !length || (!contents && size != 0) || (!comment && *length != 0)) return kes::kRefused;
+    return kes::Guarded(
+        [&] {
+            std::optional<std::wstring> found;
+            const kes::WriteResult result = kes::Read(TFilePath(path), kes::Bytes(contents, size), found);
+            if (result == kes::kWritten) kes::Answer(found, comment, *length);
+            return static_cast<int>(result);
         },
         kes::kUnexpected, kes::kNoMemory);
 }

@@ -1,4 +1,4 @@
-// The Windows side shared by the bundled plug-ins: the three exports, the
+// The Windows side shared by the bundled plug-ins: the exports, the
 // dialogs, the settings file and the safe rewrite of the target. Each
 // plug-in only describes its format in one PluginFormat.
 #ifndef KESTRANE_PLUGINS_CPI_SHELL_H
@@ -9,31 +9,66 @@
 #include <string>
 
 #include "Bytes.h"
+#include "Comment.h"
+#include "cpi.h"
 
 namespace kes {
+
+// How a format's core takes and gives the comment.
+struct CommentAccess {
+    // The form the format stores; a comment without it cannot be held.
+    TextForm form;
+    // The file's new contents for a comment that has `form`, or nothing
+    // when the file or the comment is refused.
+    Rewrite (*set)(std::string_view contents, const Comment& comment);
+    // The comment the file holds (in one form), or nothing when `set`
+    // would refuse the file whatever the comment.
+    std::optional<Comment> (*read)(std::string_view contents);
+};
+
+// The access to a core that takes and gives the comment in one form.
+template <TextForm form, Rewrite (*Set)(std::string_view, std::string_view),
+          std::optional<std::string> (*Read)(std::string_view)>
+constexpr CommentAccess StoredAs() {
+    return {form, [](std::string_view contents, const Comment& comment) { return Set(contents, *comment.In(form)); },
+            [](std::string_view contents) -> std::optional<Comment> {
+                std::optional<std::string> text = Read(contents);
+                if (!text) return std::nullopt;
+                return Comment::Only(form, std::move(*text));
+            }};
+}
+
+// A reader of a core that also gives the rest of the file, for comparing.
+template <auto Read>
+std::optional<std::string> CommentOf(std::string_view contents) {
+    auto found = Read(contents);
+    if (!found) return std::nullopt;
+    return std::move(found->comment);
+}
 
 struct PluginFormat {
     const char* name;         // info 1, with the release's version number after it
     const char* patterns;     // info 2
     const char* description;  // info 3, Japanese
-    // The file's new contents for this comment (bytes in the system code
-    // page), or nothing when the file or the comment is refused.
-    Rewrite (*setComment)(std::string_view contents, std::string_view comment);
+    CommentAccess comment;
 };
 
 // Defined once by each plug-in.
 extern const PluginFormat kPluginFormat;
 
-// WriteComment's results. The tool only tells zero from non-zero; the
-// values say why to a reader of a test log.
+// The exports' results, which are the interface's Cpi* codes: a tool that
+// knows them says why a file was refused, and any other tells zero from
+// non-zero.
 enum WriteResult {
-    kWritten = 0,
-    kRefused = 1,     // not this format, damaged, or a comment it cannot hold
-    kReadOnly = 2,    // the target is read-only and is left as it is
-    kFileFailed = 3,  // the target could not be replaced; it is left as it was
-    kNoMemory = 4,
-    kChangedElsewhere = 5,  // another program saved the target since it was read; left as saved
-    kUnexpected = 6,        // an unforeseen failure inside the plug-in; the target is left as it was
+    kWritten = CpiWritten,
+    kRefused = CpiRefused,                // not this format, or damaged
+    kReadOnly = CpiReadOnly,              // the target is read-only and is left as it is
+    kFileFailed = CpiFileFailed,          // the target could not be replaced; it is left as it was
+    kNoMemory = CpiNoMemory,
+    kChangedElsewhere = CpiChangedElsewhere,  // another program saved the target since it was read; left as saved
+    kUnexpected = CpiUnexpected,          // an unforeseen failure inside the plug-in; the target is left as it was
+    kCommentNotHeld = CpiCommentNotHeld,  // the format cannot hold a character of the comment; left as it was
+    kBackupLeft = CpiBackupLeft,          // written, but the original stays beside it under a backup name
 };
 
 // The module of this plug-in (not of the program that loaded it).

@@ -1,11 +1,15 @@
 #include "SafeReplace.h"
 
+#include <winternl.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "Handles.h"
-#include "PathText.h"
 
 namespace kes {
 namespace {
@@ -15,40 +19,42 @@ namespace {
 constexpr DWORD kCreatableAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                        FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE |
                                        FILE_ATTRIBUTE_TEMPORARY;
-
-// The folder of the target, where the temporary file goes, since ReplaceFileA
-// needs both on one volume; and the name in it. Both are found character by
-// character: in a name such as "表.zip" the byte 0x5C is part of a
-// character, not a delimiter.
-std::string FolderOf(const std::string& path) {
-    const std::string folder = ExtractFilePath(path);
-    return folder.empty() ? std::string(".\\") : folder;
-}
-std::string NameOf(const std::string& path) { return path.substr(ExtractFilePath(path).size()); }
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr size_t kLongestPath = 32768;
+constexpr SECURITY_INFORMATION kOwnerAndGroup = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION;
 
 uint64_t Quad(DWORD high, DWORD low) { return static_cast<uint64_t>(high) << 32 | low; }
 
+// The folder of the target, where the temporary file goes, since
+// ReplaceFileW needs both on one volume.
+TFilePath FolderOf(const TFilePath& path) {
+    const TFilePath folder = path.Folder();
+    return folder.Empty() ? TFilePath(L".\\") : folder;
+}
+
 // The new contents' file beside the target, created once and already with
 // the target's attributes, under a name of the plug-in's own making
-// (GetTempFileNameA would create it, and it would have to be opened again).
-// With it goes the name ReplaceFileA gives the original until the plug-in
-// deletes it. Both names share a number, and a backup is only ever left
-// behind together with its temporary file, so a temporary file created
-// anew means that its backup name holds nothing of an earlier run. The
+// (GetTempFileNameW would create it, and it would have to be opened again).
+// With it goes the name ReplaceFileW gives the original until the plug-in
+// deletes it; a number whose backup name is taken (a backup left behind
+// earlier) is passed over, so that the replace never lands on one. The
 // temporary file is deleted again unless it is kept.
 class CTempFile {
 public:
-    CTempFile(const std::string& folder, DWORD attributes) {
+    CTempFile(const TFilePath& folder, DWORD attributes) {
         static DWORD next = GetTickCount() ^ GetCurrentProcessId() << 16;
         for (int tries = 0; tries < 100; ++tries) {
-            char name[16];
-            std::snprintf(name, sizeof name, "kes%08lX", static_cast<unsigned long>(next++));
-            const std::string stem = folder + name;
-            handle_ = CFileHandle(CreateFileA((stem + ".tmp").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                              attributes, nullptr));
+            wchar_t name[16];
+            std::swprintf(name, 16, L"kes%08lX", static_cast<unsigned long>(next++));
+            const TFilePath stem = folder.Child(name);
+            const TFilePath backup(stem.Text() + L".bak");
+            if (GetFileAttributesW(backup.Win32().c_str()) != INVALID_FILE_ATTRIBUTES) continue;
+            const TFilePath path(stem.Text() + L".tmp");
+            handle_ = CFileHandle(
+                CreateFileW(path.Win32().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr));
             if (handle_.IsOpen()) {
-                path_ = stem + ".tmp";
-                backup_ = stem + ".bak";
+                path_ = path;
+                backup_ = backup;
                 return;
             }
             if (GetLastError() != ERROR_FILE_EXISTS) return;
@@ -56,23 +62,25 @@ public:
     }
     CTempFile(const CTempFile&) = delete;
     CTempFile& operator=(const CTempFile&) = delete;
+    // The name was free and the file was made by CREATE_NEW: it is the
+    // plug-in's own.
     ~CTempFile() {
         handle_.Close();
-        if (!path_.empty()) DeleteFileA(path_.c_str());
+        if (!kept_ && !path_.Empty()) DeleteFileW(path_.Win32().c_str());
     }
 
-    bool Created() const { return !path_.empty(); }
+    bool Created() const { return !path_.Empty(); }
     HANDLE Handle() const { return handle_.Get(); }
     void Close() { handle_.Close(); }
-    const char* Path() const { return path_.c_str(); }
-    const char* Backup() const { return backup_.c_str(); }
-    // Called once the file has become the target, or must stay: nothing
-    // left to delete.
-    void Keep() { path_.clear(); }
+    const TFilePath& Path() const { return path_; }
+    const TFilePath& Backup() const { return backup_; }
+    // Called once the file has become the target: nothing left to delete.
+    void Keep() { kept_ = true; }
 
 private:
     CFileHandle handle_;
-    std::string path_, backup_;
+    TFilePath path_, backup_;
+    bool kept_ = false;
 };
 
 bool WriteAll(HANDLE h, std::string_view bytes) {
@@ -85,7 +93,7 @@ bool WriteAll(HANDLE h, std::string_view bytes) {
     return true;
 }
 
-// Fills the temporary file. ReplaceFileA gives the result the replacement's
+// Fills the temporary file. ReplaceFileW gives the result the replacement's
 // modification time (and under Wine its creation time too, which Wine
 // cannot keep apart from it; Windows keeps the original's), so the kept
 // time is set here. Flushed so that the replace never exposes a file whose
@@ -96,76 +104,207 @@ bool Fill(const CTempFile& temp, const Pieces& contents, const FILETIME* modifie
            FlushFileBuffers(temp.Handle());
 }
 
-// Under Wine a symbolic link shows no reparse point, but a handle opened
-// through it is named after the file it leads to.
-bool NamedAsOpened(HANDLE h, const char* path) {
-    char opened[2 * MAX_PATH];
-    const DWORD n = GetFinalPathNameByHandleA(h, opened, sizeof opened, FILE_NAME_NORMALIZED);
-    return n > 0 && n < sizeof opened && lstrcmpiA(NameOf(opened).c_str(), NameOf(path).c_str()) == 0;
+// Who may read and change a file: its owner, its group and its access
+// list, read from a handle opened with READ_CONTROL.
+class CSecurity {
+public:
+    static std::optional<CSecurity> Of(HANDLE h) {
+        constexpr SECURITY_INFORMATION what = kOwnerAndGroup | DACL_SECURITY_INFORMATION;
+        DWORD needed = 0;
+        GetKernelObjectSecurity(h, what, nullptr, 0, &needed);
+        if (needed == 0) return std::nullopt;
+        CSecurity s;
+        s.bytes_.resize(needed);
+        if (!GetKernelObjectSecurity(h, what, s.Descriptor(), needed, &needed)) return std::nullopt;
+        return s;
+    }
+    PSECURITY_DESCRIPTOR Descriptor() const { return const_cast<char*>(bytes_.data()); }
+    bool operator==(const CSecurity& o) const {
+        return SameSid(Owner(), o.Owner()) && SameSid(Group(), o.Group()) && SameAcl(Dacl(), o.Dacl());
+    }
+    bool operator!=(const CSecurity& o) const { return !(*this == o); }
+
+private:
+    PSID Owner() const {
+        PSID sid = nullptr;
+        BOOL defaulted;
+        return GetSecurityDescriptorOwner(Descriptor(), &sid, &defaulted) ? sid : nullptr;
+    }
+    PSID Group() const {
+        PSID sid = nullptr;
+        BOOL defaulted;
+        return GetSecurityDescriptorGroup(Descriptor(), &sid, &defaulted) ? sid : nullptr;
+    }
+    // Null for no list at all, which grants everyone everything.
+    PACL Dacl() const {
+        BOOL present = FALSE, defaulted;
+        PACL acl = nullptr;
+        return GetSecurityDescriptorDacl(Descriptor(), &present, &acl, &defaulted) && present ? acl : nullptr;
+    }
+    static bool SameSid(PSID a, PSID b) { return a == nullptr ? b == nullptr : b != nullptr && EqualSid(a, b); }
+    // The same entries in the same order; the list's spare room does not count.
+    static bool SameAcl(PACL a, PACL b) {
+        if (a == nullptr || b == nullptr) return a == b;
+        ACL_SIZE_INFORMATION sa, sb;
+        if (!GetAclInformation(a, &sa, sizeof sa, AclSizeInformation) ||
+            !GetAclInformation(b, &sb, sizeof sb, AclSizeInformation))
+            return false;
+        return a->AclRevision == b->AclRevision && a->AceCount == b->AceCount &&
+               sa.AclBytesInUse == sb.AclBytesInUse &&
+               std::memcmp(a + 1, b + 1, sa.AclBytesInUse - sizeof(ACL)) == 0;
+    }
+
+    std::vector<char> bytes_;
+};
+
+std::optional<CSecurity> SecurityAt(const TFilePath& path) {
+    CFileHandle h(CreateFileW(path.Win32().c_str(), READ_CONTROL, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!h.IsOpen()) return std::nullopt;
+    return CSecurity::Of(h.Get());
+}
+
+// The system's name of an open file or folder: its device or drive and
+// its path there, with every link on the way followed. Not
+// GetFinalPathNameByHandleW, which fails under Wine past MAX_PATH, nor
+// FileNameInfo, which gives no drive, so that a link to a file on another
+// drive with the same path there would pass.
+std::optional<std::wstring> ObjectName(HANDLE h) {
+    std::vector<char> buffer(sizeof(OBJECT_NAME_INFORMATION) + kLongestPath * sizeof(wchar_t));
+    auto* info = reinterpret_cast<OBJECT_NAME_INFORMATION*>(buffer.data());
+    ULONG size = 0;
+    if (NtQueryObject(h, ObjectNameInformation, info, static_cast<ULONG>(buffer.size()), &size) != 0)
+        return std::nullopt;
+    return std::wstring(info->Name.Buffer, info->Name.Length / sizeof(wchar_t));
+}
+
+// Whether the open file is reached by this name alone. A file with further
+// names would keep the old contents under them, and a link would become a
+// plain file. Under Wine a symbolic link shows no reparse point and a
+// handle opened through it is the file it leads to, named as that file:
+// so the file's name must be its folder's own name followed by the very
+// name handed in. A link named like its target ("view\\song.jpg" to
+// "lib\\song.jpg", or "case.jpg" to "Case.jpg") differs in the folder or in
+// case, which a comparison of the last name alone, without case, missed:
+// the replace then moved the target away and deleted it.
+bool SoleName(HANDLE h, const TFilePath& path) {
+    FILE_STANDARD_INFO standard;
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandleEx(h, FileStandardInfo, &standard, sizeof standard) ||
+        !GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic) || standard.NumberOfLinks != 1 ||
+        (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    CFileHandle folder(CreateFileW(FolderOf(path).Win32().c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folder.IsOpen()) return false;
+    const std::optional<std::wstring> file = ObjectName(h), inFolder = ObjectName(folder.Get());
+    return file && inFolder && *file == TFilePath(*inFolder).WithTrailingDelimiter().Child(path.Name()).Text();
+}
+
+// What the replace must keep of the original, as found just before it.
+struct Original {
+    uint64_t size, modified;
+    CSecurity security;
+};
+
+// Deletes the original from the backup name, opened as the name itself
+// rather than what it may lead to, and only while it still has the
+// original's size and time: a rename keeps them. (Not its file number,
+// which FAT derives from the name's place in the folder.)
+bool DeleteOriginal(const TFilePath& backup, const Original& original) {
+    CFileHandle h(CreateFileW(backup.Win32().c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    FILE_STANDARD_INFO standard;
+    FILE_BASIC_INFO basic;
+    FILE_DISPOSITION_INFO dispose{TRUE};
+    return h.IsOpen() && GetFileInformationByHandleEx(h.Get(), FileStandardInfo, &standard, sizeof standard) &&
+           GetFileInformationByHandleEx(h.Get(), FileBasicInfo, &basic, sizeof basic) &&
+           static_cast<uint64_t>(standard.EndOfFile.QuadPart) == original.size &&
+           static_cast<uint64_t>(basic.LastWriteTime.QuadPart) == original.modified &&
+           SetFileInformationByHandle(h.Get(), FileDispositionInfo, &dispose, sizeof dispose);
 }
 
 // Whether the target is still the file the plug-in was handed, alone, just
 // before the replace. It is opened without sharing, so that a program that
-// holds it open in any way makes this fail: ReplaceFileA alone would
+// holds it open in any way makes this fail: ReplaceFileW alone would
 // replace a file held with FILE_SHARE_DELETE, from under that program.
-WriteResult StillAsSeen(const char* path, const WIN32_FILE_ATTRIBUTE_DATA& seen) {
-    CFileHandle h(CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+WriteResult StillAsSeen(const TFilePath& path, const WIN32_FILE_ATTRIBUTE_DATA& seen, std::optional<Original>& original) {
+    CFileHandle h(CreateFileW(path.Win32().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!h.IsOpen() || !SoleName(h.Get(), path)) return kFileFailed;
     FILE_STANDARD_INFO standard;
     FILE_BASIC_INFO basic;
-    if (!h.IsOpen() || !GetFileInformationByHandleEx(h.Get(), FileStandardInfo, &standard, sizeof standard) ||
+    std::optional<CSecurity> security = CSecurity::Of(h.Get());
+    if (!security || !GetFileInformationByHandleEx(h.Get(), FileStandardInfo, &standard, sizeof standard) ||
         !GetFileInformationByHandleEx(h.Get(), FileBasicInfo, &basic, sizeof basic))
-        return kFileFailed;
-    // The replace would give one name new contents and leave the file's
-    // other names with the old; a link would become a plain file.
-    if (standard.NumberOfLinks != 1 || (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        !NamedAsOpened(h.Get(), path))
         return kFileFailed;
     const uint64_t seenSize = Quad(seen.nFileSizeHigh, seen.nFileSizeLow);
     const uint64_t seenTime = Quad(seen.ftLastWriteTime.dwHighDateTime, seen.ftLastWriteTime.dwLowDateTime);
     if (static_cast<uint64_t>(standard.EndOfFile.QuadPart) != seenSize ||
         static_cast<uint64_t>(basic.LastWriteTime.QuadPart) != seenTime)
         return kChangedElsewhere;
+    original = Original{seenSize, seenTime, std::move(*security)};
     return kWritten;
+}
+
+// After the replace, the original stands under the backup name. Windows'
+// ReplaceFileW keeps the original's access list, and its owner where it
+// may; Wine's keeps neither: the result has the temporary file's Unix mode
+// and owner, so a private 0600 file would come out readable by everyone,
+// and one of another user's would become ours. Setting the original's
+// access list on the temporary file does not help there: Wine turns it
+// into a mode that also opens the file to the group. So the result is
+// compared with the original, and where they differ the original is put
+// back by a rename, which keeps everything it had. Only then is the backup
+// deleted.
+WriteResult Settle(const TFilePath& path, const TFilePath& backup, const Original& original) {
+    if (SecurityAt(path) != original.security)
+        return MoveFileExW(backup.Win32().c_str(), path.Win32().c_str(), MOVEFILE_REPLACE_EXISTING) ? kFileFailed
+                                                                                                    : kBackupLeft;
+    return DeleteOriginal(backup, original) ? kWritten : kBackupLeft;
 }
 
 }  // namespace
 
-WriteResult CheckTarget(const char* path, size_t handedSize, WIN32_FILE_ATTRIBUTE_DATA& seen) {
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &seen)) return kFileFailed;
+WriteResult CheckTarget(const TFilePath& path, size_t handedSize, WIN32_FILE_ATTRIBUTE_DATA& seen) {
+    if (!GetFileAttributesExW(path.Win32().c_str(), GetFileExInfoStandard, &seen)) return kFileFailed;
     if (seen.dwFileAttributes & FILE_ATTRIBUTE_READONLY) return kReadOnly;
     if (seen.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return kFileFailed;
     if (Quad(seen.nFileSizeHigh, seen.nFileSizeLow) != handedSize) return kChangedElsewhere;
     return kWritten;
 }
 
-WriteResult ReplaceContents(const char* path, const WIN32_FILE_ATTRIBUTE_DATA& seen, const Pieces& contents,
+WriteResult CheckSoleName(const TFilePath& path) {
+    CFileHandle h(
+        CreateFileW(path.Win32().c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+    return h.IsOpen() && SoleName(h.Get(), path) ? kWritten : kFileFailed;
+}
+
+WriteResult ReplaceContents(const TFilePath& path, const WIN32_FILE_ATTRIBUTE_DATA& seen, const Pieces& contents,
                             bool keepModifiedTime) {
     const DWORD attributes = seen.dwFileAttributes & kCreatableAttributes;
     CTempFile temp(FolderOf(path), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
     if (!temp.Created() || !Fill(temp, contents, keepModifiedTime ? &seen.ftLastWriteTime : nullptr))
         return kFileFailed;
     temp.Close();
-    const WriteResult state = StillAsSeen(path, seen);
+    std::optional<Original> original;
+    const WriteResult state = StillAsSeen(path, seen, original);
     if (state != kWritten) return state;
+    // The owner, where the process may set it (Windows lets it name any
+    // account of its own, as an elevated run needs); Settle tells whether it
+    // held.
+    SetFileSecurityW(temp.Path().Win32().c_str(), kOwnerAndGroup, original->security.Descriptor());
 
-    // With a backup name, no failure of ReplaceFileA loses the original:
+    // With a backup name, no failure of ReplaceFileW loses the original:
     // it keeps its name, or after ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 it has
     // the backup name and is moved back. Without one, a failure may come
     // after the original was already removed.
-    if (ReplaceFileA(path, temp.Path(), temp.Backup(), 0, nullptr, nullptr)) {
-        temp.Keep();
-        // The original, now under the backup name. Should another program
-        // have opened it in this instant, it stays behind; the target is
-        // written all the same.
-        DeleteFileA(temp.Backup());
-        return kWritten;
+    if (!ReplaceFileW(path.Win32().c_str(), temp.Path().Win32().c_str(), temp.Backup().Win32().c_str(), 0, nullptr,
+                      nullptr)) {
+        if (GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+            MoveFileExW(temp.Backup().Win32().c_str(), path.Win32().c_str(), 0);
+        return kFileFailed;
     }
-    if (GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 && !MoveFileExA(temp.Backup(), path, 0)) {
-        // The original lives on under the backup name only: its temporary
-        // file stays with it, so that neither name is taken again.
-        temp.Keep();
-    }
-    return kFileFailed;
+    temp.Keep();
+    return Settle(path, temp.Backup(), *original);
 }
 
 }  // namespace kes

@@ -1,48 +1,56 @@
 #include "Settings.h"
 
-#include <cstring>
 #include <optional>
+#include <string>
 
 #include "CpiShell.h"
 
 namespace kes {
 namespace {
 
-constexpr char kSection[] = "Settings";
-constexpr char kKeepModifiedTime[] = "KeepModifiedTime";
-constexpr char kIniExtension[] = ".ini";
+constexpr wchar_t kSection[] = L"Settings";
+constexpr wchar_t kKeepModifiedTime[] = L"KeepModifiedTime";
+constexpr DWORD kLongestPath = 32768;
 
 // Read from the INI file once per load of the plug-in: a run loads it once
 // and writes many files.
 std::optional<bool> keepModifiedTime;
 
-// The DLL's own path with its extension (".cpi") changed to .ini; false when
-// it does not fit. Built in a fixed buffer: the settings dialog's procedure
-// calls this, and no exception may unwind through the dialog's frames.
-bool IniPath(char (&path)[MAX_PATH]) {
-    const DWORD n = GetModuleFileNameA(ThisModule(), path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return false;
-    // A '.' is never the second byte of a Shift_JIS character.
-    char* end = std::strrchr(path, '.');
-    if (end == nullptr) end = path + n;
-    if (static_cast<size_t>(end - path) + sizeof kIniExtension > MAX_PATH) return false;
-    std::memcpy(end, kIniExtension, sizeof kIniExtension);
-    return true;
+// The DLL's own path with its extension (".cpi") changed to .ini, in
+// UTF-16, since the folder the user keeps the tool in may have a name the
+// code page cannot hold; empty when it cannot be had. The settings
+// dialog's procedure calls this, and no exception may unwind through the
+// dialog's frames.
+std::wstring IniPath() noexcept {
+    try {
+        std::wstring path(MAX_PATH, L'\0');
+        DWORD n;
+        while ((n = GetModuleFileNameW(ThisModule(), path.data(), static_cast<DWORD>(path.size()))) == path.size() &&
+               path.size() < kLongestPath)
+            path.resize(path.size() * 2);
+        if (n == 0 || n >= path.size()) return std::wstring();
+        path.resize(n);
+        const size_t dot = path.find_last_of(L".\\");
+        if (dot != std::wstring::npos && path[dot] == L'.') path.resize(dot);
+        return path + L".ini";
+    } catch (...) {
+        return std::wstring();
+    }
 }
 
 }  // namespace
 
 bool KeepModifiedTime() {
     if (!keepModifiedTime) {
-        char ini[MAX_PATH];
-        keepModifiedTime = !IniPath(ini) || GetPrivateProfileIntA(kSection, kKeepModifiedTime, 1, ini) != 0;
+        const std::wstring ini = IniPath();
+        keepModifiedTime = ini.empty() || GetPrivateProfileIntW(kSection, kKeepModifiedTime, 1, ini.c_str()) != 0;
     }
     return *keepModifiedTime;
 }
 
 bool SaveKeepModifiedTime(bool keep) {
-    char ini[MAX_PATH];
-    if (!IniPath(ini) || !WritePrivateProfileStringA(kSection, kKeepModifiedTime, keep ? "1" : "0", ini))
+    const std::wstring ini = IniPath();
+    if (ini.empty() || !WritePrivateProfileStringW(kSection, kKeepModifiedTime, keep ? L"1" : L"0", ini.c_str()))
         return false;
     keepModifiedTime = keep;
     return true;

@@ -1,5 +1,5 @@
-// ZIP: the archive comment, stored as the tool gives it (Japanese
-// archivers store Shift_JIS there too).
+// ZIP: the archive comment, in code page 932 (Japanese archivers store
+// Shift_JIS there too, and readers show it in the system code page).
 #include "CpiShell.h"
 #include "ZipComment.h"
 
@@ -7,5 +7,5 @@ const kes::PluginFormat kes::kPluginFormat = {
     "Kestrane ZIP comment plug-in",
     "*.zip",
     "ZIP書庫",
-    &kes::ZipSetComment,
+    kes::StoredAs<kes::TextForm::kCodePage, kes::ZipSetComment, kes::ZipReadComment>(),
 };

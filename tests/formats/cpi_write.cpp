@@ -1,10 +1,11 @@
-// Drives the bundled plug-ins for the round-trip script: reads a list of
+// Drives the bundled plug-ins for the round-trip scripts: reads a list of
 // jobs, one a line, "plugin|target|comment file", and for each reads the
-// target and the comment as bytes, calls the plug-in's WriteComment like the
-// tool does, and prints "<result> <target>". Exit code 0 once every job ran;
-// judging the results is the script's part.
+// target and the comment, calls the plug-in like the tool does, and prints
+// "<result> <target>". Exit code 0 once every job ran; judging the results
+// is the scripts' part.
+//   cpi_write JOBLIST      WriteComment; paths and comment in the code page
+//   cpi_write -w JOBLIST   WriteCommentW; the list and the comment in UTF-8
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <string>
 
@@ -12,41 +13,55 @@
 
 namespace {
 
-bool ReadWhole(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream out;
-    out << in.rdbuf();
-    bytes = out.str();
-    return true;
+std::wstring Widened(UINT codePage, const std::string& text) {
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                                    static_cast<int>(wide.size())));
+    return wide;
+}
+
+bool ReadWhole(const std::wstring& path, std::string& bytes) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    bytes.assign(GetFileSize(h, nullptr), '\0');
+    DWORD read = 0;
+    const bool whole = ReadFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
+                       read == bytes.size();
+    CloseHandle(h);
+    return whole;
 }
 
 // One job; false when it could not even be tried.
-bool Run(const std::string& line) {
+bool Run(const std::string& line, bool unicode) {
     const size_t a = line.find('|'), b = line.find('|', a + 1);
     if (a == std::string::npos || b == std::string::npos) return false;
-    const std::string plugin = line.substr(0, a), target = line.substr(a + 1, b - a - 1);
+    const UINT codePage = unicode ? CP_UTF8 : CP_ACP;
+    const std::string target = line.substr(a + 1, b - a - 1);
+    const std::wstring plugin = Widened(codePage, line.substr(0, a)), wideTarget = Widened(codePage, target);
     std::string contents, comment;
-    if (!ReadWhole(target, contents) || !ReadWhole(line.substr(b + 1), comment)) return false;
+    if (!ReadWhole(wideTarget, contents) || !ReadWhole(Widened(codePage, line.substr(b + 1)), comment)) return false;
     const CPluginModule module(plugin);
-    if (!module.Loaded()) return false;
-    std::printf("%d %s\n", module.Write(target, contents, comment), target.c_str());
+    if (!module.Loaded() || (unicode && !module.Unicode())) return false;
+    const int result = unicode ? module.WriteW(wideTarget, contents, Widened(CP_UTF8, comment))
+                               : module.Write(target, contents, comment);
+    std::printf("%d %s\n", result, target.c_str());
     return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool unicode = argc == 3 && std::string(argv[1]) == "-w";
     std::string list;
-    if (argc != 2 || !ReadWhole(argv[1], list)) {
-        std::fprintf(stderr, "usage: cpi_write JOBLIST\n");
+    if ((argc != 2 && !unicode) || !ReadWhole(Widened(CP_ACP, argv[argc - 1]), list)) {
+        std::fprintf(stderr, "usage: cpi_write [-w] JOBLIST\n");
         return 2;
     }
     std::istringstream lines(list);
     for (std::string line; std::getline(lines, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty()) continue;
-        if (!Run(line)) {
+        if (!Run(line, unicode)) {
             std::fprintf(stderr, "cannot run: %s\n", line.c_str());
             return 1;
         }

@@ -3,12 +3,16 @@
 // folder, so that the settings file it writes stays there.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <thread>
 
 #include "PluginModule.h"
 #include "TestSupport.h"
+#include "UnicodeFiles.h"
 #include "kes_version.h"
 
 using kes_test::ReadFileBytes;
@@ -16,7 +20,25 @@ using kes_test::TempDir;
 
 namespace {
 
-const char* const kPlugins[] = {"kes_zip", "kes_jpeg", "kes_png", "kes_gif", "kes_mp3", "kes_flac", "kes_ogg"};
+// Each bundled plug-in, the form its format keeps a comment in, and a
+// sample of its type with an old comment, made by the format's own tools
+// (make_samples.sh) before this test runs.
+struct TBundled {
+    const char* name;
+    bool codePage;  // the comment as code page 932 bytes, not in Unicode
+    const char* sample;
+    const wchar_t* oldComment;  // the sample's, as the tool would hand it to a write
+};
+const TBundled kBundled[] = {
+    {"kes_zip", true, "commented.zip", L"old comment"},
+    {"kes_jpeg", true, "commented.jpg", L"old comment"},
+    {"kes_png", false, "commented.png", L"old comment"},
+    {"kes_gif", true, "commented.gif", L"old comment"},
+    {"kes_mp3", false, "v23.mp3", L"old comment"},
+    // Two COMMENT fields, in two cases of the name.
+    {"kes_flac", false, "commented.flac", L"old comment\r\nsecond old one"},
+    {"kes_ogg", false, "commented.ogg", L"old comment\r\nsecond old one"},
+};
 
 // The smallest intact archive: an end record and nothing else.
 const std::string kEmptyZip = std::string("PK\x05\x06", 4) + std::string(18, '\0');
@@ -84,8 +106,8 @@ TEST(BundledPlugins, AnswerTheirTagPatternsAndJapaneseDescriptions) {
                                            L"MP3音声", L"FLAC音声", L"Ogg Vorbis/Opus音声"};
     TempDir dir;
     for (int i = 0; i < 7; ++i) {
-        SCOPED_TRACE(kPlugins[i]);
-        const CPluginModule plugin(CopyBundled(dir, kPlugins[i]));
+        SCOPED_TRACE(kBundled[i].name);
+        const CPluginModule plugin(CopyBundled(dir, kBundled[i].name));
         ASSERT_TRUE(plugin.Loaded());
         EXPECT_EQ(plugin.Info(InfoTag), "CPI1");
         // Its name, then the release's one version number.
@@ -97,6 +119,7 @@ TEST(BundledPlugins, AnswerTheirTagPatternsAndJapaneseDescriptions) {
         EXPECT_EQ(plugin.Info(4), "");
         EXPECT_EQ(plugin.Info(InfoTag, 3), "CP");  // cut to the buffer, still NUL-ended
         EXPECT_EQ(plugin.Configure(nullptr, ModeQuery), CapAbout | CapSettings);
+        EXPECT_TRUE(plugin.Unicode());
     }
 }
 
@@ -255,6 +278,258 @@ TEST(BundledPlugins, AnExceptionInsideAPlugInFailsTheFileInsteadOfEndingTheProgr
 
 namespace {
 
+std::string Sample(const std::string& name) {
+    // A Unix path; Wine shows the root as Z:.
+    std::string path = std::string("Z:") + std::getenv("KES_SAMPLES") + "/" + name;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return ReadFileBytes(path);
+}
+
+// What the tool hands WriteComment for a comment it holds as UTF-16.
+std::string ShiftJis(const std::wstring& text) {
+    std::string bytes(text.size() * 2, '\0');
+    bytes.resize(WideCharToMultiByte(932, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
+                                     static_cast<int>(bytes.size()), nullptr, nullptr));
+    return bytes;
+}
+
+std::wstring Extension(const std::string& name) { return Wide(name.substr(name.rfind('.'))); }
+
+// Names that code page 932 cannot hold: a heart, Latin letters with
+// marks, the wave dash that best fit turns into a fullwidth tilde, hangul,
+// and a character beyond U+FFFF.
+const std::wstring kUnicodeFolder = L"Sigur Rós ♡ Ryūichi〜\\한국어 \U0001D11E\\";
+const std::wstring kUnicodeName = L"恋のうた♡ Beyoncé〜 노래 \U0001D11E";
+// Three long folders, for a path of over 300 characters; each name within
+// the 255 bytes that Linux allows it in UTF-8.
+const std::wstring kLongFolder = std::wstring(99, L'ā') + L"\\" + std::wstring(80, L'♡') + L"\\" +
+                                 std::wstring(80, L'한') + L"\\";
+
+}  // namespace
+
+TEST(BundledPlugins, BothExportsWriteTheSameBytesForACommentTheCodePageHolds) {
+    // Shift_JIS with a line break, a fullwidth tilde, and characters of
+    // code page 932's own extensions.
+    const std::wstring comments[] = {L"コメント ～∵①髙 表\r\n二行目", L""};
+    TempDir dir;
+    for (const TBundled& b : kBundled) {
+        SCOPED_TRACE(b.name);
+        const CPluginModule plugin(CopyBundled(dir, b.name));
+        ASSERT_TRUE(plugin.Loaded() && plugin.Unicode());
+        const std::string sample = Sample(b.sample);
+        for (const std::wstring& comment : comments) {
+            const std::string viaAnsi = dir.MakeFile(std::string("ansi_") + b.sample, sample);
+            const std::string viaWide = dir.MakeFile(std::string("wide_") + b.sample, sample);
+            ASSERT_EQ(plugin.Write(viaAnsi, sample, ShiftJis(comment)), CpiWritten);
+            ASSERT_EQ(plugin.WriteW(Wide(viaWide), sample, comment), CpiWritten);
+            const std::string written = ReadFileBytes(viaAnsi);
+            EXPECT_NE(written, sample);
+            EXPECT_TRUE(ReadFileBytes(viaWide) == written);
+        }
+    }
+}
+
+TEST(BundledPlugins, FilesOfAnyNameAndPathLengthAreWrittenThroughTheUnicodeExport) {
+    const CUnicodeDir dir;
+    for (const TBundled& b : kBundled) {
+        SCOPED_TRACE(b.name);
+        // The plug-in itself in a folder the code page cannot name either.
+        const std::wstring name = Wide(b.name) + L".cpi";
+        const std::wstring copy = dir.Make(L"プラグイン ♡ é\\" + name);
+        ASSERT_TRUE(CopyFileW(Wide(kes_test::ExeDir() + KES_BUNDLED_DIR).append(name).c_str(), copy.c_str(), FALSE));
+        const CPluginModule plugin(copy);
+        ASSERT_TRUE(plugin.Loaded() && plugin.Unicode());
+        const std::string sample = Sample(b.sample);
+        const std::wstring plain = dir.Make(L"plain" + Extension(b.sample));
+        PutFile(plain, sample);
+        ASSERT_EQ(plugin.WriteW(plain, sample, L"コメント"), CpiWritten);
+        const std::wstring named = dir.Make(kUnicodeFolder + kUnicodeName + Extension(b.sample));
+        const std::wstring deep = dir.Make(kLongFolder + kUnicodeName + Extension(b.sample));
+        ASSERT_GT(deep.size(), 300u);
+        // The long one as the tool hands it, in the \\?\ form.
+        for (const std::wstring& target : {named, TFilePath(deep).Win32()}) {
+            PutFile(target, sample);
+            EXPECT_EQ(plugin.WriteW(target, sample, L"コメント"), CpiWritten);
+            EXPECT_TRUE(GetFile(target) == GetFile(plain));
+            std::wstring read;
+            EXPECT_EQ(plugin.ReadW(target, GetFile(target), read), CpiWritten);
+            EXPECT_EQ(read, L"コメント");
+        }
+        // Nothing was left beside them; they go before the next plug-in.
+        for (const std::wstring& folder : {kUnicodeFolder, kLongFolder})
+            EXPECT_EQ(NamesIn(dir.Path() + folder), std::vector<std::wstring>{kUnicodeName + Extension(b.sample)});
+        for (const std::wstring& target : {plain, named, deep}) DeleteFileW(TFilePath(target).Win32().c_str());
+    }
+}
+
+TEST(BundledPlugins, ACommentTheFormatCannotHoldIsRefusedAndTheFileLeftAsItWas) {
+    // Not in code page 932: an accented letter, a heart, the wave dash
+    // that best fit would turn into a fullwidth tilde.
+    const std::wstring unicode[] = {L"café ♡", L"波〜"};
+    // No form holds a lone surrogate.
+    const std::wstring broken = std::wstring(L"x") + wchar_t(0xD800);
+    TempDir dir;
+    for (const TBundled& b : kBundled) {
+        SCOPED_TRACE(b.name);
+        const CPluginModule plugin(CopyBundled(dir, b.name));
+        ASSERT_TRUE(plugin.Loaded() && plugin.Unicode());
+        const std::string sample = Sample(b.sample);
+        const std::string target = dir.MakeFile(b.sample, sample);
+        for (const std::wstring& comment : unicode) {
+            const int result = plugin.WriteW(Wide(target), ReadFileBytes(target), comment);
+            if (b.codePage) {
+                EXPECT_EQ(result, CpiCommentNotHeld);
+                EXPECT_TRUE(ReadFileBytes(target) == sample);
+            } else {
+                EXPECT_EQ(result, CpiWritten);
+            }
+        }
+        const std::string before = ReadFileBytes(target);
+        EXPECT_EQ(plugin.WriteW(Wide(target), before, broken), CpiCommentNotHeld);
+        EXPECT_TRUE(ReadFileBytes(target) == before);
+    }
+    EXPECT_EQ(OtherFiles(dir).size(), std::size(kBundled));
+}
+
+TEST(BundledPlugins, ReadCommentWGivesBackWhatWasWrittenAndRefusesWhatAWriteWould) {
+    const std::wstring japanese = L"日本語のコメント\r\n二行目";
+    // Past the first buffer the tool offers (16 units), so it asks twice.
+    const std::wstring unicode = L"é♡ 한국어 \U0001D11E\r\nline";
+    TempDir dir;
+    for (const TBundled& b : kBundled) {
+        SCOPED_TRACE(b.name);
+        const CPluginModule plugin(CopyBundled(dir, b.name));
+        ASSERT_TRUE(plugin.Loaded() && plugin.Unicode());
+        const std::string target = dir.MakeFile(b.sample, Sample(b.sample));
+        const std::wstring path = Wide(target);
+        // Another program's comment, as the tool would hand it to a write;
+        // reading leaves the file alone.
+        std::wstring read;
+        const std::string sample = ReadFileBytes(target);
+        EXPECT_EQ(plugin.ReadW(path, sample, read), CpiWritten);
+        EXPECT_EQ(read, b.oldComment);
+        EXPECT_TRUE(ReadFileBytes(target) == sample);
+        std::wstring held = b.oldComment;
+        for (const std::wstring& comment : {japanese, unicode, std::wstring()}) {
+            const int written = plugin.WriteW(path, ReadFileBytes(target), comment);
+            EXPECT_EQ(written, b.codePage && comment == unicode ? CpiCommentNotHeld : CpiWritten);
+            if (written == CpiWritten) held = comment.empty() ? L"(none)" : comment;
+            EXPECT_EQ(plugin.ReadW(path, ReadFileBytes(target), read), CpiWritten);
+            EXPECT_EQ(read, held);
+        }
+        // What a write would refuse now, the read refuses with the same
+        // result: a file of another type, one saved since it was read, one
+        // with a second name, and a read-only one.
+        const std::string other = dir.MakeFile(std::string("other_") + b.sample, "no file of this type\r\n");
+        const std::string linked = dir / (std::string("linked_") + b.sample);
+        ASSERT_TRUE(CreateHardLinkA(linked.c_str(), other.c_str(), nullptr));
+        const std::string current = ReadFileBytes(target);
+        const std::string readOnly = dir.MakeFile(std::string("readonly_") + b.sample, current);
+        SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
+        const struct {
+            std::string path, contents;
+            int result;
+        } refused[] = {{other, "no file of this type\r\n", CpiRefused},
+                       {target, current + "more", CpiChangedElsewhere},
+                       {linked, "no file of this type\r\n", CpiRefused},
+                       {readOnly, current, CpiReadOnly}};
+        for (const auto& r : refused) {
+            SCOPED_TRACE(r.path);
+            read = L"untouched";
+            EXPECT_EQ(plugin.ReadW(Wide(r.path), r.contents, read), r.result);
+            EXPECT_EQ(plugin.WriteW(Wide(r.path), r.contents, L"x"), r.result);
+            EXPECT_EQ(read, L"untouched");
+        }
+        // A file of the type with a second name.
+        ASSERT_TRUE(DeleteFileA(linked.c_str()));
+        ASSERT_TRUE(CreateHardLinkA(linked.c_str(), target.c_str(), nullptr));
+        EXPECT_EQ(plugin.ReadW(path, current, read), CpiFileFailed);
+        EXPECT_EQ(plugin.WriteW(path, current, L"x"), CpiFileFailed);
+        EXPECT_TRUE(ReadFileBytes(target) == current);
+    }
+}
+
+namespace {
+
+// Points one function that a loaded plug-in imports at a stand-in while it
+// lives: a failure the system gives only in a rare instant, given on
+// demand, to the real DLL.
+class CImportPatch {
+public:
+    CImportPatch(HMODULE module, const char* name, FARPROC standIn) {
+        auto* base = reinterpret_cast<BYTE*>(module);
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+            base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+        const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name;
+             ++d) {
+            auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+            auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+            for (; names->u1.AddressOfData; ++names, ++slots) {
+                if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+                const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+                if (std::strcmp(reinterpret_cast<const char*>(byName->Name), name) != 0) continue;
+                slot_ = &slots->u1.Function;
+                old_ = Set(reinterpret_cast<decltype(old_)>(standIn));
+                return;
+            }
+        }
+    }
+    CImportPatch(const CImportPatch&) = delete;
+    CImportPatch& operator=(const CImportPatch&) = delete;
+    ~CImportPatch() {
+        if (slot_) Set(old_);
+    }
+    bool Patched() const { return slot_ != nullptr; }
+
+private:
+    using Slot = decltype(IMAGE_THUNK_DATA{}.u1.Function);
+    Slot Set(Slot value) {
+        DWORD protection;
+        VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &protection);
+        const Slot was = *slot_;
+        *slot_ = value;
+        VirtualProtect(slot_, sizeof *slot_, protection, &protection);
+        return was;
+    }
+    Slot* slot_ = nullptr;
+    Slot old_ = 0;
+};
+
+// A file that another program opens in the instant after the replace
+// cannot be deleted: the plug-in deletes through its handle's disposition.
+BOOL WINAPI CannotDelete(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return FALSE;
+}
+
+}  // namespace
+
+TEST(BundledPlugins, AnOriginalThatCannotBeDeletedFromItsBackupNameIsReportedAndKept) {
+    TempDir dir;
+    const CPluginModule zip(CopyBundled(dir, "kes_zip"));
+    ASSERT_TRUE(zip.Loaded());
+    const std::string target = dir.MakeFile("a.zip", kEmptyZip);
+    {
+        const CImportPatch patch(zip.Handle(), "SetFileInformationByHandle",
+                                 reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&CannotDelete)));
+        ASSERT_TRUE(patch.Patched());
+        EXPECT_EQ(zip.Write(target, kEmptyZip, "comment"), CpiBackupLeft);
+    }
+    EXPECT_EQ(ReadFileBytes(target), ZipWithComment("comment"));
+    std::vector<std::string> others = OtherFiles(dir);
+    ASSERT_EQ(others.size(), 2u);
+    const std::string backup = others[0] == "a.zip" ? others[1] : others[0];
+    EXPECT_EQ(backup.substr(backup.size() - 4), ".bak");
+    EXPECT_EQ(ReadFileBytes(dir / backup), kEmptyZip);
+    // The next write goes through, and leaves the old backup alone.
+    EXPECT_EQ(zip.Write(target, ZipWithComment("comment"), "again"), CpiWritten);
+    EXPECT_EQ(ReadFileBytes(dir / backup), kEmptyZip);
+    EXPECT_EQ(OtherFiles(dir).size(), 2u);
+}
+
+namespace {
+
 // Answers the next dialog owned by `owner` from a second thread, while the
 // test's own thread sits in the plug-in's modal call. Waits up to a minute:
 // a first start of Wine can be slow.
@@ -285,8 +560,12 @@ private:
 
 TEST(BundledPlugins, TheSettingsDialogKeepsTheChoiceBesideTheDllAndTheAboutBoxIsOwned) {
     TempDir dir;
-    const std::string path = CopyBundled(dir, "kes_zip");
-    const std::string ini = path.substr(0, path.size() - 4) + ".ini";
+    // A folder that the code page cannot name: the settings file is found
+    // all the same.
+    const CUnicodeDir pluginDir;
+    const std::wstring path = pluginDir.Make(L"Ryūichi ♡\\kes_zip.cpi");
+    ASSERT_TRUE(CopyFileW(Wide(kes_test::ExeDir() + KES_BUNDLED_DIR + "kes_zip.cpi").c_str(), path.c_str(), FALSE));
+    const std::wstring ini = path.substr(0, path.size() - 4) + L".ini";
     const CPluginModule zip(path);
     ASSERT_TRUE(zip.Loaded());
     HWND owner = CreateWindowA("STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
@@ -304,7 +583,7 @@ TEST(BundledPlugins, TheSettingsDialogKeepsTheChoiceBesideTheDllAndTheAboutBoxIs
         EXPECT_EQ(zip.Configure(owner, ModeSettings), 0);
     }
     EXPECT_EQ(checkedFirst, UINT{BST_CHECKED});  // on by default
-    EXPECT_EQ(GetPrivateProfileIntA("Settings", "KeepModifiedTime", 7, ini.c_str()), 0u);
+    EXPECT_EQ(GetPrivateProfileIntW(L"Settings", L"KeepModifiedTime", 7, ini.c_str()), 0u);
     // The choice holds at once for what this load of the plug-in writes.
     const std::string target = dir.MakeFile("a.zip", kEmptyZip);
     SetModified(target, LongAgo());
@@ -319,7 +598,7 @@ TEST(BundledPlugins, TheSettingsDialogKeepsTheChoiceBesideTheDllAndTheAboutBoxIs
         EXPECT_EQ(zip.Configure(owner, ModeSettings), 0);
     }
     EXPECT_EQ(checkedSecond, UINT{BST_UNCHECKED});
-    EXPECT_EQ(GetPrivateProfileIntA("Settings", "KeepModifiedTime", 7, ini.c_str()), 0u);  // cancelled
+    EXPECT_EQ(GetPrivateProfileIntW(L"Settings", L"KeepModifiedTime", 7, ini.c_str()), 0u);  // cancelled
     {
         DialogWatcher watcher(owner, [](HWND box) { SendMessageA(box, WM_COMMAND, IDOK, 0); });
         EXPECT_EQ(zip.Configure(owner, ModeAbout), 0);

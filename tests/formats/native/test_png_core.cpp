@@ -109,12 +109,20 @@ TEST(PngCore, CompressedCommentsAreReplacedToo) {
         for (int shift : {24, 16, 8, 0}) out += static_cast<char>(crc >> shift & 0xFF);
         return out;
     };
+    auto deflated = [](const std::string& text) {
+        uLongf size = compressBound(text.size());
+        std::string out(size, '\0');
+        compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(text.data()), text.size());
+        out.resize(size);
+        return out;
+    };
     const size_t afterHeader = 8 + 25;
     const std::string withCompressed =
-        plain.substr(0, afterHeader) +
-        chunk("zTXt", std::string("Comment\0\0x\x9C\x03\x00\x00\x00\x00\x01", 17)) +
-        chunk("iTXt", std::string("Comment\0\1\0\0\0x\x9C\x03\x00\x00\x00\x00\x01", 20)) +
-        plain.substr(afterHeader);
+        plain.substr(0, afterHeader) + chunk("zTXt", std::string("Comment\0\0", 9) + deflated("caf\xE9 ")) +
+        chunk("iTXt", std::string("Comment\0\1\0\0\0", 12) + deflated("\xE5\x8F\xA4\xE3\x81\x84")) +
+        chunk("zTXt", std::string("Comment\0\0not zlib", 17)) + plain.substr(afterHeader);
+    // Read as the setter finds them: inflated, or U+FFFD where that fails.
+    EXPECT_EQ(PngReadComment(withCompressed), "caf\xC3\xA9 \xE5\x8F\xA4\xE3\x81\x84\xEF\xBF\xBD");
     const auto out = PngSetComment(withCompressed, "new");
     ASSERT_TRUE(out);
     EXPECT_EQ(PngReadComment(*out), "new");

@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# What the bundled plug-ins' shared shell must do under Wine, checked from
+# outside: a symbolic link and the file it leads to are left alone (ln,
+# readlink, cmp); a rewrite keeps the file's mode and owner or leaves the
+# file as it was (stat); files of any name and path length take a comment
+# of any text through WriteCommentW, which other programs' readers read
+# back (mutagen, metaflac, vorbiscomment, exiftool), and the formats that
+# store code page 932 refuse what it cannot hold.
+#   shell_roundtrip.sh CPI_WRITE.EXE PLUGIN_DIR WORK_DIR
+# Needs the Wine environment of scripts/common.sh, and root (for chown).
+set -uo pipefail
+helper=$1 plugins=$2 work=$3
+here=$(cd "$(dirname "$0")" && pwd)
+rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
+"$here/make_samples.sh" samples >/dev/null || exit 1
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+same() { [ "$2" == "$3" ] || fail "$1: expected [$3], got [$2]"; }
+# The path as the tool hands it: in the \\?\ form when it is too long.
+winpath() {
+  local p; p=$(realpath -s "$1")
+  p="Z:${p//\//\\}"
+  if [ "${#p}" -gt 259 ]; then printf '\\\\?\\%s' "$p"; else printf '%s' "$p"; fi
+}
+# Mode, owner, size, time and contents: everything a rewrite may not change
+# behind the user's back, or all but the contents.
+meta() { stat -c '%a %U:%G' "$1"; }
+state() { echo "$(meta "$1") $(stat -c '%s %Y' "$1")"; md5sum <"$1"; }
+
+plugin_for() {
+  case $1 in
+    *.zip) echo kes_zip ;; *.jpg) echo kes_jpeg ;; *.png) echo kes_png ;; *.gif) echo kes_gif ;;
+    *.mp3) echo kes_mp3 ;; *.flac) echo kes_flac ;; *.ogg | *.opus) echo kes_ogg ;;
+  esac
+}
+
+# write [-w] COMMENT_FILE EXPECTED_RESULT FILE...: one Wine run for all
+# files, through WriteCommentW with -w (the comment file in UTF-8).
+write() {
+  local mode=() f result path count=0
+  [ "$1" != -w ] || { mode=(-w); shift; }
+  local comment=$1 expected=$2
+  shift 2
+  for f in "$@"; do
+    printf '%s|%s|%s\r\n' "$(winpath "$plugins/$(plugin_for "$f").cpi")" "$(winpath "$f")" "$(winpath "$comment")"
+  done >jobs.txt
+  while read -r result path; do
+    [ -n "$result" ] || continue
+    same "result for $path" "$result" "$expected"
+    count=$((count + 1))
+  done < <(wine "$helper" "${mode[@]}" "$(winpath jobs.txt)" 2>helper.err | tr -d '\r')
+  same "jobs run" "$count" "$#"
+}
+
+printf 'Kestrane comment' >comment.txt
+
+# Links named like the files they lead to: in another folder, differing
+# only in case, in the same folder, and on another drive at the same path
+# there (C: is the Wine prefix's drive_c). Each is refused as "could not
+# be replaced" (3); link and file stay as they were.
+mkdir -p links/lib links/view
+cp samples/plain.jpg links/lib/song.jpg
+cp samples/plain.jpg links/lib/Case.jpg
+cp samples/plain.jpg links/view/Same.jpg
+other_drive="$WINEPREFIX/drive_c$PWD/links/view"
+mkdir -p "$other_drive" && cp samples/plain.jpg "$other_drive/drive.jpg"
+ln -s ../lib/song.jpg links/view/song.jpg
+ln -s ../lib/Case.jpg links/view/case.jpg
+ln -s Same.jpg links/view/same.jpg
+ln -s "$other_drive/drive.jpg" links/view/drive.jpg
+write comment.txt 3 links/view/song.jpg links/view/case.jpg links/view/same.jpg links/view/drive.jpg
+for f in links/lib/song.jpg links/lib/Case.jpg links/view/Same.jpg "$other_drive/drive.jpg"; do
+  cmp -s "$f" samples/plain.jpg || fail "$f changed or gone"
+done
+rm "$other_drive/drive.jpg" && rmdir -p "$other_drive" 2>/dev/null
+same "the links" "$(cd links/view && for l in song.jpg case.jpg same.jpg; do printf '%s>%s ' "$l" "$(readlink "$l")"; done)" \
+  "song.jpg>../lib/song.jpg case.jpg>../lib/Case.jpg same.jpg>Same.jpg "
+same "files beside the links" "$(ls links/lib links/view | tr '\n' ' ')" \
+  "links/lib: Case.jpg song.jpg  links/view: Same.jpg case.jpg drive.jpg same.jpg song.jpg "
+
+# Modes and owners. Wine gives a replaced file the temporary file's Unix
+# mode and owner: a private file, one its group may read and another
+# user's are refused and stay as they were; a file of the usual mode and
+# owner is written and keeps them.
+mkdir perms
+for f in private:600 group:640 others:644; do
+  cp samples/stored.zip "perms/${f%:*}.zip" && chmod "${f#*:}" "perms/${f%:*}.zip"
+done
+chown nobody:nogroup perms/others.zip || fail "chown needs root"
+cp samples/stored.zip perms/usual.zip
+for f in perms/*.zip; do state "$f" >"$f.before"; done
+write comment.txt 3 perms/private.zip perms/group.zip perms/others.zip
+for f in private group others; do same "perms/$f.zip" "$(state "perms/$f.zip")" "$(cat "perms/$f.zip.before")"; done
+write comment.txt 0 perms/usual.zip
+same "mode and owner of perms/usual.zip" "$(meta perms/usual.zip)" "$(head -n 1 perms/usual.zip.before | cut -d ' ' -f 1,2)"
+same "comment of perms/usual.zip" "$(unzip -z perms/usual.zip | tail -n +2)" "Kestrane comment"
+same "files left beside the targets" "$(ls perms | grep -cvE '\.(zip|before)$')" "0"
+
+# Unicode names: in folders whose names hold them too, and at the end of a
+# path of over 300 characters (each name within the 255 bytes Linux allows).
+python=/usr/bin/python3  # with the system's mutagen, whatever python3 comes first
+named="unicode/Sigur Rós ♡ Ryūichi〜/한국어 𝄞"
+deep="unicode/$(printf 'ā%.0s' {1..99})/$(printf '♡%.0s' {1..80})/$(printf '한%.0s' {1..80})"
+mkdir -p "$named" "$deep"
+base='恋のうた♡ Beyoncé〜 노래 𝄞'
+music=() pictures=()
+for s in v23.mp3 commented.flac commented.ogg commented.opus commented.png; do
+  cp "samples/$s" "$named/$base.${s#*.}" && music+=("$named/$base.${s#*.}")
+done
+cp samples/commented.flac "$deep/$base.flac" && music+=("$deep/$base.flac")
+[ "$(winpath "$deep/$base.flac" | wc -m)" -gt 300 ] || fail "the deep path is not over 300 characters"
+for s in commented.zip commented.jpg commented.gif; do
+  cp "samples/$s" "$named/$base.${s#*.}" && pictures+=("$named/$base.${s#*.}")
+done
+
+# A comment beyond code page 932: accents, a heart, hangul, a character
+# beyond U+FFFF, and a line break, as the tool hands it (CR LF).
+printf 'Café ♡ Ryūichi\r\n한국어 \xf0\x9d\x84\x9e' >unicode.txt
+want=$(tr -d '\r' <unicode.txt)
+write -w unicode.txt 0 "${music[@]}"
+for f in "${music[@]}"; do
+  case $f in
+    *.mp3)  # the Unicode frame has it; the ID3v1 field, which holds code page bytes, is emptied
+      same "mutagen $f" "$($python - "$f" <<'PY'
+import sys
+from mutagen.id3 import ID3
+for c in ID3(sys.argv[1]).getall("COMM"):
+    print(c.desc, "|".join(c.text), sep="=")
+PY
+)" "=$want" ;;
+    *.flac) same "metaflac $f" "$(metaflac --show-tag=COMMENT "$f")" "COMMENT=$want" ;;
+    *.ogg) same "vorbiscomment $f" "$(vorbiscomment -l "$f" | sed -n '/^COMMENT=/,$p')" "COMMENT=$want" ;;
+    *.opus)
+      same "mutagen $f" "$($python -c 'import sys, mutagen.oggopus as o; print(*o.OggOpus(sys.argv[1])["comment"])' "$f")" "$want" ;;
+    *.png) same "exiftool $f" "$(exiftool -b -Comment "$f" 2>/dev/null)" "$want" ;;
+  esac
+done
+# ZIP, JPEG and GIF keep code page 932 bytes: the comment is refused (7)
+# and each file left as it was.
+write -w unicode.txt 7 "${pictures[@]}"
+for s in commented.zip commented.jpg commented.gif; do
+  cmp -s "$named/$base.${s#*.}" "samples/$s" || fail "$named/$base.${s#*.} changed"
+done
+same "files beside the Unicode names" "$(find "$named" "$deep" -maxdepth 1 -type f | wc -l)" \
+  "$((${#music[@]} + ${#pictures[@]}))"
+
+[ "$failures" -eq 0 ] && echo "all shell round trips passed" || echo "$failures failures"
+[ "$failures" -eq 0 ]
