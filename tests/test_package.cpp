@@ -189,7 +189,8 @@ TEST(Package, APluginBuiltFromTheSdkIsListedAndWritesThroughTheWindow) {
     EXPECT_EQ(ReadFileBytes(target / "other.txt"), "not matched");
     EXPECT_EQ(FolderEntries(target.Path()).size(), 3u);  // no temporary file left behind
     EXPECT_EQ(tool.LogLines(),
-              (std::vector<std::string>{"2個のファイルを処理します。(ESCで中止)", "Error : " + target / "kept.kcm",
+              (std::vector<std::string>{"2個のファイルを処理します。(ESCで中止)",
+                                        "Error : " + target / "kept.kcm" + " (読み取り専用です)",
                                         "コメントの書き込みが完了しました。",
                                         "1個のファイルでエラーが起きました。確認して下さい。"}));
     tool.PostMenu(IDM_EXIT);

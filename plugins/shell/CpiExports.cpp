@@ -54,7 +54,9 @@ WriteResult Write(const TFilePath& path, std::string_view contents, const Commen
     const Rewrite rewritten = access.set(contents, comment);
     if (!rewritten) return kRefused;
     if (rewritten->Equals(contents)) return kWritten;  // already carries this comment
-    return ReplaceContents(path, seen, *rewritten, KeepModifiedTime());
+    return ReplaceContents(
+        path, seen, [&](const auto& put) { return rewritten->ForEach(put); },
+        KeepModifiedTime() ? &seen.ftLastWriteTime : nullptr);
 }
 
 // The one read behind ReadCommentW: the comment a write would replace, in

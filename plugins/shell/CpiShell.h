@@ -6,10 +6,13 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "Bytes.h"
 #include "Comment.h"
+#include "SafeReplace.h"
 #include "cpi.h"
 
 namespace kes {
@@ -56,20 +59,16 @@ struct PluginFormat {
 // Defined once by each plug-in.
 extern const PluginFormat kPluginFormat;
 
-// The exports' results, which are the interface's Cpi* codes: a tool that
-// knows them says why a file was refused, and any other tells zero from
-// non-zero.
-enum WriteResult {
-    kWritten = CpiWritten,
-    kRefused = CpiRefused,                // not this format, or damaged
-    kReadOnly = CpiReadOnly,              // the target is read-only and is left as it is
-    kFileFailed = CpiFileFailed,          // the target could not be replaced; it is left as it was
-    kNoMemory = CpiNoMemory,
-    kChangedElsewhere = CpiChangedElsewhere,  // another program saved the target since it was read; left as saved
-    kUnexpected = CpiUnexpected,          // an unforeseen failure inside the plug-in; the target is left as it was
-    kCommentNotHeld = CpiCommentNotHeld,  // the format cannot hold a character of the comment; left as it was
-    kBackupLeft = CpiBackupLeft,          // written, but the original stays beside it under a backup name
-};
+// The exports' results (SafeReplace.h) are the interface's Cpi* codes.
+constexpr bool SameCodes(std::initializer_list<std::pair<int, int>> pairs) {
+    for (const auto& [ours, interfaces] : pairs)
+        if (ours != interfaces) return false;
+    return true;
+}
+static_assert(SameCodes({{kWritten, CpiWritten}, {kRefused, CpiRefused}, {kReadOnly, CpiReadOnly},
+                         {kFileFailed, CpiFileFailed}, {kNoMemory, CpiNoMemory},
+                         {kChangedElsewhere, CpiChangedElsewhere}, {kUnexpected, CpiUnexpected},
+                         {kCommentNotHeld, CpiCommentNotHeld}, {kBackupLeft, CpiBackupLeft}}));
 
 // The module of this plug-in (not of the program that loaded it).
 HMODULE ThisModule();

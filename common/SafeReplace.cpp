@@ -98,8 +98,8 @@ bool WriteAll(HANDLE h, std::string_view bytes) {
 // cannot keep apart from it; Windows keeps the original's), so the kept
 // time is set here. Flushed so that the replace never exposes a file whose
 // data is not yet on disk.
-bool Fill(const CTempFile& temp, const Pieces& contents, const FILETIME* modified) {
-    return contents.ForEach([&](std::string_view bytes) { return WriteAll(temp.Handle(), bytes); }) &&
+bool Fill(const CTempFile& temp, const TContentsWriter& contents, const FILETIME* modified) {
+    return contents([&](std::string_view bytes) { return WriteAll(temp.Handle(), bytes); }) &&
            (!modified || SetFileTime(temp.Handle(), nullptr, nullptr, modified)) &&
            FlushFileBuffers(temp.Handle());
 }
@@ -278,11 +278,11 @@ WriteResult CheckSoleName(const TFilePath& path) {
     return h.IsOpen() && SoleName(h.Get(), path) ? kWritten : kFileFailed;
 }
 
-WriteResult ReplaceContents(const TFilePath& path, const WIN32_FILE_ATTRIBUTE_DATA& seen, const Pieces& contents,
-                            bool keepModifiedTime) {
+WriteResult ReplaceContents(const TFilePath& path, const WIN32_FILE_ATTRIBUTE_DATA& seen,
+                            const TContentsWriter& contents, const FILETIME* modified) {
     const DWORD attributes = seen.dwFileAttributes & kCreatableAttributes;
     CTempFile temp(FolderOf(path), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
-    if (!temp.Created() || !Fill(temp, contents, keepModifiedTime ? &seen.ftLastWriteTime : nullptr))
+    if (!temp.Created() || !Fill(temp, contents, modified))
         return kFileFailed;
     temp.Close();
     std::optional<Original> original;

@@ -1,0 +1,64 @@
+// The safe rewrite of a file: the bundled plug-ins write through it, and
+// the tool puts a file back through it.
+#ifndef KESTRANE_SAFE_REPLACE_H
+#define KESTRANE_SAFE_REPLACE_H
+
+#include <windows.h>
+
+#include <functional>
+#include <string_view>
+
+#include "FilePath.h"
+
+namespace kes {
+
+// The results, which are the plug-in interface's Cpi* codes (cpi.h): a tool
+// that knows them says why a file was refused, and any other tells zero
+// from non-zero.
+enum WriteResult {
+    kWritten = 0,
+    kRefused = 1,           // not this format, or damaged
+    kReadOnly = 2,          // the target is read-only and is left as it is
+    kFileFailed = 3,        // the target could not be replaced; it is left as it was
+    kNoMemory = 4,
+    kChangedElsewhere = 5,  // another program saved the target since it was read; left as saved
+    kUnexpected = 6,        // an unforeseen failure; the target is left as it was
+    kCommentNotHeld = 7,    // the format cannot hold a character of the comment; left as it was
+    kBackupLeft = 8,        // written, but the original stays beside it under a backup name
+};
+
+// The new contents, handed piece by piece to `put`, which writes them on;
+// false when a piece could not be made or `put` failed.
+using TContentsWriter = std::function<bool(const std::function<bool(std::string_view)>& put)>;
+
+// Looks at the target before anything else is done: kWritten when it may
+// be rewritten, else why not. A read-only file, a directory and a reparse
+// point (a symbolic link, a junction, a cloud drive's placeholder, which a
+// rewrite would replace by a plain file) are refused, and so is a file
+// whose size is no longer that of the contents handed over: another
+// program saved it since. `seen` keeps what was found, for ReplaceContents.
+WriteResult CheckTarget(const TFilePath& path, size_t handedSize, WIN32_FILE_ATTRIBUTE_DATA& seen);
+
+// kWritten when the file is reached by this name alone: it has no further
+// names (hard links) and the name leads nowhere else (a symbolic link).
+// ReplaceContents checks this again just before the replace; a reader
+// asks it to say beforehand what a write would find.
+WriteResult CheckSoleName(const TFilePath& path);
+
+// Replaces the file's contents in one step: a temporary file in its folder,
+// with its attributes, replaces it through ReplaceFileW, which keeps its
+// alternate streams, encryption, compression and short name. The result's
+// modification time is `modified`, or the time of the write when that is
+// null. Just before the replace, the file must still be as
+// `seen` and pass CheckSoleName's test: a file that another program has
+// open or has saved meanwhile is refused too. Its owner, group and access
+// list must come out of the replace as they were, or the original is put
+// back. On any failure the file is left as it was and no temporary file
+// remains. kBackupLeft: written, but the original could not be deleted
+// from its backup name and stays beside the file.
+WriteResult ReplaceContents(const TFilePath& path, const WIN32_FILE_ATTRIBUTE_DATA& seen,
+                            const TContentsWriter& contents, const FILETIME* modified);
+
+}  // namespace kes
+
+#endif
