@@ -16,12 +16,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 same() { [ "$2" == "$3" ] || fail "$1: expected [$3], got [$2]"; }
 same_file() { cmp -s "$2" "$3" || fail "$1: $2 differs from $3"; }
 winpath() { local p; p=$(realpath -s "$1"); printf 'Z:%s' "${p//\//\\}"; }
-plugin_for() {
-  case $1 in
-    *.zip) echo kes_zip ;; *.jpg) echo kes_jpeg ;; *.png) echo kes_png ;; *.gif) echo kes_gif ;;
-    *.mp3) echo kes_mp3 ;; *.flac) echo kes_flac ;; *.ogg | *.opus) echo kes_ogg ;;
-  esac
-}
+source "$here/bundled.sh"
 python=/usr/bin/python3  # with the system's mutagen, whatever python3 comes first
 
 # The comments of an MP3 file as mutagen reads them: each comment frame

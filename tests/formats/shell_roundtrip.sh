@@ -28,12 +28,7 @@ winpath() {
 meta() { stat -c '%a %U:%G' "$1"; }
 state() { echo "$(meta "$1") $(stat -c '%s %Y' "$1")"; md5sum <"$1"; }
 
-plugin_for() {
-  case $1 in
-    *.zip) echo kes_zip ;; *.jpg) echo kes_jpeg ;; *.png) echo kes_png ;; *.gif) echo kes_gif ;;
-    *.mp3) echo kes_mp3 ;; *.flac) echo kes_flac ;; *.ogg | *.opus) echo kes_ogg ;;
-  esac
-}
+source "$here/bundled.sh"
 
 # write [-w] COMMENT_FILE EXPECTED_RESULT FILE...: one Wine run for all
 # files, through WriteCommentW with -w (the comment file in UTF-8).

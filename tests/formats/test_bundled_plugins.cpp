@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "PluginModule.h"
+#include "kes_bundled.h"
 #include "TestSupport.h"
 #include "UnicodeFiles.h"
 #include "kes_version.h"
@@ -39,6 +40,16 @@ const TBundled kBundled[] = {
     {"kes_flac", false, "commented.flac", L"old comment\r\nsecond old one"},
     {"kes_ogg", false, "commented.ogg", L"old comment\r\nsecond old one"},
 };
+
+// Every plug-in that ships has its line above, and no other.
+TEST(BundledPlugins, EveryShippedPluginIsCoveredHere) {
+    std::vector<std::string> shipped, covered;
+    for (const TBundledPlugin& p : kBundledPlugins) shipped.push_back(p.FileName);
+    for (const TBundled& b : kBundled) covered.push_back(std::string(b.name) + ".cpi");
+    std::sort(shipped.begin(), shipped.end());
+    std::sort(covered.begin(), covered.end());
+    EXPECT_EQ(covered, shipped);
+}
 
 // The smallest intact archive: an end record and nothing else.
 const std::string kEmptyZip = std::string("PK\x05\x06", 4) + std::string(18, '\0');
