@@ -110,9 +110,8 @@ std::optional<NewFileScan> ScanNewFile(const uint8_t* old, size_t oldSize, ByteS
         hash.Update(block.data(), n);
         uint64_t from = pos;
         if (!prefix) {
-            const size_t same =
-                pos < oldSize ? FirstDifference(block.data(), old + pos, static_cast<size_t>(std::min<uint64_t>(n, oldSize - pos)))
-                              : 0;
+            const auto comparable = static_cast<size_t>(pos < oldSize ? std::min<uint64_t>(n, oldSize - pos) : 0);
+            const size_t same = comparable != 0 ? FirstDifference(block.data(), old + pos, comparable) : 0;
             if (same < n) prefix = from = pos + same;
         }
         if (prefix) {

@@ -29,8 +29,6 @@ std::u16string JoinPath(const std::u16string& folder, const std::u16string& belo
     return EndsWithSeparator(folder) ? folder + below : folder + u'\\' + below;
 }
 
-Middles RecordMiddles(const FileRecord& r) { return MiddlesOf(r.before.size, r.after.size, r.prefix, r.suffix); }
-
 // Reads `length` bytes from `offset` in pieces and hands each to `take`,
 // which answers false when it could not write them.
 template <typename Take>
@@ -81,7 +79,7 @@ bool JournalWriter::AppendFile(const WrittenFile& file, const uint8_t* old, size
     std::vector<uint8_t> pending = NewRecord(RecordType::File);
     AppendFileFields(pending, record);
     SealRecord(pending, salt_, sequence_++);
-    const Middles middles = RecordMiddles(record);
+    const Middles middles = MiddlesOf(record);
     for (uint64_t i = 0; i < ChunkCount(middles); ++i) {
         std::vector<uint8_t> chunk = NewRecord(RecordType::Chunk);
         if (!encoder_.Encode(old + middles.start, middles, i, newFile, chunk)) return Fail();
@@ -108,6 +106,10 @@ bool JournalWriter::Put(std::vector<uint8_t>& record, std::vector<uint8_t>& pend
 bool JournalWriter::Fail() {
     failed_ = true;
     return false;
+}
+
+Middles MiddlesOf(const FileRecord& record) {
+    return MiddlesOf(record.before.size, record.after.size, record.prefix, record.suffix);
 }
 
 UndoStep CheckAsLeft(const FileEntry& file, ByteSource& current, uint64_t currentTime) {
@@ -165,7 +167,7 @@ bool JournalReader::Take(const std::vector<uint8_t>& payload, uint64_t offset, u
     if (missingChunks_ != 0 || !record) return false;
     FileEntry entry;
     entry.path = record->relative ? JoinPath(header_.info.folder, record->path) : record->path;
-    missingChunks_ = ChunkCount(RecordMiddles(*record));
+    missingChunks_ = ChunkCount(MiddlesOf(*record));
     entry.complete = missingChunks_ == 0;
     entry.record = std::move(*record);
     files_.push_back(std::move(entry));
@@ -182,7 +184,7 @@ UndoStep JournalReader::Rebuild(const FileEntry& file, ByteSource& current, Byte
         return out.Write(data, n);
     };
     UndoStep step = CopyRange(current, 0, record.prefix, emit);
-    const Middles middles = RecordMiddles(record);
+    const Middles middles = MiddlesOf(record);
     DeltaDecoder decoder;
     std::vector<uint8_t> chunk;
     for (size_t i = 0; step == UndoStep::Ok && i < file.chunks.size(); ++i) {
@@ -193,7 +195,9 @@ UndoStep JournalReader::Rebuild(const FileEntry& file, ByteSource& current, Byte
             break;
         }
         switch (decoder.Decode(payload->data() + 1, payload->size() - 1, middles, i, current, chunk)) {
-            case DecodeResult::Ok: step = emit(chunk.data(), chunk.size()) ? UndoStep::Ok : UndoStep::WriteFailed; break;
+            case DecodeResult::Ok:
+                step = emit(chunk.data(), chunk.size()) ? UndoStep::Ok : UndoStep::WriteFailed;
+                break;
             case DecodeResult::BadFrame: step = UndoStep::JournalDamaged; break;
             case DecodeResult::ReadFailed: step = UndoStep::ReadFailed; break;
         }

@@ -88,6 +88,9 @@ enum class UndoStep {
     WriteFailed,
 };
 
+// Where the record's two versions differ (see Delta.h).
+Middles MiddlesOf(const FileRecord& record);
+
 // Is the file still exactly as the run left it: size, time, then hash?
 UndoStep CheckAsLeft(const FileEntry& file, ByteSource& current, uint64_t currentTime);
 

@@ -129,7 +129,9 @@ TemporaryFile::~TemporaryFile() {
     if (!released_) DeleteFileW(path_.c_str());
 }
 
-bool TemporaryFile::Write(const uint8_t* data, size_t length) { return file_.IsOpen() && WriteAll(file_.Get(), data, length); }
+bool TemporaryFile::Write(const uint8_t* data, size_t length) {
+    return file_.IsOpen() && WriteAll(file_.Get(), data, length);
+}
 
 bool TemporaryFile::Finish() {
     const bool durable = file_.IsOpen() && FlushFileBuffers(file_.Get());

@@ -5,20 +5,25 @@
 // The run:
 //     JournalStore store(JournalStore::DefaultFolder());
 //     auto journal = store.StartRun(info);      // null: do not start the run
-//     ... for each file written:
-//     if (!journal->Append(file, old, oldSize, *FileSource::Open(path)))
-//         put the file back from `old`, stop the run
+//     for each file the plug-in has written:
+//         auto written = FileSource::Open(path);
+//         if (!written || !journal->Append({ToU16(path), oldTime, oldAttributes,
+//                                           written->LastWriteTime()}, old, oldSize, *written))
+//             put the file back from `old` and stop the run
 //     journal.reset(); store.Prune();
 // The undo:
 //     auto run = store.NewestNotUndone();
 //     auto source = FileSource::Open(run->path);
-//     auto reader = JournalReader::Open(*source);  // and its Files(), newest first:
-//     auto current = FileSource::Open(file.path);
-//     CheckAsLeft(file, *current, current->LastWriteTime()) == UndoStep::Ok
-//     auto temporary = TemporaryFile::CreateBeside(file.path);
-//     reader->Rebuild(file, *current, *temporary) == UndoStep::Ok && temporary->Finish()
-//     close `current`, replace the file with temporary->Path(), Release() it,
-//     give it the old time and attributes; at the end store.MarkUndone(*run).
+//     auto reader = JournalReader::Open(*source);  // null: the journal is damaged
+//     for each of reader->Files() from the last to the first (a file written
+//     twice in one run goes back one step at a time), when `complete`:
+//         auto current = FileSource::Open(ToWide(file.path));   // null: moved or deleted
+//         CheckAsLeft(file, *current, current->LastWriteTime()) == UndoStep::Ok
+//         auto temporary = TemporaryFile::CreateBeside(ToWide(file.path));
+//         reader->Rebuild(file, *current, *temporary) == UndoStep::Ok && temporary->Finish()
+//         close `current`, replace the file with temporary->Path(), Release() it,
+//         give the file record.before.time and record.beforeAttributes;
+//     at the end store.MarkUndone(*run).
 #ifndef KESTRANE_JOURNAL_STORE_H
 #define KESTRANE_JOURNAL_STORE_H
 
@@ -113,7 +118,10 @@ private:
     };
 
     RunJournal(CFileHandle file, std::wstring path, uint64_t salt, RunInfo info)
-        : file_(std::move(file)), path_(std::move(path)), output_(file_.Get()), writer_(output_, salt, std::move(info)) {}
+        : file_(std::move(file)),
+          path_(std::move(path)),
+          output_(file_.Get()),
+          writer_(output_, salt, std::move(info)) {}
 
     CFileHandle file_;
     std::wstring path_;

@@ -61,7 +61,8 @@ void Sha256::Update(const uint8_t* data, size_t length) {
     constexpr size_t kMaxPiece = 1u << 30;
     while (state_->ok && length != 0) {
         const size_t piece = length < kMaxPiece ? length : kMaxPiece;
-        state_->ok = Succeeded(BCryptHashData(state_->hash.get(), const_cast<PUCHAR>(data), static_cast<ULONG>(piece), 0));
+        state_->ok =
+            Succeeded(BCryptHashData(state_->hash.get(), const_cast<PUCHAR>(data), static_cast<ULONG>(piece), 0));
         data += piece;
         length -= piece;
     }

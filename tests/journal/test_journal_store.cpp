@@ -27,7 +27,8 @@ constexpr wchar_t kChildSignal[] = L"KES_JOURNAL_CHILD_SIGNAL";
 std::wstring Wide(const std::string& ansi) { return WidePath(ansi); }
 
 void WriteFileW(const std::wstring& path, const Bytes& bytes) {
-    CFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    CFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     ASSERT_TRUE(file.IsOpen());
     ASSERT_TRUE(WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));

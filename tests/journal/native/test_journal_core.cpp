@@ -92,6 +92,23 @@ TEST(JournalRoundTrip, RunInfoFileFactsAndPathsBelowTheFolder) {
     EXPECT_EQ(rooted.Read()->Files()[0].path, u"\\\\?\\C:\\a.jpg");
 }
 
+// A pattern list can queue one file twice: the run writes it twice, and the
+// undo, newest record first, takes it back one step at a time.
+TEST(JournalRoundTrip, AFileWrittenTwiceGoesBackInTwoSteps) {
+    const Bytes first = JpegLike(5000, "first"), second = JpegLike(5000, "second"), third = JpegLike(5000, "3rd");
+    RunFixture run;
+    run.Append(u"C:\\run\\a.jpg", first, second, 1, 0, 2);
+    run.Append(u"C:\\run\\a.jpg", second, third, 2, 0, 3);
+    const auto reader = run.Read();
+    ASSERT_EQ(reader->Files().size(), 2u);
+    // In the run's order the first record finds the file changed since.
+    MemorySource current(third.data(), third.size());
+    EXPECT_EQ(CheckAsLeft(reader->Files()[0], current, 3), UndoStep::FileChanged);
+    const std::optional<Bytes> back = Undo(*reader, reader->Files()[1], third);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(Undo(*reader, reader->Files()[0], *back), first);
+}
+
 // What the record of a comment's change costs: at most the old comment's
 // bytes + 256 + 100 per MB of the file, and 1 % of an Ogg file whose pages
 // were all renumbered.
