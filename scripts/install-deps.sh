@@ -11,7 +11,7 @@ PKGS=(cmake make python3 g++-mingw-w64-i686 mingw-w64-i686-dev libz-mingw-w64-de
       fonts-ipafont-gothic locales googletest
       zip unzip libjpeg-turbo-progs libimage-exiftool-perl pngcheck jhead
       ffmpeg id3v2 python3-mutagen flac vorbis-tools opus-tools p7zip-full
-      g++ zlib1g-dev clang libclang-rt-14-dev)
+      g++ zlib1g-dev clang libclang-rt-14-dev libzstd-dev libssl-dev)
 
 missing=()
 for p in "${PKGS[@]}"; do
@@ -33,4 +33,17 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
   $SUDO sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
   grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
   $SUDO locale-gen >/dev/null
+fi
+
+# zstd has no MinGW build in Debian: scripts/build-zstd.sh builds it from
+# Debian's source package, which needs a deb-src entry beside the system's
+# deb entries (same mirrors, suites and keys).
+if ! grep -rqs '^Types:.*deb-src\|^deb-src ' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
+      $SUDO tee /etc/apt/sources.list.d/debian-src.sources >/dev/null
+  else
+    sed -n 's/^deb \(.*\)/deb-src \1/p' /etc/apt/sources.list | $SUDO tee /etc/apt/sources.list.d/debian-src.list >/dev/null
+  fi
+  $SUDO apt-get update -qq
 fi

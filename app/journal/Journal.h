@@ -1,0 +1,129 @@
+// A run's journal: written record by record as the run writes files, read
+// back by an undo. Portable: the files behind it are ByteSources and a
+// RecordOutput (JournalStore.h has the Windows ones).
+//
+// The run, for each file it has written:
+//     writer.AppendFile({path, oldTime, oldAttributes, newTime}, old, oldSize, newFile)
+//   and when that fails, it puts the file back from `old` and stops: no file
+//   may stay changed without its record.
+// The undo:
+//     reader = JournalReader::Open(journal)   // every record, checked
+//     for each file, newest first:
+//       CheckAsLeft(file, current, currentTime)  // size, time and hash
+//       reader->Rebuild(file, current, temporary) // the old bytes, hash checked
+//       and only when both say Ok does it replace the file with `temporary`.
+#ifndef KESTRANE_JOURNAL_JOURNAL_H
+#define KESTRANE_JOURNAL_JOURNAL_H
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ByteStreams.h"
+#include "Delta.h"
+#include "JournalFormat.h"
+
+namespace kes::journal {
+
+// What the run knows of a file it has just written, besides the contents.
+struct WrittenFile {
+    std::u16string path;  // full path
+    uint64_t oldTime = 0;  // FILETIME of the last write before the run
+    uint32_t oldAttributes = 0;
+    uint64_t newTime = 0;  // and as the run leaves the file
+};
+
+class JournalWriter {
+public:
+    JournalWriter(RecordOutput& out, uint64_t salt, RunInfo info);
+
+    // Writes the header and makes it durable.
+    bool Begin();
+    // Writes the record of one file the run has written: `old` is what the
+    // file held (in memory), `newFile` what it holds now. True once every
+    // byte of it is durable. After a failure the run stops, and the
+    // journal's end may hold a part of a record: every later call fails.
+    bool AppendFile(const WrittenFile& file, const uint8_t* old, size_t oldSize, ByteSource& newFile);
+
+private:
+    bool Put(std::vector<uint8_t>& record, std::vector<uint8_t>& pending);
+    bool Fail();
+
+    RecordOutput& out_;
+    uint64_t salt_;
+    RunInfo info_;
+    uint32_t sequence_ = 0;
+    bool failed_ = false;
+    DeltaEncoder encoder_;
+};
+
+// How the records of a journal end, after the last intact one.
+enum class JournalEnd {
+    Clean,     // at a record's end: nothing else follows
+    TornTail,  // a record cut short or never finished, as a crash leaves it
+    Damaged,   // a record that fails its checks, with intact records after it
+};
+
+struct ChunkRef {
+    uint64_t offset;  // of the chunk record in the journal
+    uint32_t sequence;
+};
+
+struct FileEntry {
+    std::u16string path;  // full path
+    FileRecord record;
+    std::vector<ChunkRef> chunks;
+    // False when the journal ends before all of its chunk records: the
+    // run stopped (or crashed) while writing them, and it cannot be undone.
+    bool complete = false;
+};
+
+enum class UndoStep {
+    Ok,
+    FileChanged,     // the file is not as the run left it
+    JournalDamaged,  // the record cannot give the old bytes back
+    ReadFailed,
+    WriteFailed,
+};
+
+// Where the record's two versions differ (see Delta.h).
+Middles MiddlesOf(const FileRecord& record);
+
+// Is the file still exactly as the run left it: size, time, then hash?
+UndoStep CheckAsLeft(const FileEntry& file, ByteSource& current, uint64_t currentTime);
+
+class JournalReader {
+public:
+    // Reads the header and every record up to the first that is not intact.
+    // Nothing when the header itself is not intact: then no record can be
+    // trusted. The source must outlive the reader.
+    static std::optional<JournalReader> Open(ByteSource& journal);
+
+    const RunInfo& Info() const { return header_.info; }
+    // In the order the run wrote them.
+    const std::vector<FileEntry>& Files() const { return files_; }
+    JournalEnd End() const { return end_; }
+
+    // Writes the file's old contents to `out`, rebuilt from the current
+    // file (which CheckAsLeft found as the run left it) and the journal.
+    // Ok only when they match the recorded old size and hash: on anything
+    // else `out` holds bytes that must not be used.
+    UndoStep Rebuild(const FileEntry& file, ByteSource& current, ByteSink& out) const;
+
+private:
+    JournalReader(ByteSource& journal, JournalHeader header) : journal_(&journal), header_(std::move(header)) {}
+    void ReadRecords();
+    bool Take(const std::vector<uint8_t>& payload, uint64_t offset, uint32_t sequence);
+
+    ByteSource* journal_;
+    JournalHeader header_;
+    std::vector<FileEntry> files_;
+    JournalEnd end_ = JournalEnd::Clean;
+    uint64_t missingChunks_ = 0;  // chunk records the last file still lacks
+};
+
+}  // namespace kes::journal
+
+#endif

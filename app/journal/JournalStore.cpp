@@ -1,0 +1,219 @@
+#include "JournalStore.h"
+
+#include <bcrypt.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cwchar>
+
+namespace kes::journal {
+namespace {
+
+// A run's journal is run-<start time as 16 hex digits>.kjl, and .kju once
+// undone: names sort by time, and an undo is one rename.
+constexpr wchar_t kRunPrefix[] = L"run-";
+constexpr wchar_t kLiveExtension[] = L".kjl";
+constexpr wchar_t kUndoneExtension[] = L".kju";
+constexpr size_t kIdDigits = 16;
+// Another run of the same moment (a second instance) takes the next id.
+constexpr int kNameAttempts = 100;
+
+// ReadFile and WriteFile move at most 4 GiB - 1 per call.
+constexpr size_t kMaxIo = size_t{1} << 30;
+
+std::optional<uint64_t> RandomU64() {
+    uint64_t value = 0;
+    if (BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&value), sizeof value, BCRYPT_USE_SYSTEM_PREFERRED_RNG) < 0)
+        return std::nullopt;
+    return value;
+}
+
+std::wstring Hex16(uint64_t value) {
+    std::wstring text(kIdDigits, L'0');
+    for (size_t i = kIdDigits; i-- > 0; value >>= 4) text[i] = L"0123456789ABCDEF"[value & 15];
+    return text;
+}
+
+std::wstring Join(const std::wstring& folder, const std::wstring& name) {
+    if (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) return folder + name;
+    return folder + L'\\' + name;
+}
+
+std::wstring RunFileName(uint64_t id, bool undone) {
+    return kRunPrefix + Hex16(id) + (undone ? kUndoneExtension : kLiveExtension);
+}
+
+// The id and state a journal's name gives, or nothing for any other name.
+std::optional<RunFile> ParseRunFileName(const std::wstring& name) {
+    const size_t prefix = std::wcslen(kRunPrefix);
+    if (name.size() != prefix + kIdDigits + 4 || name.compare(0, prefix, kRunPrefix) != 0) return std::nullopt;
+    RunFile run;
+    for (size_t i = prefix; i < prefix + kIdDigits; ++i) {
+        const wchar_t c = name[i];
+        const int digit = c >= L'0' && c <= L'9' ? c - L'0' : c >= L'A' && c <= L'F' ? c - L'A' + 10 : -1;
+        if (digit < 0) return std::nullopt;
+        run.id = run.id << 4 | static_cast<unsigned>(digit);
+    }
+    const std::wstring extension = name.substr(prefix + kIdDigits);
+    if (extension != kLiveExtension && extension != kUndoneExtension) return std::nullopt;
+    run.undone = extension == kUndoneExtension;
+    return run;
+}
+
+bool WriteAll(HANDLE file, const uint8_t* data, size_t length) {
+    while (length != 0) {
+        const auto piece = static_cast<DWORD>(std::min(length, kMaxIo));
+        DWORD written = 0;
+        if (!WriteFile(file, data, piece, &written, nullptr) || written != piece) return false;
+        data += piece;
+        length -= piece;
+    }
+    return true;
+}
+
+uint64_t Join64(DWORD high, DWORD low) { return uint64_t{high} << 32 | low; }
+
+}  // namespace
+
+std::unique_ptr<FileSource> FileSource::Open(const std::wstring& path) {
+    return Adopt(CFileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
+}
+
+std::unique_ptr<FileSource> FileSource::Adopt(CFileHandle file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file.IsOpen() || !GetFileInformationByHandle(file.Get(), &info)) return nullptr;
+    std::unique_ptr<FileSource> source(new FileSource(std::move(file)));
+    source->size_ = Join64(info.nFileSizeHigh, info.nFileSizeLow);
+    source->lastWriteTime_ = Join64(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
+    source->attributes_ = info.dwFileAttributes;
+    return source;
+}
+
+bool FileSource::Read(uint64_t offset, uint8_t* buffer, size_t length) {
+    if (offset > size_ || length > size_ - offset) return false;
+    while (length != 0) {
+        const auto piece = static_cast<DWORD>(std::min(length, kMaxIo));
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD read = 0;
+        // A short read means the file is not what it was when opened.
+        if (!ReadFile(file_.Get(), buffer, piece, &read, &at) || read != piece) return false;
+        buffer += piece;
+        offset += piece;
+        length -= piece;
+    }
+    return true;
+}
+
+std::unique_ptr<TemporaryFile> TemporaryFile::CreateBeside(const std::wstring& target) {
+    const size_t slash = target.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? std::wstring() : target.substr(0, slash + 1);
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const std::optional<uint64_t> random = RandomU64();
+        if (!random) return nullptr;
+        // .tmp: neither the name nor its short form matches a file type a
+        // run looks for.
+        std::wstring path = folder + L"kes-undo-" + Hex16(*random) + L".tmp";
+        CFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                     nullptr));
+        if (file.IsOpen()) return std::unique_ptr<TemporaryFile>(new TemporaryFile(std::move(file), std::move(path)));
+        if (GetLastError() != ERROR_FILE_EXISTS) return nullptr;
+    }
+    return nullptr;
+}
+
+TemporaryFile::~TemporaryFile() {
+    file_.Close();
+    if (!released_) DeleteFileW(path_.c_str());
+}
+
+bool TemporaryFile::Write(const uint8_t* data, size_t length) {
+    return file_.IsOpen() && WriteAll(file_.Get(), data, length);
+}
+
+bool TemporaryFile::Finish() {
+    const bool durable = file_.IsOpen() && FlushFileBuffers(file_.Get());
+    file_.Close();
+    return durable;
+}
+
+bool RunJournal::HandleOutput::Write(const uint8_t* data, size_t length) { return WriteAll(file_, data, length); }
+
+std::wstring JournalStore::DefaultFolder() {
+    wchar_t folder[MAX_PATH];
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, folder)))
+        return std::wstring();
+    return Join(folder, L"Kestrane");
+}
+
+std::unique_ptr<RunJournal> JournalStore::StartRun(const RunInfo& info) const {
+    if (!CreateDirectoryW(folder_.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return nullptr;
+    const std::optional<uint64_t> salt = RandomU64();
+    if (!salt) return nullptr;
+    for (uint64_t id = info.startTime; id < info.startTime + kNameAttempts; ++id) {
+        // An undone journal of the same id would take this one's place.
+        if (GetFileAttributesW(Join(folder_, RunFileName(id, true)).c_str()) != INVALID_FILE_ATTRIBUTES) continue;
+        std::wstring path = Join(folder_, RunFileName(id, false));
+        // Others may read it (the listing does); nobody may write, rename
+        // or delete it while the run writes it.
+        CFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.IsOpen()) {
+            if (GetLastError() == ERROR_FILE_EXISTS) continue;
+            return nullptr;
+        }
+        std::unique_ptr<RunJournal> journal(new RunJournal(std::move(file), path, *salt, info));
+        if (journal->writer_.Begin()) return journal;
+        // A journal without its header is of no use to anyone.
+        journal.reset();
+        DeleteFileW(path.c_str());
+        return nullptr;
+    }
+    return nullptr;
+}
+
+std::vector<RunFile> JournalStore::Runs() const {
+    std::vector<RunFile> runs;
+    CFindFile search(Join(folder_, std::wstring(kRunPrefix) + L"*").c_str());
+    if (!search.Found()) return runs;
+    do {
+        const WIN32_FIND_DATAW& entry = search.Data();
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        if (std::optional<RunFile> run = ParseRunFileName(entry.cFileName)) {
+            run->path = Join(folder_, entry.cFileName);
+            run->size = Join64(entry.nFileSizeHigh, entry.nFileSizeLow);
+            runs.push_back(std::move(*run));
+        }
+    } while (search.Next());
+    std::sort(runs.begin(), runs.end(), [](const RunFile& a, const RunFile& b) { return a.id > b.id; });
+    return runs;
+}
+
+std::optional<RunFile> JournalStore::NewestNotUndone() const {
+    for (RunFile& run : Runs())
+        if (!run.undone) return std::move(run);
+    return std::nullopt;
+}
+
+bool JournalStore::MarkUndone(const RunFile& run) const {
+    if (run.undone) return true;
+    // Write-through: the rename is on disk before the undo reports done.
+    return MoveFileExW(run.path.c_str(), Join(folder_, RunFileName(run.id, true)).c_str(), MOVEFILE_WRITE_THROUGH) !=
+           FALSE;
+}
+
+void JournalStore::Prune() const {
+    const std::vector<RunFile> runs = Runs();
+    size_t keep = 1;
+    uint64_t total = runs.empty() ? 0 : runs[0].size;
+    for (; keep < runs.size() && keep < limits_.keepRuns; ++keep) {
+        total += runs[keep].size;
+        if (total > limits_.sizeCap) break;
+    }
+    // Oldest first, so that a failure part-way leaves the newer ones.
+    for (size_t i = runs.size(); i-- > keep;) DeleteFileW(runs[i].path.c_str());
+}
+
+}  // namespace kes::journal
