@@ -49,6 +49,7 @@ const TCommandSpec kCommands[] = {
     {IDM_EXIT, 0, &TKesBatForm::Menu_ExitClick},
     {IDM_ABOUT, 0, &TKesBatForm::Menu_AboutClick},
     {IDM_COPY_LOG, 0, &TKesBatForm::Menu_CopyLogClick},
+    {IDM_UNDO, 0, &TKesBatForm::Menu_UndoClick},
 };
 
 // The standard character height, 12 pixels at 96 DPI.
@@ -221,7 +222,8 @@ void TKesBatForm::UpdatePluginButtons(int index) {
 void TKesBatForm::SetRunning(bool running) {
     running_ = running;
     Enable(IDC_BUTTON_START, !running);
-    EnableMenuItem(GetMenu(Handle), IDM_PREVIEW, MF_BYCOMMAND | (running ? MF_GRAYED : MF_ENABLED));
+    for (const int item : {IDM_PREVIEW, IDM_UNDO})
+        EnableMenuItem(GetMenu(Handle), item, MF_BYCOMMAND | (running ? MF_GRAYED : MF_ENABLED));
     UpdatePluginButtons(SelectedIndex());
 }
 

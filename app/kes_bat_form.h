@@ -29,6 +29,8 @@ public:
     // The attributes of an entry that a search returned. Tests give some
     // entries attributes that this system cannot set on a file.
     virtual DWORD EntryAttributes(const WIN32_FIND_DATAW& entry);
+    // Where runs keep their journals, to be taken back.
+    virtual std::wstring JournalFolder();
 
     // The real keyboard, message queue, sound and clock.
     static TRunEnvironment& Platform();
@@ -71,6 +73,9 @@ constexpr DWORD kProgressIntervalMs = 50;
 int RefusalReason(int result);
 
 class TKesBatPreview;
+namespace kes::journal {
+class JournalReader;
+}
 
 class TKesBatForm {
 public:
@@ -106,6 +111,7 @@ public:
     void Menu_AboutClick(HWND sender);
     void Menu_ExitClick(HWND sender);
     void Menu_CopyLogClick(HWND sender);
+    void Menu_UndoClick(HWND sender);
     void Menu_PreviewClick(HWND sender);
     void ListBox_LogContextPopup(POINT at);
     // True when the key was Ctrl+C, which copies the log.
@@ -146,6 +152,12 @@ private:
     // end; meanwhile neither can start and the plug-in dialogs wait.
     void SetRunning(bool running);
     void EndRun();
+    // False when it was stopped before every file had its turn.
+    bool UndoRun(const kes::journal::JournalReader& journal);
+    void StartProgress(size_t total, int countLine);
+    void AdvanceProgress(bool last);
+    void ShowProgress();
+    void StopProgress();
     void PreviewFiles(bool reads);
     void QueueUnwritable(const TFilePath& path);
     void DrawItem(const DRAWITEMSTRUCT& item);
@@ -161,6 +173,10 @@ private:
     HWND lastFocus_ = nullptr;
     bool running_ = false;
     bool closeRequested_ = false;
+    // The counter of a run or an undo.
+    std::string progressTotal_;
+    int progressPosition_ = 0;
+    DWORD progressShownAt_ = 0;
     // Made on the first preview; the window then stays, closed or open.
     std::unique_ptr<TKesBatPreview> preview_;
 };

@@ -37,6 +37,7 @@
 #define IDM_ABOUT 203
 #define IDM_COPY_LOG 204  // the log's context menu
 #define IDM_PREVIEW 205
+#define IDM_UNDO 206
 
 #define IDI_KES_BAT 1
 

@@ -87,17 +87,6 @@ std::wstring OneLine(const std::wstring& comment) {
     return line;
 }
 
-// The message table's "%1", "%2"... filled in.
-std::wstring FillIn(std::wstring text, std::initializer_list<std::wstring> values) {
-    wchar_t mark[] = L"%1";
-    for (const std::wstring& value : values) {
-        const size_t at = text.find(mark);
-        if (at != std::wstring::npos) text.replace(at, 2, value);
-        ++mark[1];
-    }
-    return text;
-}
-
 struct TPreviewCounts {
     int Files = 0;
     int Comments = 0;

@@ -12,6 +12,7 @@
 #include "PathText.h"
 #include "kes_bat_ids.h"
 #include "kes_bat_msg.h"
+#include "kes_bat_step.h"
 #include "kes_bat_texts.h"
 
 namespace {
@@ -26,6 +27,18 @@ constexpr DWORD kOnlineOnly = 0x400000 | 0x40000 | FILE_ATTRIBUTE_OFFLINE;
 bool IsCloudFolder(const WIN32_FIND_DATAW& entry) {
     return (entry.dwReserved0 & 0xFFFF0FFFu) == static_cast<DWORD>(IO_REPARSE_TAG_CLOUD);
 }
+
+// What a journal tells of its run: when, and with which plug-in (the folder
+// is the recorder's).
+kes::journal::RunInfo JournalInfo(int index) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    kes::journal::RunInfo info;
+    info.startTime = static_cast<uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime;
+    info.typeDescription = kes::journal::ToU16(WidePath(KesBat.GetDescription(index)));
+    info.pluginFile = kes::journal::ToU16(KesBat.GetModulePath(index).Name());
+    return info;
+}
 }  // namespace
 
 bool TRunEnvironment::EscapePressed() { return (GetAsyncKeyState(VK_ESCAPE) & 0x8000) != 0; }
@@ -33,6 +46,7 @@ void TRunEnvironment::ProcessMessages() { Application.ProcessMessages(); }
 void TRunEnvironment::Beep(UINT type) { MessageBeep(type); }
 DWORD TRunEnvironment::TickCount() { return GetTickCount(); }
 DWORD TRunEnvironment::EntryAttributes(const WIN32_FIND_DATAW& entry) { return entry.dwFileAttributes; }
+std::wstring TRunEnvironment::JournalFolder() { return kes::journal::JournalStore::DefaultFolder(); }
 
 TRunEnvironment& TRunEnvironment::Platform() {
     static TRunEnvironment platform;
@@ -100,32 +114,17 @@ void TKesBatForm::RunBatch() {
         return;
     }
 
-    const std::string total = std::to_string(FileList->size());
-    SendMessageA(Control(IDC_LISTBOX_LOG), LB_RESETCONTENT, 0, 0);
-    AddLog(total + LoadResString(IDS_LOG_FILE_COUNT));
-    SendMessageA(Control(IDC_PROGRESSBAR_COUNT), PBM_SETRANGE32, 0, static_cast<LPARAM>(FileList->size()));
-    SetLabelCount("0 / " + total);
-    RunEnvironment->ProcessMessages();
-
+    StartProgress(FileList->size(), IDS_LOG_FILE_COUNT);
     int errors = 0, onlineOnly = 0;
-    int position = 0;
-    // Setting the counter and the bar repaints them at once, which costs far
-    // more than reading a small file: on a folder of small files the run
-    // spent most of its time drawing. So during the run they catch up at
-    // most every kProgressIntervalMs, fast enough for the eye, and whenever
-    // the run ends or stops they show the exact count.
-    DWORD shownAt = RunEnvironment->TickCount();
-    const auto showProgress = [&] {
-        shownAt = RunEnvironment->TickCount();
-        SendMessageA(Control(IDC_PROGRESSBAR_COUNT), PBM_SETPOS, position, 0);
-        SetLabelCount(std::to_string(position) + " / " + total);
-    };
+    // The run's journal, so that it can be taken back: begun with the first
+    // file it changes.
+    TRunRecorder recorder(kes::journal::JournalStore(RunEnvironment->JournalFolder()), TFilePath(Text(IDC_EDIT_DIR)),
+                          JournalInfo(SelectedIndex()));
     // Escape, or a close asked for during the run (which then closes the
     // window once the run has returned), stops it at a dispatch point.
     const auto stop = [&] {
-        showProgress();
-        RunEnvironment->Beep(MB_ICONQUESTION);
-        AddLog(LoadResString(IDS_LOG_STOPPED));
+        recorder.Finish();
+        StopProgress();
     };
     while (!FileList->empty()) {
         if (closeRequested_) return stop();
@@ -137,39 +136,88 @@ void TKesBatForm::RunBatch() {
             AddLog(WidePath(LoadResString(IDS_LOG_ONLINE_ONLY)) + entry.Path.Text());
             ++onlineOnly;
         } else {
-            const int result =
-                entry.Kind == TQueued::Write ? KesBat.WriteOneFile(Handle, entry.Path, comment) : ErrNotInCodePage;
+            bool noRecord = false;
+            const int result = entry.Kind == TQueued::Write
+                                   ? TFileStep::Write(Handle, entry.Path, comment, recorder, noRecord)
+                                   : ErrNotInCodePage;
             if (result != 0) {
                 AddLog(ErrorLine(entry.Path, result));
                 ++errors;
             }
+            if (noRecord) {
+                stop();
+                MsgBoxRes(IDS_NO_RECORD, IDS_CAPTION_WARNING, MB_ICONEXCLAMATION);
+                return;
+            }
         }
         if (RunEnvironment->EscapePressed()) return stop();
         FileList->pop_front();
-        ++position;
-        if (FileList->empty() || RunEnvironment->TickCount() - shownAt >= kProgressIntervalMs) showProgress();
-        RunEnvironment->ProcessMessages();
+        AdvanceProgress(FileList->empty());
     }
+    recorder.Finish();
     AddLog(LoadResString(IDS_LOG_COMPLETED));
     if (errors != 0) AddLog(std::to_string(errors) + LoadResString(IDS_LOG_ERROR_COUNT));
     if (onlineOnly != 0) AddLog(std::to_string(onlineOnly) + LoadResString(IDS_LOG_ONLINE_ONLY_COUNT));
     RunEnvironment->Beep(MB_OK);
 }
 
+// The log begins anew with the count line, and the counter and the bar
+// start from nothing; then the window is brought up to date once.
+void TKesBatForm::StartProgress(size_t total, int countLine) {
+    progressTotal_ = std::to_string(total);
+    progressPosition_ = 0;
+    SendMessageA(Control(IDC_LISTBOX_LOG), LB_RESETCONTENT, 0, 0);
+    AddLog(progressTotal_ + LoadResString(countLine));
+    SendMessageA(Control(IDC_PROGRESSBAR_COUNT), PBM_SETRANGE32, 0, static_cast<LPARAM>(total));
+    SetLabelCount("0 / " + progressTotal_);
+    progressShownAt_ = RunEnvironment->TickCount();
+    RunEnvironment->ProcessMessages();
+}
+
+// One more file done, then the window's pending messages. Setting the
+// counter and the bar repaints them at once, which costs far more than
+// reading a small file: on a folder of small files the run spent most of
+// its time drawing. So they catch up at most every kProgressIntervalMs,
+// fast enough for the eye, and show the exact count with the last file and
+// whenever the work stops.
+void TKesBatForm::AdvanceProgress(bool last) {
+    ++progressPosition_;
+    if (last || RunEnvironment->TickCount() - progressShownAt_ >= kProgressIntervalMs) ShowProgress();
+    RunEnvironment->ProcessMessages();
+}
+
+void TKesBatForm::ShowProgress() {
+    progressShownAt_ = RunEnvironment->TickCount();
+    SendMessageA(Control(IDC_PROGRESSBAR_COUNT), PBM_SETPOS, progressPosition_, 0);
+    SetLabelCount(std::to_string(progressPosition_) + " / " + progressTotal_);
+}
+
+void TKesBatForm::StopProgress() {
+    ShowProgress();
+    RunEnvironment->Beep(MB_ICONQUESTION);
+    AddLog(LoadResString(IDS_LOG_STOPPED));
+}
+
 std::wstring TKesBatForm::ErrorLine(const TFilePath& path, int result) const {
     std::wstring line = WidePath(KES_ERROR_PREFIX) + path.Text();
     // Only a plug-in that writes through WriteCommentW gives its results
-    // the meanings cpi.h names; another's are its own.
-    if (!KesBat.IsUnicode(SelectedIndex())) return line;
+    // the meanings cpi.h names; another's are its own. The tool's own
+    // checks after a write are named for any plug-in.
+    const bool own = result == ErrCheckRestored || result == ErrCheckNotRestored || result == ErrNoRecord;
+    if (!own && !KesBat.PreparedUnicode()) return line;
     if (const int reason = RefusalReason(result)) line += L" (" + WidePath(LoadResString(reason)) + L")";
     return line;
 }
 
 int RefusalReason(int result) {
-    return result == ErrOpenRead                             ? IDS_REASON_OPEN_READ
-           : result == ErrNoMemory                           ? IDS_REASON_NO_MEMORY
-           : result >= CpiRefused && result <= CpiBackupLeft ? IDS_REASON_BASE + result
-                                                             : 0;
+    switch (result) {
+        case ErrOpenRead: return IDS_REASON_OPEN_READ;
+        case ErrNoMemory: return IDS_REASON_NO_MEMORY;
+        case ErrCheckRestored: return IDS_REASON_CHECK_RESTORED;
+        case ErrCheckNotRestored: return IDS_REASON_CHECK_NOT_RESTORED;
+        case ErrNoRecord: return IDS_REASON_NO_RECORD;
+    }
+    return result >= CpiRefused && result <= CpiBackupLeft ? IDS_REASON_BASE + result : 0;
 }
 
 bool TKesBatForm::CollectRunFiles() {

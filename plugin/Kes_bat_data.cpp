@@ -64,6 +64,11 @@ int CKesBat::GetFlags(int index) const {
     return e ? e->Flags : 0;
 }
 
+TFilePath CKesBat::GetModulePath(int index) const {
+    const TPluginList* e = Entry(index);
+    return e ? e->Path : TFilePath();
+}
+
 bool CKesBat::IsUnicode(int index) const {
     const TPluginList* e = Entry(index);
     return e && e->Unicode;

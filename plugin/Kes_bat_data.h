@@ -66,8 +66,12 @@ public:
     // The same for contents already in memory; CpiUnexpected without the
     // read export.
     int ReadComment(const TFilePath& path, std::string_view contents, std::optional<std::wstring>& comment);
-    // Whether the prepared plug-in reads comments.
+    // Whether the prepared plug-in writes through WriteCommentW, and reads
+    // comments.
+    bool PreparedUnicode() const { return slot_.HasWriteCommentW(); }
     bool PreparedReads() const { return slot_.HasReadCommentW(); }
+    // The module's path of an entry; empty out of range.
+    TFilePath GetModulePath(int index) const;
     // Refused while a write is prepared: the slot then belongs to the run.
     bool ShowPluginDialog(HWND window, int index, int mode);
 

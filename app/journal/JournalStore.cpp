@@ -176,7 +176,7 @@ std::unique_ptr<RunJournal> JournalStore::StartRun(const RunInfo& info) const {
 
 std::vector<RunFile> JournalStore::Runs() const {
     std::vector<RunFile> runs;
-    CFindFile search(Join(folder_, std::wstring(kRunPrefix) + L"*").c_str());
+    CFindFile search(Join(folder_, L""), std::wstring(kRunPrefix) + L"*");
     if (!search.Found()) return runs;
     do {
         const WIN32_FIND_DATAW& entry = search.Data();

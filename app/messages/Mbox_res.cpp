@@ -19,3 +19,13 @@ int MsgBoxText(const char* text, int captionId, UINT flags) {
     const std::string caption = LoadResString(captionId);
     return Application.ShowMessage(text, caption.c_str(), flags);
 }
+
+std::wstring FillIn(std::wstring text, std::initializer_list<std::wstring> values) {
+    wchar_t mark[] = L"%1";
+    for (const std::wstring& value : values) {
+        const size_t at = text.find(mark);
+        if (at != std::wstring::npos) text.replace(at, 2, value);
+        ++mark[1];
+    }
+    return text;
+}

@@ -17,6 +17,11 @@
 #define IDS_LOG_ERROR_COUNT 36   // follows the number of failed files
 #define IDS_LOG_ONLINE_ONLY 37   // followed by the path of a file left online only
 #define IDS_LOG_ONLINE_ONLY_COUNT 38  // follows the number of such files
+// Why a file failed the tool's own check after a write, or its record.
+#define IDS_REASON_CHECK_RESTORED 39
+#define IDS_REASON_CHECK_NOT_RESTORED 40
+#define IDS_REASON_NO_RECORD 41
+#define IDS_NO_RECORD 42                // box: the run stopped without a record
 #define IDS_MEMORY_ERROR 43      // the file list could not be created
 #define IDS_FILE_IO_ERROR 44     // kept in the table, not used
 #define IDS_PLUGIN_LOAD_FAILED 45
@@ -46,5 +51,17 @@
 #define IDS_PREVIEW_ONLINE_ONLY 66   // the reason for a cloud file left online only
 #define IDS_PREVIEW_CANNOT_TELL 67   // the plug-in has no ReadCommentW
 #define IDS_PREVIEW_SUMMARY 68       // %1 files, %2 with a comment, %3 refused
+
+// The undo of a run.
+#define IDS_UNDO_JOURNAL_DAMAGED 69  // log: the files after a damaged record are unknown
+#define IDS_UNDO_NOTHING 70          // box: no run to undo
+#define IDS_UNDO_CONFIRM 71          // box: %1 time, %2 folder, %3 type, %4 files
+#define IDS_UNDO_FILE_COUNT 72       // follows the number of files
+#define IDS_UNDO_COMPLETED 73
+#define IDS_UNDO_LEFT_CHANGED 74     // followed by the path of a file changed since the run
+#define IDS_UNDO_LEFT_DAMAGED 75     // ...of one whose record is damaged
+#define IDS_UNDO_LEFT_FAILED 76      // ...of one that could not be replaced
+#define IDS_UNDO_LEFT_COUNT 77       // follows the number of files left
+#define IDS_UNDO_UNREADABLE 78       // box: the journal cannot be read
 
 #endif

@@ -1,0 +1,113 @@
+// Taking a run back: ファイル → 元に戻す puts every file of the newest run not
+// yet undone back as it was, from the run's journal, with progress and
+// Escape as a run has.
+#include <cstdio>
+
+#include "Application.h"
+#include "Kes_bat_data.h"
+#include "Mbox_res.h"
+#include "PathText.h"
+#include "kes_bat_form.h"
+#include "kes_bat_ids.h"
+#include "kes_bat_msg.h"
+#include "kes_bat_step.h"
+#include "kes_bat_texts.h"
+
+using namespace kes::journal;
+
+namespace {
+
+// A journal's time (UTC) as the user's clock shows it.
+std::wstring LocalTime(uint64_t utc) {
+    const FILETIME file{static_cast<DWORD>(utc), static_cast<DWORD>(utc >> 32)};
+    FILETIME local;
+    SYSTEMTIME t;
+    if (!FileTimeToLocalFileTime(&file, &local) || !FileTimeToSystemTime(&local, &t)) return std::wstring();
+    wchar_t text[32];
+    std::swprintf(text, 32, L"%04u/%02u/%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                  t.wSecond);
+    return text;
+}
+
+// The log line of a file that an undo left, and why.
+int LeftLine(TUndone undone) {
+    switch (undone) {
+        case TUndone::Changed: return IDS_UNDO_LEFT_CHANGED;
+        case TUndone::Damaged: return IDS_UNDO_LEFT_DAMAGED;
+        default: return IDS_UNDO_LEFT_FAILED;
+    }
+}
+
+}  // namespace
+
+void TKesBatForm::Menu_UndoClick(HWND) {
+    if (running_) return;
+    JournalStore store(RunEnvironment->JournalFolder());
+    const std::optional<RunFile> run = store.NewestNotUndone();
+    if (!run) {
+        MsgBoxRes(IDS_UNDO_NOTHING, IDS_CAPTION_INFO, MB_ICONINFORMATION);
+        return;
+    }
+    std::unique_ptr<FileSource> source = FileSource::Open(run->path);
+    std::optional<JournalReader> journal;
+    if (source) journal = JournalReader::Open(*source);
+    if (!journal) {
+        MsgBoxRes(IDS_UNDO_UNREADABLE, IDS_CAPTION_WARNING, MB_ICONEXCLAMATION);
+        return;
+    }
+    const RunInfo& info = journal->Info();
+    const std::wstring question =
+        FillIn(WidePath(LoadResString(IDS_UNDO_CONFIRM)),
+               {LocalTime(info.startTime), ToWide(info.folder), ToWide(info.typeDescription),
+                std::to_wstring(journal->Files().size())});
+    const std::wstring caption = WidePath(LoadResString(IDS_CAPTION_CONFIRM));
+    if (MessageBoxW(Handle, question.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
+        return;
+
+    ResetProgress();
+    SetRunning(true);
+    bool completed = false;
+    try {
+        completed = UndoRun(*journal);
+    } catch (...) {
+        EndRun();
+        throw;
+    }
+    EndRun();
+    // Marked undone only once every file has had its turn: an undo that was
+    // stopped is taken up again by the next one, which passes over the
+    // files already back as they were.
+    source.reset();
+    if (completed) store.MarkUndone(*run);
+}
+
+bool TKesBatForm::UndoRun(const JournalReader& journal) {
+    const std::vector<FileEntry>& files = journal.Files();
+    StartProgress(files.size(), IDS_UNDO_FILE_COUNT);
+    // Records after a damaged one cannot be trusted, nor found: the files
+    // they were for are not known.
+    if (journal.End() == JournalEnd::Damaged) AddLog(LoadResString(IDS_UNDO_JOURNAL_DAMAGED));
+    int left = 0;
+    // Newest first: a file that the run wrote twice goes back through each
+    // of its states in turn.
+    for (auto file = files.rbegin(); file != files.rend(); ++file) {
+        if (closeRequested_) {
+            StopProgress();
+            return false;
+        }
+        const TUndone undone = TFileStep::Undo(*file, journal);
+        if (undone != TUndone::Restored && undone != TUndone::AlreadyBefore) {
+            AddLog(WidePath(LoadResString(LeftLine(undone))) + ToWide(file->path));
+            ++left;
+        }
+        if (RunEnvironment->EscapePressed()) {
+            StopProgress();
+            return false;
+        }
+        AdvanceProgress(file + 1 == files.rend());
+    }
+    AddLog(LoadResString(IDS_UNDO_COMPLETED));
+    if (left != 0) AddLog(std::to_string(left) + LoadResString(IDS_UNDO_LEFT_COUNT));
+    RunEnvironment->Beep(MB_OK);
+    return true;
+}
