@@ -1,143 +1,22 @@
 // The batch run inside a real main window of this test program, over real
-// folder trees and the real probe plug-in beside it. Only the Escape key,
-// the dispatch step and the sound go through a scripted environment, so
-// that Escape can be held at exactly one poll.
-#include <gtest/gtest.h>
+// folder trees and the real test plug-ins beside it.
+#include "BatchRunFixture.h"
 
-#include <windows.h>
 #include <commctrl.h>
 #include <shlobj.h>
 
 #include <algorithm>
-#include <functional>
-#include <map>
-#include <memory>
-#include <thread>
 
-#include "Application.h"
 #include "Handles.h"
 #include "Kes_bat_data.h"
 #include "Mbox_res.h"
 #include "PathText.h"
-#include "TestSupport.h"
-#include "kes_bat_form.h"
-#include "kes_bat_ids.h"
 #include "kes_bat_msg.h"
-#include "kes_bat_texts.h"
 
 using namespace kes_test;
-using Lines = std::vector<std::string>;
 
 namespace {
 
-class TScriptedEnvironment : public TRunEnvironment {
-public:
-    // Escape is down at the collection's polls (counted from 1) for which
-    // this says so...
-    std::function<bool(int)> EscapeInCollection;
-    // ...or at this poll of the write phase (the k-th file).
-    int EscapeAtWritePoll = 0;
-    // Called at each dispatch point with its number (1 before the first file).
-    std::function<void(int)> OnDispatch;
-
-    int CollectionPolls = 0, WritePolls = 0, Dispatches = 0;
-    std::vector<UINT> Beeps;
-    // The clock the progress display is paced by; it only moves when a test
-    // moves it.
-    DWORD Clock = 1000;
-    // Bits a test adds to a search entry's attributes, by its name.
-    std::function<DWORD(const std::wstring&)> ExtraAttributes;
-
-    bool EscapePressed() override {
-        if (Dispatches == 0) {
-            ++CollectionPolls;
-            return EscapeInCollection && EscapeInCollection(CollectionPolls);
-        }
-        return ++WritePolls == EscapeAtWritePoll;
-    }
-    void ProcessMessages() override {
-        ++Dispatches;
-        Application.ProcessMessages();
-        if (OnDispatch) OnDispatch(Dispatches);
-    }
-    void Beep(UINT type) override { Beeps.push_back(type); }
-    DWORD TickCount() override { return Clock; }
-    DWORD EntryAttributes(const WIN32_FIND_DATAW& entry) override {
-        return entry.dwFileAttributes | (ExtraAttributes ? ExtraAttributes(entry.cFileName) : 0);
-    }
-};
-
-class BatchRun : public ::testing::Test {
-protected:
-    void SetUp() override {
-        // One window serves every test: the registry is filled once per
-        // program, as in the tool.
-        if (KesBatForm == nullptr) {
-            form_ = std::make_unique<TKesBatForm>();
-            form_->Create();
-            Application.ProcessMessages();
-        }
-        ASSERT_EQ(KesBatForm->Tag, TKesBatForm::TagReady);
-        KesBatForm->RunEnvironment = &env_;
-        Select("probe");
-        SetText(IDC_MEMO_COMMENT, "comment");
-        SendMessageA(Control(IDC_CHECKBOX_SUBDIR), BM_SETCHECK, BST_UNCHECKED, 0);
-    }
-    void TearDown() override {
-        if (KesBatForm != nullptr) KesBatForm->RunEnvironment = &platform_;
-    }
-    static void TearDownTestSuite() { form_.reset(); }
-
-    HWND Control(int id) { return KesBatForm->Control(id); }
-    void SetText(int id, const std::string& text) { SetWindowTextA(Control(id), text.c_str()); }
-    std::string Text(int id) {
-        char buf[1024];
-        GetWindowTextA(Control(id), buf, sizeof buf);
-        return buf;
-    }
-    // Chooses the file type whose description is given, as the user would.
-    void Select(const std::string& description) {
-        HWND combo = Control(IDC_COMBOBOX_EXT);
-        const int found = static_cast<int>(
-            SendMessageA(combo, CB_FINDSTRING, static_cast<WPARAM>(-1),
-                         reinterpret_cast<LPARAM>((description + " (").c_str())));
-        ASSERT_GE(found, 0) << description;
-        SendMessageA(combo, CB_SETCURSEL, found, 0);
-    }
-    Lines Log() {
-        Lines lines;
-        HWND log = Control(IDC_LISTBOX_LOG);
-        const int n = static_cast<int>(SendMessageA(log, LB_GETCOUNT, 0, 0));
-        for (int i = 0; i < n; ++i) {
-            char buf[1024];
-            SendMessageA(log, LB_GETTEXT, i, reinterpret_cast<LPARAM>(buf));
-            lines.push_back(buf);
-        }
-        return lines;
-    }
-    // The queued paths; an entry reported as failed without a write shows
-    // as its log line.
-    Lines Queue() {
-        Lines paths;
-        for (const TQueuedPath& e : *KesBatForm->FileList)
-            paths.push_back((e.Kind == TQueued::Write ? "" : KES_ERROR_PREFIX) + Narrow(e.Path.Text()));
-        return paths;
-    }
-    // Collects as a run does, for the type chosen and the folder given.
-    Lines Collect(const std::string& dir, bool subDirs) {
-        KesBatForm->FileList->clear();
-        EXPECT_TRUE(KesBatForm->CollectFiles(AnsiPath(dir), subDirs));
-        return Queue();
-    }
-    static std::unique_ptr<TKesBatForm> form_;
-    TScriptedEnvironment env_;
-    TRunEnvironment platform_;
-};
-
-std::unique_ptr<TKesBatForm> BatchRun::form_;
-
-const std::string kCountLine = LoadResString(IDS_LOG_FILE_COUNT);
-const std::string kSearching = LoadResString(IDS_LOG_SEARCHING);
 
 // The subfolders of dir in the order a search delivers them.
 Lines SubdirOrder(const std::string& dir) {
@@ -146,6 +25,7 @@ Lines SubdirOrder(const std::string& dir) {
         if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) names.push_back(d.cFileName);
     return names;
 }
+
 
 }  // namespace
 
@@ -484,33 +364,6 @@ TEST_F(BatchRun, TheCommentFieldThatEveryFileReadsKeepsNoWindowProperties) {
     EXPECT_EQ(Text(IDC_MEMO_COMMENT), "kept");
 }
 
-namespace {
-
-// Makes a file (and the folders above it) whose path holds any characters.
-std::wstring MakeWideFile(const std::wstring& path, const std::string& bytes = "x") {
-    for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1))
-        CreateDirectoryW(TFilePath(path.substr(0, at)).Win32().c_str(), nullptr);
-    CFileHandle file(CreateFileW(TFilePath(path).Win32().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                                 nullptr));
-    DWORD written = 0;
-    EXPECT_TRUE(file.IsOpen() && WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                                           nullptr));
-    return path;
-}
-
-std::vector<std::wstring> WideLog() {
-    std::vector<std::wstring> lines;
-    HWND log = KesBatForm->Control(IDC_LISTBOX_LOG);
-    const int n = static_cast<int>(SendMessageW(log, LB_GETCOUNT, 0, 0));
-    for (int i = 0; i < n; ++i) {
-        std::wstring line(static_cast<size_t>(SendMessageW(log, LB_GETTEXTLEN, i, 0)), L'\0');
-        SendMessageW(log, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()));
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-}  // namespace
 
 // A name that code page 932 cannot hold exactly would reach a plug-in of
 // the code page as another name: "¥" becomes "\", so "¥..¥outside.txt"
@@ -657,11 +510,6 @@ std::wstring ClipboardText() {
     return text;
 }
 
-std::wstring WideText(int id) {
-    wchar_t text[1024] = L"";
-    GetWindowTextW(KesBatForm->Control(id), text, 1024);
-    return text;
-}
 
 }  // namespace
 
@@ -740,293 +588,4 @@ TEST_F(BatchRun, TheFolderPickerGivesTheChosenFolderExactly) {
         user.join();
         EXPECT_EQ(WideText(IDC_EDIT_DIR), chosen + L"\\");
     }
-}
-
-// ---- The preview ----------------------------------------------------------------
-
-namespace {
-
-// A file as probe_rw keeps its comment: none when empty.
-std::string Ktf(const std::wstring& comment) {
-    return "KTF1" + std::string(reinterpret_cast<const char*>(comment.data()), comment.size() * sizeof(wchar_t)) +
-           "END!";
-}
-
-HWND PreviewWindow() { return FindTopLevelWindow(GetCurrentProcessId(), KES_PREVIEW_CLASS, KesBatForm->Handle); }
-
-std::wstring PreviewText(int id) {
-    wchar_t text[1024] = L"";
-    GetWindowTextW(GetDlgItem(PreviewWindow(), id), text, 1024);
-    return text;
-}
-
-using Row = std::vector<std::wstring>;  // path, comment, action
-
-std::vector<Row> PreviewRows() {
-    HWND list = GetDlgItem(PreviewWindow(), IDC_PREVIEW_LIST);
-    std::vector<Row> rows;
-    const int n = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-    for (int i = 0; i < n; ++i) {
-        Row row;
-        for (int column = 0; column < 3; ++column) {
-            wchar_t text[1024] = L"";
-            LVITEMW item{};
-            item.iSubItem = column;
-            item.pszText = text;
-            item.cchTextMax = 1024;
-            SendMessageW(list, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(&item));
-            row.push_back(text);
-        }
-        rows.push_back(row);
-    }
-    return rows;
-}
-
-std::wstring WideRes(int id) { return AnsiText(LoadResString(id)); }
-std::wstring Refused(int reason) { return WideRes(IDS_PREVIEW_REFUSE) + L" (" + WideRes(reason) + L")"; }
-
-void ForEachFile(const std::wstring& dir, const std::function<void(const std::wstring&, const WIN32_FIND_DATAW&)>& f) {
-    WIN32_FIND_DATAW d;
-    HANDLE h = FindFirstFileW((dir + L"*").c_str(), &d);
-    if (h == INVALID_HANDLE_VALUE) return;
-    do {
-        const std::wstring name = d.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            ForEachFile(dir + name + L"\\", f);
-        else
-            f(dir + name, d);
-    } while (FindNextFileW(h, &d));
-    FindClose(h);
-}
-
-// Every file below dir, with its bytes and modification time.
-using Snapshot = std::map<std::wstring, std::pair<std::string, ULONGLONG>>;
-Snapshot TakeSnapshot(const std::wstring& dir) {
-    Snapshot files;
-    ForEachFile(dir, [&](const std::wstring& path, const WIN32_FIND_DATAW& d) {
-        TFileContents contents;
-        EXPECT_EQ(ReadWholeFile(TFilePath(path).Win32(), contents), TReadResult::Read);
-        files[path] = {std::string(contents.View()),
-                       ULONGLONG{d.ftLastWriteTime.dwHighDateTime} << 32 | d.ftLastWriteTime.dwLowDateTime};
-    });
-    return files;
-}
-
-// Dated years back, so that a rewrite shows even within the same second.
-void AgeFiles(const std::wstring& dir) {
-    ForEachFile(dir, [](const std::wstring& path, const WIN32_FIND_DATAW&) {
-        CFileHandle file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     0, nullptr));
-        const FILETIME old{0x12345678, 0x01c00000};
-        EXPECT_TRUE(SetFileTime(file.Get(), nullptr, nullptr, &old));
-    });
-}
-
-bool MenuGrayed(int id) {
-    const UINT state = GetMenuState(GetMenu(KesBatForm->Handle), id, MF_BYCOMMAND);
-    EXPECT_NE(state, static_cast<UINT>(-1)) << "no menu item " << id;
-    return (state & MF_GRAYED) != 0;
-}
-
-}  // namespace
-
-TEST_F(BatchRun, ThePreviewShowsEveryFilesCommentAndWhatARunWouldDoAndWritesNothing) {
-    TempDir top;
-    const std::wstring dir = AnsiText(top.Path());
-    MakeWideFile(dir + L"a.txt", Ktf(L"\u64ae\u5f71: \u5c71\u7530\r\ncaf\u00e9 \u2661\r\n"));
-    MakeWideFile(dir + L"none.txt", Ktf(L""));
-    MakeWideFile(dir + L"broken.txt", "not a comment file");
-    MakeWideFile(dir + L"locked.txt", Ktf(L"unseen"));
-    MakeWideFile(dir + L"cloud.txt", "FAIL if read");
-    MakeWideFile(dir + L"sub\u2661\\deep.txt", Ktf(L"deep"));
-    AgeFiles(dir);
-    const Snapshot before = TakeSnapshot(dir);
-    env_.ExtraAttributes = [](const std::wstring& name) { return name == L"cloud.txt" ? 0x400000 : 0; };
-    Select("probe_rw");
-    SetWindowTextW(Control(IDC_EDIT_DIR), dir.c_str());
-    SendMessageA(Control(IDC_CHECKBOX_SUBDIR), BM_SETCHECK, BST_CHECKED, 0);
-    KesBatForm->FileList->clear();
-    ASSERT_TRUE(KesBatForm->CollectFiles(TFilePath(dir), true));
-    std::vector<std::wstring> order;
-    for (const TQueuedPath& entry : *KesBatForm->FileList) order.push_back(entry.Path.Text());
-
-    // Another program has the file open and lets nobody read it.
-    CFileHandle locked(CreateFileW((dir + L"locked.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(locked.IsOpen());
-    ProbeLog probe;
-    SendMessageA(KesBatForm->Handle, WM_COMMAND, IDM_PREVIEW, 0);
-    locked.Close();
-
-    ASSERT_NE(PreviewWindow(), nullptr);
-    const std::map<std::wstring, std::pair<std::wstring, std::wstring>> expected = {
-        {dir + L"a.txt", {L"\u64ae\u5f71: \u5c71\u7530\u00b6caf\u00e9 \u2661\u00b6", WideRes(IDS_PREVIEW_WRITE)}},
-        {dir + L"none.txt", {L"", WideRes(IDS_PREVIEW_WRITE)}},
-        {dir + L"broken.txt", {L"", Refused(IDS_REASON_REFUSED)}},
-        {dir + L"locked.txt", {L"", Refused(IDS_REASON_OPEN_READ)}},
-        {dir + L"cloud.txt", {L"", Refused(IDS_PREVIEW_ONLINE_ONLY)}},
-        {dir + L"sub\u2661\\deep.txt", {L"deep", WideRes(IDS_PREVIEW_WRITE)}},
-    };
-    const std::vector<Row> rows = PreviewRows();
-    ASSERT_EQ(rows.size(), expected.size());
-    for (size_t i = 0; i < rows.size(); ++i) {
-        EXPECT_EQ(rows[i][0], order[i]) << "in run order";
-        const auto it = expected.find(rows[i][0]);
-        ASSERT_NE(it, expected.end()) << Narrow(rows[i][0]);
-        EXPECT_EQ(rows[i][1], it->second.first) << Narrow(rows[i][0]);
-        EXPECT_EQ(rows[i][2], it->second.second) << Narrow(rows[i][0]);
-    }
-    EXPECT_EQ(Narrow(PreviewText(IDC_PREVIEW_SUMMARY)), "ファイル 6 個のうち、コメントのあるもの 2 個、書き込めないもの 3 個");
-    EXPECT_EQ(PreviewText(IDC_PREVIEW_COUNT), L"6 / 6");
-    EXPECT_EQ(env_.Beeps, std::vector<UINT>{MB_OK});
-
-    // Read and never written; the cloud file not even read; the plug-in
-    // released, the window's run ready again.
-    EXPECT_EQ(TakeSnapshot(dir), before);
-    int reads = 0;
-    for (const std::string& line : probe.Lines()) {
-        EXPECT_EQ(line.find("Write"), std::string::npos) << line;
-        reads += line.find("ReadCommentW") != std::string::npos;
-    }
-    EXPECT_EQ(reads, 4);
-    EXPECT_EQ(probe.Lines().back(), "probe_rw.cpi unload");
-    EXPECT_EQ(GetModuleHandleA("probe_rw.cpi"), nullptr);
-    EXPECT_TRUE(IsWindowEnabled(Control(IDC_BUTTON_START)));
-    EXPECT_FALSE(MenuGrayed(IDM_PREVIEW));
-}
-
-// Without ReadCommentW a plug-in users already own is not even loaded: it
-// sees no call it did not see before. Only the run's own refusals are known.
-TEST_F(BatchRun, APluginWithoutTheReadExportIsNotLoadedAndNoRowCanTell) {
-    TempDir top;
-    const std::wstring dir = AnsiText(top.Path());
-    MakeWideFile(dir + L"a.txt", "text");
-    MakeWideFile(dir + L"caf\u00e9.txt", "text");  // no name for a plug-in of the code page
-    SetWindowTextW(Control(IDC_EDIT_DIR), dir.c_str());
-    AgeFiles(dir);
-    const Snapshot before = TakeSnapshot(dir);
-    for (const char* plugin : {"probe", "old_writer"}) {
-        Select(plugin);
-        ProbeLog probe;
-        KesBatForm->Menu_PreviewClick(nullptr);
-        EXPECT_TRUE(probe.Lines().empty()) << plugin << ": " << ::testing::PrintToString(probe.Lines());
-        std::vector<Row> rows = PreviewRows();
-        std::sort(rows.begin(), rows.end());
-        EXPECT_EQ(rows, (std::vector<Row>{{dir + L"a.txt", L"", WideRes(IDS_PREVIEW_CANNOT_TELL)},
-                                          {dir + L"caf\u00e9.txt", L"", Refused(IDS_PREVIEW_UNREACHABLE)}}))
-            << plugin;
-        EXPECT_EQ(Narrow(PreviewText(IDC_PREVIEW_SUMMARY)), "ファイル 2 個のうち、コメントのあるもの ? 個、書き込めないもの ? 個");
-    }
-    EXPECT_EQ(TakeSnapshot(dir), before);
-}
-
-TEST_F(BatchRun, EscapeOrClosingThePreviewStopsItsSearchOrItsReading) {
-    TempDir top;
-    for (const char* name : {"1.txt", "2.txt", "3.txt", "4.txt"}) top.MakeFile(name, Ktf(L"c"));
-    SetText(IDC_EDIT_DIR, top.Path());
-    Select("probe_rw");
-    const auto readsIn = [](const ProbeLog& probe) {
-        int reads = 0;
-        for (const std::string& line : probe.Lines()) reads += line.find("ReadCommentW") != std::string::npos;
-        return reads;
-    };
-    const std::wstring stopped = WideRes(IDS_LOG_STOPPED) + L" ";
-    {
-        ProbeLog probe;
-        env_.EscapeInCollection = [](int) { return true; };
-        KesBatForm->Menu_PreviewClick(nullptr);
-        EXPECT_EQ(PreviewText(IDC_PREVIEW_SUMMARY), WideRes(IDS_LOG_SEARCH_CANCELLED));
-        EXPECT_TRUE(PreviewRows().empty());
-        EXPECT_EQ(readsIn(probe), 0);
-        EXPECT_EQ(env_.Beeps, std::vector<UINT>{MB_ICONQUESTION});
-    }
-    {
-        ProbeLog probe;
-        TScriptedEnvironment env;
-        env.EscapeAtWritePoll = 2;
-        KesBatForm->RunEnvironment = &env;
-        KesBatForm->Menu_PreviewClick(nullptr);
-        EXPECT_EQ(readsIn(probe), 2);
-        EXPECT_EQ(PreviewRows().size(), 2u);
-        EXPECT_EQ(PreviewText(IDC_PREVIEW_COUNT), L"2 / 4");
-        EXPECT_EQ(Narrow(PreviewText(IDC_PREVIEW_SUMMARY)),
-                  Narrow(stopped) + "ファイル 2 個のうち、コメントのあるもの 2 個、書き込めないもの 0 個");
-        EXPECT_EQ(env.Beeps, std::vector<UINT>{MB_ICONQUESTION});
-        EXPECT_EQ(probe.Lines().back(), "probe_rw.cpi unload");
-    }
-    // Closing the window after the first file: it reads no further.
-    ProbeLog probe;
-    TScriptedEnvironment env;
-    env.OnDispatch = [](int n) {
-        if (n == 2) SendMessageW(PreviewWindow(), WM_CLOSE, 0, 0);
-    };
-    KesBatForm->RunEnvironment = &env;
-    KesBatForm->Menu_PreviewClick(nullptr);
-    EXPECT_EQ(PreviewWindow(), nullptr);
-    EXPECT_EQ(readsIn(probe), 1);
-    EXPECT_EQ(probe.Lines().back(), "probe_rw.cpi unload");
-}
-
-// The plug-in slot is one: while a preview reads, a run cannot start, and
-// while a run writes, a preview cannot.
-TEST_F(BatchRun, ARunAndAPreviewNeverShareThePluginSlot) {
-    TempDir top;
-    for (const char* name : {"1.txt", "2.txt", "3.txt"}) top.MakeFile(name, Ktf(L"old"));
-    SetText(IDC_EDIT_DIR, top.Path());
-    Select("probe_rw");
-    const auto tryTheOther = [&](int n) {
-        EXPECT_FALSE(IsWindowEnabled(Control(IDC_BUTTON_START)));
-        EXPECT_TRUE(MenuGrayed(IDM_PREVIEW));
-        EXPECT_FALSE(IsWindowEnabled(Control(IDC_BUTTON_SETTING)));
-        if (n != 2) return;
-        KesBatForm->Button_StartClick(Control(IDC_BUTTON_START));
-        KesBatForm->Menu_PreviewClick(nullptr);
-    };
-    {
-        ProbeLog probe;
-        env_.OnDispatch = tryTheOther;
-        KesBatForm->Menu_PreviewClick(nullptr);
-        const Lines lines = probe.Lines();
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), "probe_rw.cpi load"), 1);
-        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                                [](const std::string& l) { return l.find("ReadCommentW") != std::string::npos; }),
-                  3);
-        EXPECT_TRUE(probe.Writes().empty());
-        EXPECT_EQ(PreviewRows().size(), 3u);
-        SendMessageW(PreviewWindow(), WM_CLOSE, 0, 0);
-    }
-    ProbeLog probe;
-    TScriptedEnvironment env;
-    env.OnDispatch = tryTheOther;
-    KesBatForm->RunEnvironment = &env;
-    KesBatForm->Button_StartClick(Control(IDC_BUTTON_START));
-    // The run's plug-in was loaded once and wrote every file; no preview opened.
-    EXPECT_EQ(probe.Writes().size(), 3u);
-    const Lines lines = probe.Lines();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "probe_rw.cpi load"), 1);
-    EXPECT_EQ(PreviewWindow(), nullptr);
-    EXPECT_FALSE(MenuGrayed(IDM_PREVIEW));
-}
-
-// The window can be made larger or smaller, the list filling it, down to a
-// least size at which the list still shows.
-TEST_F(BatchRun, ThePreviewsListFollowsTheWindowsSize) {
-    TempDir top;
-    top.MakeFile("a.txt", Ktf(L""));
-    SetText(IDC_EDIT_DIR, top.Path());
-    Select("probe_rw");
-    KesBatForm->Menu_PreviewClick(nullptr);
-    HWND preview = PreviewWindow();
-    HWND list = GetDlgItem(preview, IDC_PREVIEW_LIST);
-    for (const SIZE size : {SIZE{900, 700}, SIZE{500, 300}, SIZE{50, 50}}) {
-        SetWindowPos(preview, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
-        RECT client, item;
-        GetClientRect(preview, &client);
-        GetWindowRect(list, &item);
-        MapWindowPoints(nullptr, preview, reinterpret_cast<POINT*>(&item), 2);
-        EXPECT_EQ(client.right - item.right, 8) << size.cx;
-        EXPECT_EQ(client.bottom - item.bottom, 8) << size.cy;
-        EXPECT_GE(item.bottom - item.top, 100) << size.cy;
-    }
-    SendMessageW(preview, WM_CLOSE, 0, 0);
 }
