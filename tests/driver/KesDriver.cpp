@@ -30,13 +30,17 @@ std::string ToAnsi(const std::wstring& w) {
 
 // Reads a text of `length` characters with `message` (WM_GETTEXT,
 // LB_GETTEXT, CB_GETLBTEXT), which takes the buffer in lParam.
-std::string ReadText(HWND hwnd, UINT message, WPARAM wParam, LRESULT length) {
-    if (length <= 0) return std::string();
+std::wstring ReadWideText(HWND hwnd, UINT message, WPARAM wParam, LRESULT length) {
+    if (length <= 0) return std::wstring();
     std::wstring w(static_cast<size_t>(length) + 1, L'\0');
     if (message == WM_GETTEXT) wParam = w.size();
     const LRESULT got = SendMessageW(hwnd, message, wParam, reinterpret_cast<LPARAM>(&w[0]));
     w.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return ToAnsi(w);
+    return w;
+}
+
+std::string ReadText(HWND hwnd, UINT message, WPARAM wParam, LRESULT length) {
+    return ToAnsi(ReadWideText(hwnd, message, wParam, length));
 }
 
 std::string WindowText(HWND hwnd) {
@@ -136,6 +140,13 @@ UINT RecogniseIcon(HWND iconControl) {
 }  // namespace
 
 std::string ToolDir() { return ExeDir() + "..\\bin\\"; }
+
+int CopyBundledPlugins(const std::string& folder) {
+    int copied = 0;
+    for (const WIN32_FIND_DATAA& plugin : FolderEntries(ToolDir(), "*.cpi"))
+        copied += CopyFileA((ToolDir() + plugin.cFileName).c_str(), (folder + plugin.cFileName).c_str(), FALSE) != 0;
+    return copied;
+}
 
 RECT TextInk(const std::string& text, const char* face, int height) {
     HFONT font = CreateFontA(-height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
@@ -287,6 +298,8 @@ void TKesDriver::PostClick(int id) const {
 
 void TKesDriver::PostMenu(int id) const { PostMessageA(window_, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
 
+void TKesDriver::Menu(int id) const { SendMessageA(window_, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+
 void TKesDriver::PostClose() const { PostMessageA(window_, WM_CLOSE, 0, 0); }
 
 std::vector<std::string> TKesDriver::ComboItems() const {
@@ -309,13 +322,62 @@ void TKesDriver::ChooseCombo(int index) const {
                  reinterpret_cast<LPARAM>(combo));
 }
 
-std::vector<std::string> TKesDriver::LogLines() const {
+std::vector<std::wstring> TKesDriver::WideLogLines() const {
     HWND log = Control(IDC_LISTBOX_LOG);
-    std::vector<std::string> lines;
-    const LRESULT n = SendMessageA(log, LB_GETCOUNT, 0, 0);
+    std::vector<std::wstring> lines;
+    const LRESULT n = SendMessageW(log, LB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < n; ++i)
-        lines.push_back(ReadText(log, LB_GETTEXT, i, SendMessageW(log, LB_GETTEXTLEN, i, 0)));
+        lines.push_back(ReadWideText(log, LB_GETTEXT, i, SendMessageW(log, LB_GETTEXTLEN, i, 0)));
     return lines;
+}
+
+std::vector<std::string> TKesDriver::LogLines() const {
+    std::vector<std::string> lines;
+    for (const std::wstring& line : WideLogLines()) lines.push_back(ToAnsi(line));
+    return lines;
+}
+
+HWND TKesDriver::PreviewWindow() const { return FindTopLevelWindow(pi_.dwProcessId, KES_PREVIEW_CLASS, window_); }
+
+std::wstring TKesDriver::PreviewText(int id) const {
+    HWND control = GetDlgItem(PreviewWindow(), id);
+    return ReadWideText(control, WM_GETTEXT, 0, SendMessageW(control, WM_GETTEXTLENGTH, 0, 0));
+}
+
+std::vector<std::vector<std::wstring>> TKesDriver::PreviewRows() const {
+    HWND list = GetDlgItem(PreviewWindow(), IDC_PREVIEW_LIST);
+    // The list fills the item it is sent, pointer to the text included, in
+    // the program's own memory: the item and its text buffer are made there
+    // and read back from there.
+    constexpr int kChars = 1024;
+    struct TRemoteItem {
+        LVITEMW Item;
+        wchar_t Text[kChars];
+    };
+    auto* remote = static_cast<TRemoteItem*>(
+        VirtualAllocEx(pi_.hProcess, nullptr, sizeof(TRemoteItem), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    std::vector<std::vector<std::wstring>> rows;
+    if (remote == nullptr) return rows;
+    const int n = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    const int columns = static_cast<int>(SendMessageW(
+        reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0)), HDM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < n; ++i) {
+        std::vector<std::wstring> row;
+        for (int column = 0; column < columns; ++column) {
+            LVITEMW item{};
+            item.iSubItem = column;
+            item.pszText = remote->Text;
+            item.cchTextMax = kChars;
+            WriteProcessMemory(pi_.hProcess, &remote->Item, &item, sizeof item, nullptr);
+            const LRESULT length = SendMessageW(list, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(&remote->Item));
+            std::wstring text(static_cast<size_t>(std::clamp<LRESULT>(length, 0, kChars)), L'\0');
+            ReadProcessMemory(pi_.hProcess, remote->Text, text.data(), text.size() * sizeof(wchar_t), nullptr);
+            row.push_back(text);
+        }
+        rows.push_back(row);
+    }
+    VirtualFreeEx(pi_.hProcess, remote, 0, MEM_RELEASE);
+    return rows;
 }
 
 HWND TKesDriver::FindBoxWindow() const { return FindWindowOf(pi_.dwProcessId, "#32770"); }

@@ -73,6 +73,9 @@ public:
     // A click that returns at once: for a command that opens a box or runs long.
     void PostClick(int id) const;
     void PostMenu(int id) const;
+    // A menu command that returns when the program has handled it: for one
+    // that opens no box, such as the preview.
+    void Menu(int id) const;
     void PostClose() const;
 
     std::vector<std::string> ComboItems() const;
@@ -80,6 +83,8 @@ public:
     // Chooses item i as a user would: the program hears of the change.
     void ChooseCombo(int index) const;
     std::vector<std::string> LogLines() const;
+    // The log as it is, with every character of every name.
+    std::vector<std::wstring> WideLogLines() const;
 
     // The message box that the program shows, waiting for it up to timeoutMs.
     bool WaitBox(TBox& box, DWORD timeoutMs = 15000) const;
@@ -110,6 +115,13 @@ public:
     // message loop, as the keyboard would; it is handled soon after.
     void PostKey(UINT virtualKey) const;
 
+    // The preview window, while it is shown; null otherwise.
+    HWND PreviewWindow() const;
+    // A text of the preview window's control, by id.
+    std::wstring PreviewText(int id) const;
+    // The preview's rows as its list shows them: path, comment, action.
+    std::vector<std::vector<std::wstring>> PreviewRows() const;
+
     // Waits until the control is enabled; false on timeout.
     bool WaitEnabled(int id, DWORD timeoutMs) const;
     // Waits for the program to end; its exit code, or STILL_ACTIVE on timeout.
@@ -134,6 +146,9 @@ private:
 
 // The folder holding kes_bat.exe as built (ending in '\').
 std::string ToolDir();
+// Copies the plug-ins built to ship beside kes_bat.exe into `folder`
+// (ending in '\'); how many.
+int CopyBundledPlugins(const std::string& folder);
 
 // The box around the pixels of `text` drawn on one line in the given face
 // (Shift_JIS) with a character height of `height` pixels, from its origin.

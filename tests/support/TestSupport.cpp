@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "PathText.h"
@@ -105,48 +106,112 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
     ASSERT_EQ(written, bytes.size());
 }
 
-void RemoveTree(const std::string& path) {
-    WIN32_FIND_DATAA d;
-    HANDLE h = FindFirstFileA((path + "\\*").c_str(), &d);
+namespace {
+
+std::wstring Utf16(const std::string& utf8) {
+    std::wstring wide(utf8.size(), L'\0');
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                                        wide.data(), static_cast<int>(wide.size()))));
+    return wide;
+}
+
+void RemoveWideTree(const std::wstring& path) {
+    WIN32_FIND_DATAW d;
+    HANDLE h = FindFirstFileW(TFilePath(path + L"\\*").Win32().c_str(), &d);
     if (h != INVALID_HANDLE_VALUE) {
         do {
-            std::string name = d.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string child = path + "\\" + name;
-            SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL |
-                                                  (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY));
+            const std::wstring name = d.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring child = path + L"\\" + name;
+            const std::wstring system = TFilePath(child).Win32();
+            SetFileAttributesW(system.c_str(), FILE_ATTRIBUTE_NORMAL | (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY));
             if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
+                RemoveWideTree(child);
             else
-                DeleteFileA(child.c_str());
-        } while (FindNextFileA(h, &d));
+                DeleteFileW(system.c_str());
+        } while (FindNextFileW(h, &d));
         FindClose(h);
     }
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_DIRECTORY);
-    RemoveDirectoryA(path.c_str());
+    const std::wstring system = TFilePath(path).Win32();
+    SetFileAttributesW(system.c_str(), FILE_ATTRIBUTE_DIRECTORY);
+    RemoveDirectoryW(system.c_str());
+}
+
+// The arguments as one command line that splits back into them by the
+// rules of Windows, which Wine follows for Unix programs too: each in
+// quotes, a quote in it escaped, and backslashes doubled where they come
+// before a quote.
+std::wstring CommandLine(const std::vector<std::string>& arguments) {
+    std::wstring line;
+    for (const std::string& argument : arguments) {
+        if (!line.empty()) line += L' ';
+        line += L'"';
+        size_t backslashes = 0;
+        for (wchar_t c : Utf16(argument)) {
+            if (c == L'"') line.append(backslashes + 1, L'\\');
+            backslashes = c == L'\\' ? backslashes + 1 : 0;
+            line += c;
+        }
+        line.append(backslashes, L'\\');
+        line += L'"';
+    }
+    return line;
+}
+
+}  // namespace
+
+// Through the wide calls: a test's folder may hold names that the code
+// page lacks, and paths too long for the plain form.
+void RemoveTree(const std::string& path) { RemoveWideTree(AnsiText(path)); }
+
+std::string UnixPath(const std::wstring& path) {
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    FARPROC proc = GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+    EXPECT_NE(proc, nullptr) << "these tests run under Wine";
+    if (proc == nullptr) return std::string();
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wcast-function-type"
+    char* unix = reinterpret_cast<UnixName>(proc)(TFilePath(path).Win32().c_str());
+#pragma GCC diagnostic pop
+    if (unix == nullptr) return std::string();
+    const std::string name = unix;
+    HeapFree(GetProcessHeap(), 0, unix);
+    return name;
+}
+
+bool StartUnixProgram(const std::string& program, const std::vector<std::string>& arguments) {
+    // Wine starts a Unix program by its path on the Z: drive, which shows
+    // the Unix root, and hands it the arguments in UTF-8.
+    std::wstring application = L"Z:" + Utf16(program);
+    std::replace(application.begin(), application.end(), L'/', L'\\');
+    std::vector<std::string> all{program};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::wstring command = CommandLine(all);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(application.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return true;
+}
+
+bool RunUnixProgram(const std::string& program, const std::vector<std::string>& arguments, const std::string& made,
+                    DWORD timeoutMs) {
+    if (!StartUnixProgram(program, arguments)) return false;
+    const DWORD start = GetTickCount();
+    while (GetFileAttributesA(made.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (GetTickCount() - start >= timeoutMs) return false;
+        Sleep(50);
+    }
+    return true;
 }
 
 void MakeReadOnlyDir(const std::string& path) {
-    using UnixName = char*(CDECL*)(LPCWSTR);
-    FARPROC proc = GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
-    ASSERT_NE(proc, nullptr) << "these tests run under Wine";
-    wchar_t wide[MAX_PATH];
-    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wcast-function-type"
-    char* unix = reinterpret_cast<UnixName>(proc)(wide);
-#pragma GCC diagnostic pop
-    ASSERT_NE(unix, nullptr);
-    // The Unix name is UTF-8: keep such folders' names ASCII.
-    std::string command = std::string("/bin/chmod a-w \"") + unix + "\"";
-    HeapFree(GetProcessHeap(), 0, unix);
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(CreateProcessA("Z:\\bin\\chmod", &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &si, &pi));
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
+    const std::string unix = UnixPath(AnsiText(path));
+    ASSERT_FALSE(unix.empty()) << path;
+    ASSERT_TRUE(StartUnixProgram("/bin/chmod", {"a-w", unix}));
     // The handle of a Unix process tells nothing of its end: wait for the
     // change itself.
     for (int i = 0; i < 500 && !(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY); ++i) Sleep(20);

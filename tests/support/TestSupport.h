@@ -61,12 +61,27 @@ private:
     std::string path_;
 };
 
+// Removes the folder with everything in it, of any name and depth.
 void RemoveTree(const std::string& path);
 
 // Takes the write permission from a folder. Wine keeps no read-only bit of
 // its own for folders: it reports the Unix permission, so that is what
 // changes, through chmod.
 void MakeReadOnlyDir(const std::string& path);
+
+// The name under which this machine's Unix programs know a file or folder
+// (UTF-8); empty if it has none.
+std::string UnixPath(const std::wstring& path);
+// Starts a Unix program of this machine by its path (e.g. "/bin/sh") with
+// `arguments` (UTF-8), each of which may hold blanks and quotes; false if
+// it could not be started.
+bool StartUnixProgram(const std::string& program, const std::vector<std::string>& arguments);
+// Runs a Unix program of this machine that makes the file `made` (a
+// Windows path) as its last step, whole, by renaming, and waits for that
+// file: the handle of a Unix process tells nothing of its end. False when
+// it did not come within timeoutMs.
+bool RunUnixProgram(const std::string& program, const std::vector<std::string>& arguments, const std::string& made,
+                    DWORD timeoutMs = 120000);
 
 // One WriteComment or WriteCommentW call as the probe recorded it; texts
 // and bytes in hex (UTF-16 LE for the latter's path and comment).
