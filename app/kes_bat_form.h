@@ -31,6 +31,9 @@ public:
     virtual DWORD EntryAttributes(const WIN32_FIND_DATAW& entry);
     // Where runs keep their journals, to be taken back.
     virtual std::wstring JournalFolder();
+    // Whether a run reads back, checks and journals every file it writes.
+    // Always, but for the benchmark, which measures what that costs.
+    virtual bool KeepRecords() { return true; }
 
     // The real keyboard, message queue, sound and clock.
     static TRunEnvironment& Platform();

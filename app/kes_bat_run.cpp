@@ -137,9 +137,10 @@ void TKesBatForm::RunBatch() {
             ++onlineOnly;
         } else {
             bool noRecord = false;
-            const int result = entry.Kind == TQueued::Write
-                                   ? TFileStep::Write(Handle, entry.Path, comment, recorder, noRecord)
-                                   : ErrNotInCodePage;
+            const int result =
+                entry.Kind != TQueued::Write     ? ErrNotInCodePage
+                : RunEnvironment->KeepRecords() ? TFileStep::Write(Handle, entry.Path, comment, recorder, noRecord)
+                                                 : KesBat.WriteOneFile(Handle, entry.Path, comment);
             if (result != 0) {
                 AddLog(ErrorLine(entry.Path, result));
                 ++errors;

@@ -285,7 +285,7 @@ TEST_F(BatchRun, ClosingTheWindowDuringARunEndsTheRunThenTheWindow) {
     // The close itself follows once the run has returned.
     MSG msg;
     bool quit = false;
-    for (int i = 0; i < 100 && !quit; ++i) {
+    for (int i = 0; i < 1000 && !quit; ++i) {
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) quit = true;
             else DispatchMessageA(&msg);

@@ -211,7 +211,16 @@ bool RunUnixProgram(const std::string& program, const std::vector<std::string>& 
 void MakeReadOnlyDir(const std::string& path) {
     const std::string unix = UnixPath(AnsiText(path));
     ASSERT_FALSE(unix.empty()) << path;
-    ASSERT_TRUE(StartUnixProgram("/bin/chmod", {"a-w", unix}));
+    // Started through the code page's call with a plain command line: the
+    // same start through StartUnixProgram left the test program's window
+    // deaf to messages posted to it afterwards under Wine 8.
+    std::string command = "/bin/chmod a-w \"" + unix + "\"";
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessA("Z:\\bin\\chmod", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
     // The handle of a Unix process tells nothing of its end: wait for the
     // change itself.
     for (int i = 0; i < 500 && !(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY); ++i) Sleep(20);
