@@ -133,7 +133,9 @@ int TFileStep::Write(HWND window, const TFilePath& path, const std::wstring& com
     std::vector<uint8_t> bytes(whole ? static_cast<size_t>(size) : 0);
     const bool readable = !whole || after->Read(0, bytes.data(), bytes.size());
     const std::string_view newContents(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    if (readable && whole && newContents == old.View()) return result;  // unchanged
+    // Unchanged, to the byte and the time: nothing to keep.
+    if (readable && whole && newContents == old.View() && after->LastWriteTime() == Quad(old.LastWrite))
+        return result;
 
     bool putBackFailed = false;
     if (claimsWritten) {
