@@ -53,6 +53,10 @@ void TKesBatForm::Menu_UndoClick(HWND) {
     if (source) journal = JournalReader::Open(*source);
     if (!journal) {
         MsgBoxRes(IDS_UNDO_UNREADABLE, IDS_CAPTION_WARNING, MB_ICONEXCLAMATION);
+        // Nothing of it can ever be trusted: it is set aside, so that the
+        // next undo reaches the run before it.
+        source.reset();
+        store.MarkUndone(*run);
         return;
     }
     const RunInfo& info = journal->Info();
