@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <atomic>
+#include <map>
 #include <thread>
 
 #include "KesDriver.h"
@@ -322,4 +323,54 @@ TEST(BatchRunE2E, AnArchiveOfHundredsOfMegabytesGetsItsComment) {
     EXPECT_EQ(std::string(tail, 5), std::string("\x03\x00" "big", 5));
     tool.PostMenu(IDM_EXIT);
     EXPECT_EQ(tool.WaitExit(), 0u);
+}
+
+// The tool killed in the middle of a run: every file it wrote before has
+// its record on disk, and an undo in the next session puts each back.
+TEST(BatchRunE2E, AfterTheToolIsKilledMidRunTheUndoPutsBackEveryFileItWrote) {
+    TempDir dir, target;
+    const std::string gate = "kes_gate_rw_" + std::to_string(GetCurrentProcessId());
+    SetEnvironmentVariableA("KES_GATE", gate.c_str());
+    HANDLE reached = CreateEventA(nullptr, TRUE, FALSE, (gate + "_reached").c_str());
+    HANDLE open = CreateEventA(nullptr, TRUE, FALSE, (gate + "_open").c_str());
+    std::map<std::string, std::string> before;
+    for (int i = 0; i < 6; ++i) {
+        const std::string name = std::to_string(i) + ".txt";
+        // Files as the plug-in keeps them ("KTF1", a UTF-16 comment, "END!");
+        // the run stops at the one that starts "WAIT".
+        const std::string bytes = i == 3 ? std::string("WAIT") : std::string("KTF1o\0l\0d\0END!", 14);
+        before[target.MakeFile(name, bytes)] = bytes;
+    }
+    {
+        TKesDriver tool(dir.Path(), {{"gate_rw", "gate_rw.cpi"}});
+        ASSERT_TRUE(tool.Start());
+        tool.SetText(IDC_EDIT_DIR, target.Path());
+        tool.SetText(IDC_MEMO_COMMENT, std::string("new"));
+        tool.PostClick(IDC_BUTTON_START);
+        ASSERT_EQ(WaitForSingleObject(reached, 30000), WAIT_OBJECT_0);
+        TerminateProcess(tool.Process(), 1);
+        WaitForSingleObject(tool.Process(), 30000);
+    }
+    int written = 0;
+    for (const auto& [path, bytes] : before) written += ReadFileBytes(path) != bytes;
+    ASSERT_GT(written, 0) << "the run wrote nothing before the gate";
+
+    TKesDriver again(dir.Path());
+    ASSERT_TRUE(again.Start());
+    again.PostMenu(IDM_UNDO);
+    TBox question;
+    ASSERT_TRUE(again.WaitBox(question));
+    EXPECT_EQ(question.Caption, LoadResString(IDS_CAPTION_CONFIRM));
+    EXPECT_NE(question.Text.find("ファイル : " + std::to_string(written) + " 個"), std::string::npos) << question.Text;
+    again.AnswerDialog(IDYES);
+    ASSERT_TRUE(WaitFor([&] {
+        const Lines log = again.LogLines();
+        return !log.empty() && log.back() == LoadResString(IDS_UNDO_COMPLETED);
+    }, 30000));
+    for (const auto& [path, bytes] : before) EXPECT_EQ(ReadFileBytes(path), bytes) << path;
+    again.PostMenu(IDM_EXIT);
+    EXPECT_EQ(again.WaitExit(), 0u);
+    CloseHandle(reached);
+    CloseHandle(open);
+    SetEnvironmentVariableA("KES_GATE", nullptr);
 }

@@ -12,6 +12,7 @@
 #include <map>
 #include <set>
 
+#include "Handles.h"
 #include "KesDriver.h"
 #include "TestSupport.h"
 #include "Mbox_res.h"
@@ -244,6 +245,60 @@ TEST(BundledE2E, EveryNameAndCommentThroughTheWindow) {
         const std::vector<std::wstring> found = NamesIn(folder);
         EXPECT_EQ(std::set<std::wstring>(found.begin(), found.end()), names);
     }
+}
+
+// For each bundled type, a run taken back: every file it wrote is byte for
+// byte as before, with its time; a file changed since, one deleted and one
+// renamed are left and listed.
+TEST(BundledE2E, EveryBundledTypesRunIsUndoneByteForByte) {
+    const std::pair<const char*, std::string> kinds[] = {
+        {"*.mp3", "v23.mp3"},         {"*.flac", "commented.flac"}, {"*.ogg", "commented.ogg"},
+        {"*.png", "commented.png"},   {"*.zip", "commented.zip"},   {"*.jpg", "commented.jpg"},
+        {"*.gif", "commented.gif"},
+    };
+    TBundledTool tool;
+    ASSERT_TRUE(tool->Start());
+    tool->SetText(IDC_MEMO_COMMENT, std::string("取り消すコメント"));
+    const FILETIME longAgo{0x12345678, 0x01c00000};
+    for (const auto& [pattern, sample] : kinds) {
+        SCOPED_TRACE(pattern);
+        CUnicodeDir target;
+        const std::wstring ext = Extension(sample);
+        for (const wchar_t* name : {L"a", L"b ♡", L"changed", L"deleted", L"renamed"}) {
+            const std::wstring path = target.Path() + name + ext;
+            PutFile(path, Sample(sample));
+            CFileHandle file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(SetFileTime(file.Get(), nullptr, nullptr, &longAgo));
+        }
+        const Snapshot before = TakeSnapshot(target.Path());
+        ChooseType(*tool, pattern);
+        tool->SetText(IDC_EDIT_DIR, target.Path());
+        tool->Click(IDC_BUTTON_START);  // returns when the run has ended
+        ASSERT_EQ(Changes(before, TakeSnapshot(target.Path())).size(), 5u) << "the run wrote every file";
+        PutFile(target.Path() + L"changed" + ext, "changed since");
+        ASSERT_TRUE(DeleteFileW((target.Path() + L"deleted" + ext).c_str()));
+        ASSERT_TRUE(MoveFileW((target.Path() + L"renamed" + ext).c_str(), (target.Path() + L"moved" + ext).c_str()));
+
+        tool->PostMenu(IDM_UNDO);
+        TBox question;
+        ASSERT_TRUE(tool->WaitBox(question));
+        tool->AnswerDialog(IDYES);
+        ASSERT_TRUE(WaitFor([&] {
+            const Lines log = tool->WideLogLines();
+            return !log.empty() && log.back().find(Res(IDS_UNDO_LEFT_COUNT)) != std::wstring::npos;
+        }, 30000));
+        const Snapshot after = TakeSnapshot(target.Path());
+        for (const wchar_t* name : {L"a", L"b ♡"})
+            EXPECT_EQ(after.at(target.Path() + name + ext), before.at(target.Path() + name + ext)) << Utf8(name);
+        Lines left;
+        for (const std::wstring& line : tool->WideLogLines())
+            if (line.rfind(Res(IDS_UNDO_LEFT_CHANGED), 0) == 0) left.push_back(line.substr(Res(IDS_UNDO_LEFT_CHANGED).size()));
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (Lines{target.Path() + L"changed" + ext, target.Path() + L"deleted" + ext,
+                               target.Path() + L"renamed" + ext}));
+    }
+    tool->PostMenu(IDM_EXIT);
+    EXPECT_EQ(tool->WaitExit(), 0u);
 }
 
 // For each bundled type, a file with the comment the format's own tool gave
