@@ -405,9 +405,12 @@ LRESULT TKesBatForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         Application.MainWindow = nullptr;
         PostQuitMessage(0);
         return 0;
-    case WM_NCDESTROY:
+    case WM_NCDESTROY: {
+        // The last message: the window's own cleanup still needs its handle.
+        HWND window = Handle;
         Handle = nullptr;
-        break;
+        return DefWindowProcA(window, msg, wParam, lParam);
+    }
     }
     return DefWindowProcA(Handle, msg, wParam, lParam);
 }

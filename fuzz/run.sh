@@ -54,16 +54,9 @@ seed() {  # seed FORMAT: small real files, each with a few comments
   rm -rf "$tmp"
 }
 
+source "$here/fuzz_and_merge.sh"
 for format in "${formats[@]}"; do
   build "$format"
   [ -n "$(ls -A "$here/corpus/$format" 2>/dev/null)" ] || seed "$format"
-  work=$out/work_$format
-  mkdir -p "$work"
-  (cd "$out" && ./"fuzz_$format" -max_total_time="$seconds" -timeout=10 -max_len=8192 \
-     -print_final_stats=1 "$work" "$here/corpus/$format") 2>&1 | grep -v "# Uses:" | tail -n 40 >"$out/fuzz_$format.log"
-  merged=$out/merged_$format
-  rm -rf "$merged" && mkdir -p "$merged"
-  (cd "$out" && ./"fuzz_$format" -merge=1 "$merged" "$here/corpus/$format" "$work") >/dev/null 2>&1
-  rm -f "$here/corpus/$format"/* && cp "$merged"/* "$here/corpus/$format/"
-  grep -E 'cov:|stat::|SUMMARY|ERROR' "$out/fuzz_$format.log" | tail -n 8
+  fuzz_and_merge "$format" "$here/corpus/$format"
 done

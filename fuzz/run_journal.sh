@@ -38,17 +38,9 @@ seed() {
   "$out/journal_seeds" "$here/corpus/journal_delta" "$here/corpus/journal_reader"
 }
 
+source "$here/fuzz_and_merge.sh"
 for target in "${targets[@]}"; do
-  corpus=$here/corpus/journal_$target
   build "$target"
-  [ -n "$(ls -A "$corpus" 2>/dev/null)" ] || seed
-  work=$out/work_journal_$target
-  mkdir -p "$work"
-  (cd "$out" && ./"fuzz_journal_$target" -max_total_time="$seconds" -timeout=10 -max_len=8192 \
-     -print_final_stats=1 "$work" "$corpus") 2>&1 | grep -v "# Uses:" | tail -n 40 >"$out/fuzz_journal_$target.log"
-  merged=$out/merged_journal_$target
-  rm -rf "$merged" && mkdir -p "$merged"
-  (cd "$out" && ./"fuzz_journal_$target" -merge=1 "$merged" "$corpus" "$work") >/dev/null 2>&1
-  rm -f "$corpus"/* && cp "$merged"/* "$corpus/"
-  grep -E 'cov:|stat::|SUMMARY|ERROR' "$out/fuzz_journal_$target.log" | tail -n 8
+  [ -n "$(ls -A "$here/corpus/journal_$target" 2>/dev/null)" ] || seed
+  fuzz_and_merge "journal_$target" "$here/corpus/journal_$target"
 done
