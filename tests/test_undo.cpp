@@ -189,3 +189,34 @@ TEST_F(Undo, ADamagedJournalLeavesTheFilesAsTheRunLeftThem) {
         EXPECT_EQ(TakeSnapshot(dir), written);
     }
 }
+
+// Escape stops an undo after the file at hand; the next undo takes the run
+// up again, passing over what is already back, and lists nothing for it.
+TEST_F(Undo, AnUndoStoppedWithEscapeIsTakenUpAgainByTheNext) {
+    TempDir top;
+    const std::wstring dir = AnsiText(top.Path());
+    for (const wchar_t* name : {L"1.txt", L"2.txt", L"3.txt"}) MakeWideFile(dir + name, Ktf(name));
+    AgeFiles(dir);
+    const Snapshot before = TakeSnapshot(dir);
+    Select("probe_rw");
+    SetWindowTextW(Control(IDC_MEMO_COMMENT), kNew.c_str());
+    SetWindowTextW(Control(IDC_EDIT_DIR), dir.c_str());
+    KesBatForm->Button_StartClick(Control(IDC_BUTTON_START));
+    const Snapshot written = TakeSnapshot(dir);
+
+    TScriptedEnvironment escape;
+    escape.Journals = env_.Journals;
+    escape.EscapeAtWritePoll = 1;
+    KesBatForm->RunEnvironment = &escape;
+    UndoNewest();
+    EXPECT_EQ(WideLog().back(), WideRes(IDS_LOG_STOPPED));
+    int back = 0;
+    for (const auto& [path, state] : TakeSnapshot(dir)) back += state == before.at(path) ? 1 : 0;
+    EXPECT_EQ(back, 1);
+
+    KesBatForm->RunEnvironment = &env_;
+    UndoNewest();
+    EXPECT_EQ(TakeSnapshot(dir), before);
+    const std::vector<std::wstring> log = WideLog();
+    EXPECT_EQ(log, (std::vector<std::wstring>{L"3" + WideRes(IDS_UNDO_FILE_COUNT), WideRes(IDS_UNDO_COMPLETED)}));
+}
