@@ -4,7 +4,6 @@
 // "<result> <target>". Exit code 0 once every job ran; judging the results
 // is the scripts' part.
 //   cpi_write JOBLIST      WriteComment; paths and comment in the code page
-//   cpi_write -w JOBLIST   WriteCommentW; the list and the comment in UTF-8
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -32,18 +31,16 @@ bool ReadWhole(const std::wstring& path, std::string& bytes) {
 }
 
 // One job; false when it could not even be tried.
-bool Run(const std::string& line, bool unicode) {
+bool Run(const std::string& line) {
     const size_t a = line.find('|'), b = line.find('|', a + 1);
     if (a == std::string::npos || b == std::string::npos) return false;
-    const UINT codePage = unicode ? CP_UTF8 : CP_ACP;
     const std::string target = line.substr(a + 1, b - a - 1);
-    const std::wstring plugin = Widened(codePage, line.substr(0, a)), wideTarget = Widened(codePage, target);
     std::string contents, comment;
-    if (!ReadWhole(wideTarget, contents) || !ReadWhole(Widened(codePage, line.substr(b + 1)), comment)) return false;
-    const CPluginModule module(plugin);
-    if (!module.Loaded() || (unicode && !module.Unicode())) return false;
-    const int result = unicode ? module.WriteW(wideTarget, contents, Widened(CP_UTF8, comment))
-                               : module.Write(target, contents, comment);
+    if (!ReadWhole(Widened(CP_ACP, target), contents) || !ReadWhole(Widened(CP_ACP, line.substr(b + 1)), comment))
+        return false;
+    const CPluginModule module(Widened(CP_ACP, line.substr(0, a)));
+    if (!module.Loaded()) return false;
+    const int result = module.Write(target, contents, comment);
     std::printf("%d %s\n", result, target.c_str());
     return true;
 }
@@ -51,17 +48,16 @@ bool Run(const std::string& line, bool unicode) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool unicode = argc == 3 && std::string(argv[1]) == "-w";
     std::string list;
-    if ((argc != 2 && !unicode) || !ReadWhole(Widened(CP_ACP, argv[argc - 1]), list)) {
-        std::fprintf(stderr, "usage: cpi_write [-w] JOBLIST\n");
+    if (argc != 2 || !ReadWhole(Widened(CP_ACP, argv[1]), list)) {
+        std::fprintf(stderr, "usage: cpi_write JOBLIST\n");
         return 2;
     }
     std::istringstream lines(list);
     for (std::string line; std::getline(lines, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty()) continue;
-        if (!Run(line, unicode)) {
+        if (!Run(line)) {
             std::fprintf(stderr, "cannot run: %s\n", line.c_str());
             return 1;
         }

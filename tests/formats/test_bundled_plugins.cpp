@@ -304,17 +304,6 @@ std::string ShiftJis(const std::wstring& text) {
     return bytes;
 }
 
-std::wstring Extension(const std::string& name) { return Wide(name.substr(name.rfind('.'))); }
-
-// Names that code page 932 cannot hold: a heart, Latin letters with
-// marks, the wave dash that best fit turns into a fullwidth tilde, hangul,
-// and a character beyond U+FFFF.
-const std::wstring kUnicodeFolder = L"Sigur Rós ♡ Ryūichi〜\\한국어 \U0001D11E\\";
-const std::wstring kUnicodeName = L"恋のうた♡ Beyoncé〜 노래 \U0001D11E";
-// Three long folders, for a path of over 300 characters; each name within
-// the 255 bytes that Linux allows it in UTF-8.
-const std::wstring kLongFolder = std::wstring(99, L'ā') + L"\\" + std::wstring(80, L'♡') + L"\\" +
-                                 std::wstring(80, L'한') + L"\\";
 
 }  // namespace
 
@@ -337,39 +326,6 @@ TEST(BundledPlugins, BothExportsWriteTheSameBytesForACommentTheCodePageHolds) {
             EXPECT_NE(written, sample);
             EXPECT_TRUE(ReadFileBytes(viaWide) == written);
         }
-    }
-}
-
-TEST(BundledPlugins, FilesOfAnyNameAndPathLengthAreWrittenThroughTheUnicodeExport) {
-    const CUnicodeDir dir;
-    for (const TBundled& b : kBundled) {
-        SCOPED_TRACE(b.name);
-        // The plug-in itself in a folder the code page cannot name either.
-        const std::wstring name = Wide(b.name) + L".cpi";
-        const std::wstring copy = dir.Make(L"プラグイン ♡ é\\" + name);
-        ASSERT_TRUE(CopyFileW(Wide(kes_test::ExeDir() + KES_BUNDLED_DIR).append(name).c_str(), copy.c_str(), FALSE));
-        const CPluginModule plugin(copy);
-        ASSERT_TRUE(plugin.Loaded() && plugin.Unicode());
-        const std::string sample = Sample(b.sample);
-        const std::wstring plain = dir.Make(L"plain" + Extension(b.sample));
-        PutFile(plain, sample);
-        ASSERT_EQ(plugin.WriteW(plain, sample, L"コメント"), CpiWritten);
-        const std::wstring named = dir.Make(kUnicodeFolder + kUnicodeName + Extension(b.sample));
-        const std::wstring deep = dir.Make(kLongFolder + kUnicodeName + Extension(b.sample));
-        ASSERT_GT(deep.size(), 300u);
-        // The long one as the tool hands it, in the \\?\ form.
-        for (const std::wstring& target : {named, TFilePath(deep).Win32()}) {
-            PutFile(target, sample);
-            EXPECT_EQ(plugin.WriteW(target, sample, L"コメント"), CpiWritten);
-            EXPECT_TRUE(GetFile(target) == GetFile(plain));
-            std::wstring read;
-            EXPECT_EQ(plugin.ReadW(target, GetFile(target), read), CpiWritten);
-            EXPECT_EQ(read, L"コメント");
-        }
-        // Nothing was left beside them; they go before the next plug-in.
-        for (const std::wstring& folder : {kUnicodeFolder, kLongFolder})
-            EXPECT_EQ(NamesIn(dir.Path() + folder), std::vector<std::wstring>{kUnicodeName + Extension(b.sample)});
-        for (const std::wstring& target : {plain, named, deep}) DeleteFileW(TFilePath(target).Win32().c_str());
     }
 }
 
