@@ -102,17 +102,32 @@ std::optional<NewFileScan> ScanNewFile(const uint8_t* old, size_t oldSize, ByteS
     const uint64_t shrink = oldSize > newSize ? oldSize - newSize : 0;
     std::vector<uint8_t> block(static_cast<size_t>(std::min<uint64_t>(kScanBlock, newSize)));
     Sha256 hash;
+    // Where the two first differ, the old contents' hash goes its own way:
+    // a comment changed at a big archive's end costs one pass, not two.
+    std::optional<Sha256> oldHash;
+    const auto forkAt = [&](uint64_t at) {
+        oldHash.emplace(hash.Fork());
+        oldHash->Update(old + at, static_cast<size_t>(oldSize - at));
+    };
     std::optional<uint64_t> prefix;
     uint64_t lastDifferenceEnd = 0;  // just after the last byte that differs counted from the end
     for (uint64_t pos = 0; pos < newSize;) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(block.size(), newSize - pos));
         if (!file.Read(pos, block.data(), n)) return std::nullopt;
-        hash.Update(block.data(), n);
         uint64_t from = pos;
         if (!prefix) {
             const auto comparable = static_cast<size_t>(pos < oldSize ? std::min<uint64_t>(n, oldSize - pos) : 0);
             const size_t same = comparable != 0 ? FirstDifference(block.data(), old + pos, comparable) : 0;
-            if (same < n) prefix = from = pos + same;
+            if (same < n) {
+                prefix = from = pos + same;
+                hash.Update(block.data(), same);
+                forkAt(*prefix);
+                hash.Update(block.data() + same, n - same);
+            } else {
+                hash.Update(block.data(), n);
+            }
+        } else {
+            hash.Update(block.data(), n);
         }
         if (prefix) {
             const uint64_t begin = std::max(from, *prefix + grow);
@@ -124,11 +139,13 @@ std::optional<NewFileScan> ScanNewFile(const uint8_t* old, size_t oldSize, ByteS
         }
         pos += n;
     }
-    const std::optional<Digest> digest = hash.Final();
-    if (!digest) return std::nullopt;
     // No difference: one version is the start of the other.
     const uint64_t shared = prefix.value_or(std::min<uint64_t>(oldSize, newSize));
-    return NewFileScan{shared, newSize - std::max(shared + grow, lastDifferenceEnd), *digest};
+    if (!oldHash) forkAt(shared);
+    const std::optional<Digest> digest = hash.Final();
+    const std::optional<Digest> oldDigest = oldHash->Final();
+    if (!digest || !oldDigest) return std::nullopt;
+    return NewFileScan{shared, newSize - std::max(shared + grow, lastDifferenceEnd), *digest, *oldDigest};
 }
 
 Middles MiddlesOf(uint64_t oldSize, uint64_t newSize, uint64_t prefix, uint64_t suffix) {

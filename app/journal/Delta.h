@@ -30,12 +30,14 @@ constexpr uint64_t kChunkSize = uint64_t{32} << 20;
 // How far around a chunk's place in the new middle its reference reaches.
 constexpr uint64_t kReferenceMargin = uint64_t{4} << 20;
 
-// What the new file shares with the old contents, and its hash, from one
-// read of it in order; nothing when it could not be read or hashed.
+// What the new file shares with the old contents, and the hashes of both,
+// from one read of it in order; nothing when it could not be read or hashed.
 struct NewFileScan {
     uint64_t prefix = 0;
     uint64_t suffix = 0;
     Digest hash{};
+    // The old contents' hash too: the start both share is hashed once.
+    Digest oldHash{};
 };
 std::optional<NewFileScan> ScanNewFile(const uint8_t* old, size_t oldSize, ByteSource& file);
 

@@ -58,10 +58,7 @@ bool JournalWriter::Begin() {
 bool JournalWriter::AppendFile(const WrittenFile& file, const uint8_t* old, size_t oldSize, ByteSource& newFile) {
     if (failed_) return false;
     const std::optional<NewFileScan> scan = ScanNewFile(old, oldSize, newFile);
-    Sha256 oldHash;
-    oldHash.Update(old, oldSize);
-    const std::optional<Digest> oldDigest = oldHash.Final();
-    if (!scan || !oldDigest) return Fail();
+    if (!scan) return Fail();
 
     FileRecord record;
     if (std::optional<std::u16string> below = PathBelow(info_.folder, file.path)) {
@@ -70,7 +67,7 @@ bool JournalWriter::AppendFile(const WrittenFile& file, const uint8_t* old, size
     } else {
         record.path = file.path;
     }
-    record.before = {oldSize, file.oldTime, *oldDigest};
+    record.before = {oldSize, file.oldTime, scan->oldHash};
     record.beforeAttributes = file.oldAttributes;
     record.after = {newFile.Size(), file.newTime, scan->hash};
     record.prefix = scan->prefix;

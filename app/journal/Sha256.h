@@ -22,14 +22,20 @@ public:
     ~Sha256();
     Sha256(const Sha256&) = delete;
     Sha256& operator=(const Sha256&) = delete;
+    Sha256(Sha256&&) noexcept;
 
     void Update(const uint8_t* data, size_t length);
+    // A second hash that has been fed all this one has; from here on each
+    // goes on alone. Two versions of a file that share their start hash
+    // that start once.
+    Sha256 Fork() const;
     // The digest of everything fed so far; nothing when the library failed
     // at any step, so that a failure can never pass for a match.
     std::optional<Digest> Final();
 
 private:
     struct State;
+    explicit Sha256(std::unique_ptr<State> state);
     std::unique_ptr<State> state_;
 };
 

@@ -37,6 +37,19 @@ struct Sha256::State {
     HashHandle hash;
     bool ok = Create();
 
+    State() = default;
+    // The same algorithm, and a duplicate of `from`'s hash in memory of its own.
+    explicit State(const State& from) : ok(false) {
+        if (!from.ok || !algorithm) return;
+        object.resize(from.object.size());
+        BCRYPT_HASH_HANDLE handle = nullptr;
+        if (!Succeeded(BCryptDuplicateHash(from.hash.get(), &handle, object.data(),
+                                           static_cast<ULONG>(object.size()), 0)))
+            return;
+        hash.reset(handle);
+        ok = true;
+    }
+
     bool Create() {
         DWORD objectSize = 0;
         ULONG written = 0;
@@ -54,7 +67,11 @@ struct Sha256::State {
 };
 
 Sha256::Sha256() : state_(std::make_unique<State>()) {}
+Sha256::Sha256(std::unique_ptr<State> state) : state_(std::move(state)) {}
+Sha256::Sha256(Sha256&&) noexcept = default;
 Sha256::~Sha256() = default;
+
+Sha256 Sha256::Fork() const { return Sha256(std::make_unique<State>(*state_)); }
 
 void Sha256::Update(const uint8_t* data, size_t length) {
     // BCrypt takes at most 4 GiB - 1 per call.

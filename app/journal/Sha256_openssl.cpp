@@ -11,10 +11,17 @@ struct Sha256::State {
     };
     std::unique_ptr<EVP_MD_CTX, Free> context{EVP_MD_CTX_new()};
     bool ok = context && EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) == 1;
+
+    State() = default;
+    explicit State(const State& from) : ok(from.ok && context && EVP_MD_CTX_copy_ex(context.get(), from.context.get()) == 1) {}
 };
 
 Sha256::Sha256() : state_(std::make_unique<State>()) {}
+Sha256::Sha256(std::unique_ptr<State> state) : state_(std::move(state)) {}
+Sha256::Sha256(Sha256&&) noexcept = default;
 Sha256::~Sha256() = default;
+
+Sha256 Sha256::Fork() const { return Sha256(std::make_unique<State>(*state_)); }
 
 void Sha256::Update(const uint8_t* data, size_t length) {
     if (state_->ok && length != 0) state_->ok = EVP_DigestUpdate(state_->context.get(), data, length) == 1;
