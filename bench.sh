@@ -321,16 +321,17 @@ echo
 echo "Per file, in µs: floor (open, read, close) $(per_file "${S_FLOOR[$mid]}" "$mid"), tool's write phase $(per_file "${S_WRITE[$mid]}" "$mid") (at $mid files);"
 echo "the tool's steps besides the file, each timed apart: dispatch of pending messages ${STEP[dispatch]}, Escape poll ${STEP[escape_poll]},"
 echo "reading the comment field ${STEP[read_comment]} (through the common controls' subclass chain, as before its mend: ${STEP[read_comment_subclassed]}),"
-echo "redrawing the counter and the bar ${STEP[redraw_counter]}, now done at most every 50 ms."
+echo "redrawing the counter and the bar ${STEP[redraw_counter]}, now done at most every 50 ms; the preview's list, told its"
+echo "new number of rows and redrawn, as the preview does at most every 50 ms besides its counter and bar, ${STEP[redraw_preview_list]}."
 echo "The bundled plug-ins' step besides the floor's rewrite: the look at the file just before the replace (opened"
 echo "without sharing, for its size, time, links and name) ${STEP[plugin_check_before_replace]}."
 echo "The records' steps for a file of 64 KB that a run changed: reading it back ${STEP[read_back]}; its journal record,"
 echo "made in memory ${STEP[journal_record]}, of which the two SHA-256 hashes (old contents, new file) ${STEP[record_hashes]};"
 echo "a small write to the journal made durable ${STEP[journal_flush]}."
 echo
-echo "2b. Names of any character: $mid files, null plug-in with WriteCommentW (every name) and ReadCommentW (no comment, no parse)"
+echo "2b. Names of any character: $mid files, $NAMES_RUNS runs, null plug-in with WriteCommentW (every name) and ReadCommentW (no comment, no parse)"
 echo
-echo "| names | floor | tool | collect | ratio | tool per file | without records | without records / floor | preview | preview / floor (goal ≤ 1.3) |"
+echo "| names | floor | tool | collect | tool / floor | tool per file | without records | without records / floor | preview | preview / floor (goal ≤ 1.3) |"
 echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
 for tree in tree names; do
   case $tree in

@@ -124,10 +124,62 @@ int RecordSteps(int count, const TTime& time) {
     return done == 4 * count + 1 ? 0 : Fail("a step of the records went wrong");
 }
 
+// The owner of a list like the preview's: every row says the same.
+LRESULT CALLBACK ListOwnerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_NOTIFY && reinterpret_cast<const NMHDR*>(lParam)->code == LVN_GETDISPINFOW) {
+        LVITEMW& item = reinterpret_cast<NMLVDISPINFOW*>(lParam)->item;
+        const wchar_t* text = item.iSubItem == 0 ? L"Z:\\bench\\data\\tree20000\\d012\\e3\\file012345.dat"
+                              : item.iSubItem == 1 ? L"" : L"\u66f8\u304d\u8fbc\u307f\u307e\u3059";
+        if ((item.mask & LVIF_TEXT) && item.pszText != nullptr) lstrcpynW(item.pszText, text, item.cchTextMax);
+        return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+// What the preview does every 50 ms besides its counter and bar: tell its
+// list, drawn from the preview's own rows, how many rows there are now, in
+// a window of the preview's size, with its columns and font.
+template <class TTime, class TDispatch>
+int PreviewListStep(int count, const TTime& time, const TDispatch& dispatch) {
+    const INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = ListOwnerProc;
+    wc.lpszClassName = L"KesBenchListOwner";
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    RegisterClassW(&wc);
+    HWND owner = CreateWindowExW(0, wc.lpszClassName, L"list", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 900, 480,
+                                 nullptr, nullptr, nullptr, nullptr);
+    HWND list = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
+                                WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS, 8, 50, 864,
+                                382, owner, nullptr, nullptr, nullptr);
+    if (owner == nullptr || list == nullptr) return Fail("no list");
+    HFONT font = CreateFontA(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
+                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "ＭＳ ゴシック");
+    SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+    for (const int width : {300, 200, 340}) {
+        LVCOLUMNW column{};
+        column.mask = LVCF_WIDTH;
+        column.cx = width;
+        SendMessageW(list, LVM_INSERTCOLUMNW, 3, reinterpret_cast<LPARAM>(&column));
+    }
+    dispatch();
+    // More rows at each redraw, as files are read.
+    time("redraw_preview_list", [&](int i) {
+        SendMessageW(list, LVM_SETITEMCOUNT, 10 * i, LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+        dispatch();
+    });
+    const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    DestroyWindow(owner);
+    DeleteObject(font);
+    return rows == 10 * count ? 0 : Fail("the list did not take its rows");
+}
+
 // What the steps that a run takes for every file besides reading it cost
 // here, each timed over `count` calls in a window like the tool's: the
 // Escape poll, the dispatch of pending messages, reading the comment field,
-// and redrawing the counter and the bar.
+// and redrawing the counter and the bar; and the preview's list redrawn.
 int Steps(int count) {
     using kes_bench::NowMs;
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
@@ -175,6 +227,7 @@ int Steps(int count) {
         dispatch();
     });
     DestroyWindow(main);
+    if (PreviewListStep(count, time, dispatch) != 0) return 1;
 
     // What the bundled plug-ins do for every file besides the rewrite that
     // the floor also does: look at the file once more just before the
