@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Measures what a run of kes_bat.exe costs against the least work the job
-# needs (the floor), and how close the usual command-line tools stand to the
-# floor of their own platform. Prints a table of medians and ratios; asserts
-# no times. Takes 10 to 20 minutes on two cores, as the machine allows.
+# needs (the floor), what its records (the check after each write and the
+# journal that undo needs) cost, and how close the usual command-line tools
+# stand to the floor of their own platform. Prints tables of medians and
+# ratios; asserts no times. Takes 30 to 40 minutes on two cores, as the
+# machine allows.
 #
 #   ./bench.sh            everything
 #   BENCH_QUICK=1 ./bench.sh   fewer files and runs, to try the script out
@@ -10,7 +12,12 @@ set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
 source scripts/common.sh
-kes_build --target kes_bench kes_floor kes_null kes_bat kes_jpeg kes_zip kes_mp3 kes_flac kes_ogg
+kes_build --target kes_bench kes_floor kes_null kes_null_w kes_bat kes_bat_plain \
+  kes_jpeg kes_zip kes_mp3 kes_flac kes_ogg kes_png kes_gif
+# A Wine prefix of the benchmark's own: its %LOCALAPPDATA%\Kestrane holds
+# the journals of the benchmark's runs and nothing else, so that kes_bench
+# can delete them before each run and measure what the run left.
+export WINEPREFIX=$KES_BUILD/wineprefix-bench
 kes_prefix
 trap kes_stop EXIT
 kes_display
@@ -19,17 +26,21 @@ BENCH=$KES_BUILD/bench
 DATA=$BENCH/data
 WORK=$BENCH/work
 mkdir -p "$DATA" "$WORK"
+LOAD_START=$(cut -d' ' -f1-3 /proc/loadavg)
 COMMENT="Kestrane benchmark comment"
 
 # The same floor, natively: the peers are held against this one.
 g++ -O2 -std=c++17 -o "$BENCH/kes_floor_native" bench/Floor.cpp bench/floor_main.cpp
 
 if [ -n "${BENCH_QUICK:-}" ]; then
-  SIZES=(200 2000 4000); RUNS=(3 3 3); REAL=100; PEER_RUNS=3; BIG_MB=64; BIG_RUNS=1
+  SIZES=(200 2000 4000); RUNS=(3 3 3); NAMES_RUNS=2; REAL=100; PEER_RUNS=3; OTHER_RUNS=2; BIG_MB=64; BIG_RUNS=1
 else
   # Fewer runs at the largest size, and no warm-up run there, keep the
   # whole bench within about 20 minutes.
-  SIZES=(2000 20000 100000); RUNS=(7 5 3); REAL=1000; PEER_RUNS=5; BIG_MB=1536; BIG_RUNS=3
+  # Of the bundled plug-ins, JPEG and MP3 (the goals of the records) and
+  # the peers get five runs, the other types three.
+  SIZES=(2000 20000 100000); RUNS=(7 5 3); NAMES_RUNS=3; REAL=1000; PEER_RUNS=5; OTHER_RUNS=3
+  BIG_MB=1536; BIG_RUNS=3
 fi
 
 median() { sort -g | awk '{v[NR]=$1} END {if (NR%2) print v[(NR+1)/2]; else print (v[NR/2]+v[NR/2+1])/2}'; }
@@ -51,20 +62,47 @@ run_tool() {
 winpath() { winepath -w "$1"; }
 
 # ---- 1 and 2: the tool's own work, at three sizes --------------------------
+# The null plug-in with the original exports only: the tool hands it code
+# page names, as it handed every plug-in before it took names of any
+# character. kes_bat_plain.exe takes its turn too.
 echo "== the tool against the floor that opens and reads every file (null plug-in)" >&2
-declare -A S_FILES S_FLOOR S_TOOL S_COLLECT S_WRITE S_RATIO S_PEAK S_IDLE S_PATHLEN
+declare -A S_FILES S_FLOOR S_TOOL S_COLLECT S_WRITE S_RATIO S_PEAK S_IDLE S_PATHLEN S_PLAIN
 for i in "${!SIZES[@]}"; do
   n=${SIZES[$i]}
   python3 bench/make_data.py tree "$DATA/tree$n" "$n"
   echo "-- $n files, ${RUNS[$i]} runs" >&2
   declare -A r
   warm=; [ "$i" -eq 2 ] && warm=nowarmup
-  run_tool r "$(winpath "$BENCH/kes_null.cpi")" "$(winpath "$DATA/tree$n")" '*.dat' read "${RUNS[$i]}" "$COMMENT" $warm
+  run_tool r "$(winpath "$BENCH/kes_null.cpi")" "$(winpath "$DATA/tree$n")" '*.dat' read "${RUNS[$i]}" "$COMMENT" \
+    plain $warm
   [ "${r[files]}" = "$n" ] || fail "$n files made, ${r[files]} found"
-  S_FLOOR[$n]=${r[floor_ms]}; S_TOOL[$n]=${r[tool_ms]}; S_COLLECT[$n]=${r[collect_ms]}
+  S_FLOOR[$n]=${r[floor_ms]}; S_TOOL[$n]=${r[tool_ms]}; S_COLLECT[$n]=${r[collect_ms]}; S_PLAIN[$n]=${r[plain_ms]}
   S_WRITE[$n]=${r[write_ms]}; S_RATIO[$n]=${r[ratio]}; S_PEAK[$n]=${r[peak_bytes]}; S_IDLE[$n]=${r[peak_idle_bytes]}
-  # The paths as the tool queues them, each with its NUL, on average.
-  S_PATHLEN[$n]=$(( r[path_bytes] / n ))
+  # The paths as the tool queues them, in UTF-16 with a NUL: the tree's
+  # names are ASCII, of which the floor counted a byte a character.
+  S_PATHLEN[$n]=$(( 2 * r[path_bytes] / n ))
+  unset r
+done
+
+# ---- 2b: names of any character, and the preview -----------------------------
+# The null plug-in with WriteCommentW, which the tool hands every name, and
+# ReadCommentW, which answers "no comment" without a look at the file:
+# over the tree of code page names, against the same floor as above, and
+# over the tree of names the code page lacks, against the floor through the
+# UTF-16 calls. The preview reads every file through ReadCommentW.
+mid=${SIZES[1]}
+echo "== names of any character: $mid files, null plug-in with WriteCommentW" >&2
+python3 bench/make_data.py names "$DATA/names$mid" "$mid"
+declare -A W_FLOOR W_TOOL W_COLLECT W_PLAIN W_PREVIEW
+for tree in tree names; do
+  job=read; [ "$tree" = names ] && job=read-wide
+  echo "-- $tree$mid, $NAMES_RUNS runs" >&2
+  declare -A r
+  run_tool r "$(winpath "$BENCH/kes_null_w.cpi")" "$(winpath "$DATA/$tree$mid")" '*.dat' $job "$NAMES_RUNS" \
+    "$COMMENT" plain preview
+  [ "${r[files]}" = "$mid" ] || fail "$mid files made, ${r[files]} found"
+  W_FLOOR[$tree]=${r[floor_ms]}; W_TOOL[$tree]=${r[tool_ms]}; W_COLLECT[$tree]=${r[collect_ms]}
+  W_PLAIN[$tree]=${r[plain_ms]}; W_PREVIEW[$tree]=${r[preview_ms]}
   unset r
 done
 
@@ -72,7 +110,7 @@ done
 # besides reading it, timed apart.
 declare -A STEP
 while read -r _ name value; do STEP[$name]=$value; done < <(wine "$BENCH/kes_bench.exe" steps 2000 | tr -d '\r' | grep '^step_us ')
-[ -n "${STEP[dispatch]:-}" ] || fail "the steps were not measured"
+[ -n "${STEP[journal_flush]:-}" ] || fail "the steps were not measured"
 
 # ---- 3: the bundled plug-ins against a floor that rewrites ----------------
 samples=$DATA/samples
@@ -85,6 +123,13 @@ if [ ! -f "$samples/.made" ]; then
     (cd "$samples/zipsrc" && zip -q -9 "../archive$s.zip" "text$s.txt" "photo$s.jpg")
   done
   touch "$samples/.made"
+fi
+# The same pictures as PNG and GIF.
+if [ ! -f "$samples/.made-pictures" ]; then
+  for s in $(seq 0 9); do
+    for ext in png gif; do /usr/bin/convert "$samples/photo$s.jpg" "$samples/picture$s.$ext"; done
+  done
+  touch "$samples/.made-pictures"
 fi
 # Music: ten pieces of about 20 seconds, each a chord of its own, encoded by
 # the formats' own encoders with a title as taggers leave it.
@@ -100,9 +145,10 @@ if [ ! -f "$samples/.made-music" ]; then
   done
   touch "$samples/.made-music"
 fi
-KINDS=(jpeg zip mp3 flac ogg)
+KINDS=(jpeg zip mp3 flac ogg png gif)
 python3 bench/make_data.py copies "$DATA/jpeg$REAL" "$REAL" "$samples"/photo*.jpg
 python3 bench/make_data.py copies "$DATA/zip$REAL" "$REAL" "$samples"/archive*.zip
+for kind in png gif; do python3 bench/make_data.py copies "$DATA/$kind$REAL" "$REAL" "$samples"/picture*."$kind"; done
 for kind in mp3 flac ogg; do python3 bench/make_data.py copies "$DATA/$kind$REAL" "$REAL" "$samples"/tune*."$kind"; done
 
 # A fresh copy of the pristine files for each tool, made outside the timing.
@@ -122,28 +168,69 @@ count_wrong() {
   done < <(find "$1" -name "*.$2" -print0)
   echo $bad
 }
+# check_exiftool DIR EXT: files *.EXT below DIR whose comment, as exiftool
+# reads it, is not COMMENT; one process for all of them.
 check_exiftool() {
   local good
-  good=$(exiftool -q -r -s3 -Comment -ext jpg "$1" | grep -cxF "$COMMENT" || true)
+  good=$(exiftool -q -r -s3 -Comment -ext "$2" "$1" | grep -cxF "$COMMENT" || true)
   echo $(( REAL - good ))
 }
 
+# The journal of a run, per file written, against what it may take: the old
+# comment's bytes (the plug-in alone's comment, which each run of the tool
+# writes over), plus 256, plus 100 for each MB of the file.
+DIRECT_COMMENT="$COMMENT (direct)"
+budget() {
+  awk -v c="${#DIRECT_COMMENT}" -v b="$1" -v n="$2" 'BEGIN {printf "%.0f", c + 256 + 100 * b / n / 1e6}'
+}
+
 echo "== the bundled plug-ins against the floor that rewrites every file the safe way" >&2
-declare -A P_FLOOR P_TOOL P_RATIO P_BAD P_ALONE
+declare -A P_RUNS P_FLOOR P_TOOL P_RATIO P_BAD P_ALONE P_PLAIN P_UNDO P_UNDO_READ P_JOURNAL P_BYTES
 for kind in "${KINDS[@]}"; do
+  P_RUNS[$kind]=$OTHER_RUNS; case $kind in jpeg | mp3) P_RUNS[$kind]=$PEER_RUNS ;; esac
   fresh "$kind$REAL" "tool_$kind"
-  echo "-- $REAL ${kind^^} files, $PEER_RUNS runs" >&2
+  echo "-- $REAL ${kind^^} files, ${P_RUNS[$kind]} runs" >&2
   declare -A r
   run_tool r "$(winpath "$KES_BUILD/bin/kes_$kind.cpi")" "$(winpath "$WORK/tool_$kind")" "*.$(ext_of $kind)" \
-    rewrite "$PEER_RUNS" "$COMMENT"
+    rewrite "${P_RUNS[$kind]}" "$COMMENT" plain
   [ "${r[files]}" = "$REAL" ] || fail "$REAL files made, ${r[files]} found"
   P_FLOOR[$kind]=${r[floor_ms]}; P_TOOL[$kind]=${r[tool_ms]}; P_RATIO[$kind]=${r[ratio]}; P_ALONE[$kind]=${r[plugin_alone_ms]}
+  P_PLAIN[$kind]=${r[plain_ms]}; P_UNDO[$kind]=${r[undo_ms]}; P_UNDO_READ[$kind]=${r[undo_read_ms]}
+  P_JOURNAL[$kind]=${r[journal_bytes]}; P_BYTES[$kind]=${r[file_bytes]}
   case $kind in
     jpeg | zip) P_BAD[$kind]=$(count_wrong "$WORK/tool_$kind" "$(ext_of $kind)" "${kind}_comment") ;;
+    png | gif) P_BAD[$kind]=$(check_exiftool "$WORK/tool_$kind" "$kind") ;;
     *) P_BAD[$kind]=$(/usr/bin/python3 bench/music_comments.py "$WORK/tool_$kind" "$kind" "$COMMENT") ;;
   esac
   unset r
 done
+
+# Ogg files whose pages the write renumbers: the tool writes a comment too
+# long for the header page that held the old one, so that every page after
+# it moves up by one, and its number and checksum change.
+LONG_TIMES=2700
+LONG_COMMENT=$(python3 -c 'import sys; print(" ".join([sys.argv[1]] * int(sys.argv[2])))' "$COMMENT" $LONG_TIMES)
+ogg_pages() {
+  python3 -c '
+import sys
+data = open(sys.argv[1], "rb").read()
+at = pages = 0
+while at < len(data):
+    segments = data[at + 26]
+    at += 27 + segments + sum(data[at + 27:at + 27 + segments])
+    pages += 1
+print(pages)' "$1"
+}
+echo "-- $REAL OGG files, a comment of ${#LONG_COMMENT} characters, 1 run" >&2
+fresh "ogg$REAL" ogg_long
+declare -A L
+run_tool L "$(winpath "$KES_BUILD/bin/kes_ogg.cpi")" "$(winpath "$WORK/ogg_long")" '*.ogg' rewrite 1 "$COMMENT" \
+  nowarmup "long=$LONG_TIMES"
+[ "${L[files]}" = "$REAL" ] || fail "$REAL files made, ${L[files]} found"
+L_BAD=$(/usr/bin/python3 bench/music_comments.py "$WORK/ogg_long" ogg "$LONG_COMMENT")
+L_PAGES_BEFORE=$(ogg_pages "$samples/tune0.ogg")
+L_PAGES_AFTER=$(ogg_pages "$WORK/ogg_long/s0/item00000.ogg")
+[ "$L_PAGES_AFTER" -gt "$L_PAGES_BEFORE" ] || fail "the long comment left the Ogg pages as they were"
 
 # ---- 4: the peers against the native floor ----------------------------------
 echo "== peers natively, against the same floor compiled natively" >&2
@@ -177,7 +264,7 @@ for round in $(seq 0 "$PEER_RUNS"); do
 done
 declare -A M
 for j in "${JOBS[@]}"; do M[$j]=$(tr ' ' '\n' <<<"${T[$j]}" | grep . | median); done
-BAD_EXIF=$(check_exiftool "$WORK/exiftool")
+BAD_EXIF=$(check_exiftool "$WORK/exiftool" jpg)
 BAD_JHEAD=$(count_wrong "$WORK/jhead" jpg jpeg_comment)
 BAD_ZIP=$(count_wrong "$WORK/zip" zip zip_comment)
 
@@ -187,13 +274,15 @@ BAD_ZIP=$(count_wrong "$WORK/zip" zip zip_comment)
 echo "== one stored archive of $BIG_MB MiB against the rewriting floor" >&2
 python3 bench/make_data.py bigzip "$DATA/big$BIG_MB" "$BIG_MB"
 declare -A B
-run_tool B "$(winpath "$KES_BUILD/bin/kes_zip.cpi")" "$(winpath "$DATA/big$BIG_MB")" '*.zip' rewrite "$BIG_RUNS" "$COMMENT"
+run_tool B "$(winpath "$KES_BUILD/bin/kes_zip.cpi")" "$(winpath "$DATA/big$BIG_MB")" '*.zip' rewrite "$BIG_RUNS" "$COMMENT" \
+  plain
 [ "${B[files]}" = 1 ] || fail "the big archive was not found"
 BIG_BYTES=$(stat -c %s "$DATA/big$BIG_MB/big.zip")
 BIG_BAD=$(count_wrong "$DATA/big$BIG_MB" zip zip_comment)
+B_UNDO_RUNS=${B[undo_runs]:-0}
 
 # ---- The table --------------------------------------------------------------
-big=${SIZES[2]}; mid=${SIZES[1]}; small=${SIZES[0]}
+big=${SIZES[2]}; small=${SIZES[0]}
 per_file() { awk -v t="$1" -v n="$2" 'BEGIN {printf "%.1f", 1000 * t / n}'; }
 scale=$(awk -v a="${S_TOOL[$big]}" -v na="$big" -v b="${S_TOOL[$small]}" -v nb="$small" \
   'BEGIN {printf "%.2f", (a / na) / (b / nb)}')
@@ -202,46 +291,87 @@ floor_scale=$(awk -v a="${S_FLOOR[$big]}" -v na="$big" -v b="${S_FLOOR[$small]}"
 # Memory: what the run added to the working set beyond the paths it queued.
 per_path=$(awk -v p="${S_PEAK[$big]}" -v i="${S_IDLE[$big]}" -v n="$big" -v l="${S_PATHLEN[$big]}" \
   'BEGIN {printf "%.0f", (p - i) / n - l}')
+mb() { awk -v b="$1" 'BEGIN {printf "%.1f", b / 1048576}'; }
+per_n() { awk -v b="$1" -v n="$2" 'BEGIN {printf "%.0f", b / n}'; }
 
 {
 echo
 echo "Kestrane benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(wine --version)"
+echo "Load average (1, 5, 15 min) at the start: $LOAD_START; at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "Medians; each ratio within this invocation. Times in ms, per file in µs."
+echo "'Without records': kes_bat_plain.exe, the same program without the read-back, check and journal."
 echo
-echo "1-2. Tool (null plug-in) against the floor (find, open, read, close) under Wine"
+echo "1-2. Tool (null plug-in, the original exports: code page names) against the floor (find, open, read, close) under Wine"
 echo
-echo "| files | runs | floor | tool | collect | write | ratio (goal ≤ 1.5) | tool per file | peak working set |"
-echo "|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+echo "| files | runs | floor | tool | collect | write | ratio (goal ≤ 1.5) | tool per file | without records | without records / floor | peak working set |"
+echo "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
 for i in "${!SIZES[@]}"; do
   n=${SIZES[$i]}
-  printf '| %s | %s | %s | %s | %s | %s | %s | %s | %.1f MB (idle %.1f MB) |\n' "$n" "${RUNS[$i]}$([ "$i" -eq 2 ] && echo ' (no warm-up)')" \
+  printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s MB (idle %s MB) |\n' "$n" \
+    "${RUNS[$i]}$([ "$i" -eq 2 ] && echo ' (no warm-up)')" \
     "${S_FLOOR[$n]}" "${S_TOOL[$n]}" "${S_COLLECT[$n]}" "${S_WRITE[$n]}" "$(ratio "${S_TOOL[$n]}" "${S_FLOOR[$n]}")" \
-    "$(per_file "${S_TOOL[$n]}" "$n")" "$(awk -v b="${S_PEAK[$n]}" 'BEGIN {print b / 1048576}')" \
-    "$(awk -v b="${S_IDLE[$n]}" 'BEGIN {print b / 1048576}')"
+    "$(per_file "${S_TOOL[$n]}" "$n")" "${S_PLAIN[$n]}" "$(ratio "${S_PLAIN[$n]}" "${S_FLOOR[$n]}")" \
+    "$(mb "${S_PEAK[$n]}")" "$(mb "${S_IDLE[$n]}")"
 done
 echo
 echo "Scaling: tool time per file at $big over that at $small: $scale (goal ≤ 1.2); the floor's: $floor_scale;"
 echo "the tool's over the floor's: $(ratio "$scale" "$floor_scale"); tool time per file at $big over that at $mid: $(awk -v a="${S_TOOL[$big]}" -v na="$big" -v b="${S_TOOL[$mid]}" -v nb="$mid" 'BEGIN {printf "%.2f", (a / na) / (b / nb)}')"
-echo "Memory: at $big files the run adds $per_path bytes per queued path beyond the path's own ${S_PATHLEN[$big]} bytes (goal ≤ ~100)"
+echo "Memory: at $big files the run adds $per_path bytes per queued path beyond the path's own ${S_PATHLEN[$big]} bytes in UTF-16 (goal ≤ ~100)"
 echo
 echo "Per file, in µs: floor (open, read, close) $(per_file "${S_FLOOR[$mid]}" "$mid"), tool's write phase $(per_file "${S_WRITE[$mid]}" "$mid") (at $mid files);"
 echo "the tool's steps besides the file, each timed apart: dispatch of pending messages ${STEP[dispatch]}, Escape poll ${STEP[escape_poll]},"
 echo "reading the comment field ${STEP[read_comment]} (through the common controls' subclass chain, as before its mend: ${STEP[read_comment_subclassed]}),"
-echo "redrawing the counter and the bar ${STEP[redraw_counter]}, now done at most every 50 ms."
+echo "redrawing the counter and the bar ${STEP[redraw_counter]}, now done at most every 50 ms; the preview's list, told its"
+echo "new number of rows and redrawn, as the preview does at most every 50 ms besides its counter and bar, ${STEP[redraw_preview_list]}."
 echo "The bundled plug-ins' step besides the floor's rewrite: the look at the file just before the replace (opened"
 echo "without sharing, for its size, time, links and name) ${STEP[plugin_check_before_replace]}."
+echo "The records' steps for a file of 64 KB that a run changed: reading it back ${STEP[read_back]}; its journal record,"
+echo "made in memory ${STEP[journal_record]}, of which the two SHA-256 hashes (old contents, new file) ${STEP[record_hashes]};"
+echo "a small write to the journal made durable ${STEP[journal_flush]}."
+echo
+echo "2b. Names of any character: $mid files, $NAMES_RUNS runs, null plug-in with WriteCommentW (every name) and ReadCommentW (no comment, no parse)"
+echo
+echo "| names | floor | tool | collect | tool / floor | tool per file | without records | without records / floor | preview | preview / floor (goal ≤ 1.3) |"
+echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+for tree in tree names; do
+  case $tree in
+    tree) label="code page 932 (floor: ANSI calls)" ;;
+    names) label="é ♡ 한 〜 𝄞, files and folders (floor: UTF-16 calls)" ;;
+  esac
+  printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n' "$label" "${W_FLOOR[$tree]}" "${W_TOOL[$tree]}" \
+    "${W_COLLECT[$tree]}" "$(ratio "${W_TOOL[$tree]}" "${W_FLOOR[$tree]}")" "$(per_file "${W_TOOL[$tree]}" "$mid")" \
+    "${W_PLAIN[$tree]}" "$(ratio "${W_PLAIN[$tree]}" "${W_FLOOR[$tree]}")" "${W_PREVIEW[$tree]}" \
+    "$(ratio "${W_PREVIEW[$tree]}" "${W_FLOOR[$tree]}")"
+done
 echo
 echo "3. Bundled plug-ins against the floor that reads and rewrites every file (temporary file, flush, ReplaceFileA) under Wine"
 echo
 echo "The plug-in alone: loaded by the benchmark and called for each file as the floor reads it, without the tool."
 echo
-echo "| files | floor | plug-in alone | tool | ratio (goal ≤ 1.2) | plug-in alone / floor | tool / plug-in alone | files without the comment afterwards |"
-echo "|---|---:|---:|---:|---:|---:|---:|---:|"
+echo "| files | runs | floor | plug-in alone | tool | ratio (goal ≤ 1.2) | plug-in alone / floor | tool / plug-in alone | files without the comment afterwards |"
+echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|"
 for kind in "${KINDS[@]}"; do
-  printf '| %s %s | %s | %s | %s | %s | %s | %s | %s |\n' "$REAL" "${kind^^}" "${P_FLOOR[$kind]}" "${P_ALONE[$kind]}" \
+  printf '| %s %s | %s | %s | %s | %s | %s | %s | %s | %s |\n' "$REAL" "${kind^^}" "${P_RUNS[$kind]}" "${P_FLOOR[$kind]}" "${P_ALONE[$kind]}" \
     "${P_TOOL[$kind]}" "$(ratio "${P_TOOL[$kind]}" "${P_FLOOR[$kind]}")" \
     "$(ratio "${P_ALONE[$kind]}" "${P_FLOOR[$kind]}")" "$(ratio "${P_TOOL[$kind]}" "${P_ALONE[$kind]}")" "${P_BAD[$kind]}"
 done
+echo
+echo "3b. What the records cost: the same runs with and without them, the undo of each run (ファイル → 元に戻す),"
+echo "and the journal each run left, per file written, against its budget (the old comment's ${#DIRECT_COMMENT} bytes + 256 + 100 per MB);"
+echo "the undo's median leaves out the last run, which is not taken back"
+echo
+echo "| files | tool | without records | tool / without (goal ≤ 1.15) | undo | of which reading the journal | undo / tool (goal ≤ 1.3) | mean file size | journal per file | budget |"
+echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+for kind in "${KINDS[@]}"; do
+  printf '| %s %s | %s | %s | %s | %s | %s | %s | %s KB | %s | %s |\n' "$REAL" "${kind^^}" "${P_TOOL[$kind]}" \
+    "${P_PLAIN[$kind]}" "$(ratio "${P_TOOL[$kind]}" "${P_PLAIN[$kind]}")" "${P_UNDO[$kind]}" "${P_UNDO_READ[$kind]}" \
+    "$(ratio "${P_UNDO[$kind]}" "${P_TOOL[$kind]}")" "$(per_n "${P_BYTES[$kind]}" $((REAL * 1000)))" \
+    "$(per_n "${P_JOURNAL[$kind]}" "$REAL")" "$(budget "${P_BYTES[$kind]}" "$REAL")"
+done
+echo
+echo "Ogg with every page renumbered (a comment of ${#LONG_COMMENT} characters over one of ${#DIRECT_COMMENT}: $L_PAGES_BEFORE pages became $L_PAGES_AFTER):"
+echo "journal $(per_n "${L[journal_bytes]}" "$REAL") bytes per file, budget 1 % of the file: $(per_n "${L[file_bytes]}" $((REAL * 100))) bytes;"
+echo "files without the comment afterwards: $L_BAD"
 echo
 echo "4. Each against the floor of its own platform (native floor: the same source built with g++; 'no flush' skips the fsync that ours does)"
 echo
@@ -262,12 +392,14 @@ printf '| kes_bat.exe + kes_zip.cpi (under Wine, against the Wine floor) | %s | 
 echo
 echo "5. One stored ZIP archive of $(awk -v b="$BIG_BYTES" 'BEGIN {printf "%.2f GB", b / 1e9}') through kes_bat.exe + kes_zip.cpi under Wine, $BIG_RUNS runs, against the same rewriting floor"
 echo
-echo "| floor | plug-in alone | tool | tool / floor (goal ≤ 1.3) | peak working set | peak / file size (goal ≤ 1.15) | without the comment afterwards |"
-echo "|---:|---:|---:|---:|---:|---:|---:|"
-printf '| %s | %s | %s | %s | %.0f MB | %s | %s |\n' "${B[floor_ms]}" "${B[plugin_alone_ms]}" "${B[tool_ms]}" \
-  "$(ratio "${B[tool_ms]}" "${B[floor_ms]}")" "$(awk -v b="${B[peak_bytes]}" 'BEGIN {print b / 1e6}')" \
-  "$(ratio "${B[peak_bytes]}" "$BIG_BYTES")" "$BIG_BAD"
+echo "| floor | plug-in alone | tool | tool / floor (goal ≤ 1.3) | without records | tool / without | undo ($B_UNDO_RUNS) | peak working set | peak / file size (goal ≤ 1.15) | journal | budget | without the comment afterwards |"
+echo "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+printf '| %s | %s | %s | %s | %s | %s | %s | %.0f MB | %s | %s | %s | %s |\n' "${B[floor_ms]}" "${B[plugin_alone_ms]}" \
+  "${B[tool_ms]}" "$(ratio "${B[tool_ms]}" "${B[floor_ms]}")" "${B[plain_ms]}" "$(ratio "${B[tool_ms]}" "${B[plain_ms]}")" \
+  "${B[undo_ms]:-none}" "$(awk -v b="${B[peak_bytes]}" 'BEGIN {print b / 1e6}')" \
+  "$(ratio "${B[peak_bytes]}" "$BIG_BYTES")" "${B[journal_bytes]}" "$(budget "$BIG_BYTES" 1)" "$BIG_BAD"
 } | tee "$BENCH/results.md"
 
-bad_total=$(( P_BAD[jpeg] + P_BAD[zip] + P_BAD[mp3] + P_BAD[flac] + P_BAD[ogg] + BAD_EXIF + BAD_JHEAD + BAD_ZIP + BIG_BAD ))
+bad_total=$(( BAD_EXIF + BAD_JHEAD + BAD_ZIP + BIG_BAD + L_BAD ))
+for kind in "${KINDS[@]}"; do bad_total=$(( bad_total + P_BAD[$kind] )); done
 if [ "$bad_total" -ne 0 ]; then fail "$bad_total files lack the comment after their run (see the table)"; fi

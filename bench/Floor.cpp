@@ -21,6 +21,9 @@ namespace kes_bench {
 
 bool ParseFloorJob(const std::string& name, TFloorJob& job) {
     if (name == "read") job = TFloorJob::Read;
+#ifdef _WIN32
+    else if (name == "read-wide") job = TFloorJob::ReadWide;
+#endif
     else if (name == "rewrite") job = TFloorJob::Rewrite;
     else if (name == "rewrite-noflush") job = TFloorJob::RewriteNoFlush;
     else return false;
@@ -48,27 +51,57 @@ private:
     HANDLE h_;
 };
 
+// The code page calls and the UTF-16 ones, chosen by the path's type, so
+// that one walk serves both floors: the one for names the code page holds,
+// as it always was, and the one for names of any character, which only the
+// UTF-16 calls reach.
+HANDLE FindFirst(const std::string& mask, WIN32_FIND_DATAA& data) { return FindFirstFileA(mask.c_str(), &data); }
+HANDLE FindFirst(const std::wstring& mask, WIN32_FIND_DATAW& data) { return FindFirstFileW(mask.c_str(), &data); }
+BOOL FindNext(HANDLE h, WIN32_FIND_DATAA& data) { return FindNextFileA(h, &data); }
+BOOL FindNext(HANDLE h, WIN32_FIND_DATAW& data) { return FindNextFileW(h, &data); }
+HANDLE OpenToRead(const std::string& path) {
+    return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+HANDLE OpenToRead(const std::wstring& path) {
+    return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+template <class TString>
+struct TFindData;
+template <>
+struct TFindData<std::string> {
+    using Type = WIN32_FIND_DATAA;
+};
+template <>
+struct TFindData<std::wstring> {
+    using Type = WIN32_FIND_DATAW;
+};
+
+template <class TString>
 class CFind {
 public:
-    explicit CFind(const std::string& mask) : h_(FindFirstFileA(mask.c_str(), &data_)) {}
+    using TData = typename TFindData<TString>::Type;
+    explicit CFind(const TString& mask) : h_(FindFirst(mask, data_)) {}
     ~CFind() {
         if (h_ != INVALID_HANDLE_VALUE) FindClose(h_);
     }
     CFind(const CFind&) = delete;
     CFind& operator=(const CFind&) = delete;
     bool Found() const { return h_ != INVALID_HANDLE_VALUE; }
-    bool Next() { return FindNextFileA(h_, &data_) != FALSE; }
-    const WIN32_FIND_DATAA& Data() const { return data_; }
+    bool Next() { return FindNext(h_, data_) != FALSE; }
+    const TData& Data() const { return data_; }
 
 private:
-    WIN32_FIND_DATAA data_;
+    TData data_;
     HANDLE h_;
 };
 
 // As the tool reads a file for its plug-in: size, one buffer, one read.
-bool ReadWhole(const std::string& path, std::unique_ptr<char[]>& buffer, DWORD& size) {
-    CHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
+template <class TString>
+bool ReadWhole(const TString& path, std::unique_ptr<char[]>& buffer, DWORD& size) {
+    CHandle file(OpenToRead(path));
     if (!file.IsOpen()) return false;
     LARGE_INTEGER end{};
     if (!GetFileSizeEx(file.Get(), &end)) return false;
@@ -108,34 +141,54 @@ bool Rewrite(const std::string& path, const char* data, size_t size, bool flush)
 
 // The names of a folder are listed before any is rewritten: a rename into
 // the folder during its listing could show a file twice.
-void Walk(const std::string& dir, const std::string& pattern, const TWriteStep& write, TFloorCount& count) {
-    std::vector<std::string> names;
+template <class TString, class TStep>
+void Walk(const TString& dir, const TString& pattern, const TStep& write, TFloorCount& count) {
+    using TChar = typename TString::value_type;
+    static const TChar dot[] = {'.', 0}, dotDot[] = {'.', '.', 0}, all[] = {'*', 0};
+    std::vector<TString> names;
     {
-        CFind files(dir + pattern);
+        CFind<TString> files(dir + pattern);
         if (files.Found()) do {
                 if (!(files.Data().dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
                     names.push_back(files.Data().cFileName);
             } while (files.Next());
     }
-    for (const std::string& name : names) {
-        const std::string path = dir + name;
+    for (const TString& name : names) {
+        const TString path = dir + name;
         std::unique_ptr<char[]> buffer;
         DWORD size = 0;
         bool ok = ReadWhole(path, buffer, size);
         if (ok && write) ok = write(path, buffer.get(), size);
         ++count.Files;
         count.Bytes += size;
-        count.PathBytes += static_cast<long long>(path.size()) + 1;
+        count.PathBytes += static_cast<long long>((path.size() + 1) * sizeof(TChar));
         if (!ok) ++count.Failed;
     }
-    CFind dirs(dir + "*");
+    CFind<TString> dirs(dir + all);
     if (!dirs.Found()) return;
     do {
-        const WIN32_FIND_DATAA& d = dirs.Data();
-        const std::string name = d.cFileName;
-        if ((d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != "." && name != "..")
-            Walk(dir + name + "\\", pattern, write, count);
+        const auto& d = dirs.Data();
+        const TString name = d.cFileName;
+        if ((d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != dot && name != dotDot)
+            Walk(dir + name + TChar('\\'), pattern, write, count);
     } while (dirs.Next());
+}
+
+std::wstring Wide(const std::string& text) {
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                                        &wide[0], static_cast<int>(wide.size()))));
+    return wide;
+}
+
+// The same walk with UTF-16 names, reading only.
+TFloorCount WalkAndReadWide(const std::string& root, const std::string& pattern) {
+    TFloorCount count;
+    std::wstring dir = Wide(root);
+    if (dir.empty() || dir.back() != L'\\') dir += L'\\';
+    const std::function<bool(const std::wstring&, const char*, size_t)> none;
+    Walk(dir, Wide(pattern), none, count);
+    return count;
 }
 
 }  // namespace
@@ -250,6 +303,9 @@ double NowMs() {
 
 TFloorCount RunFloor(const std::string& root, const std::string& pattern, TFloorJob job) {
     if (job == TFloorJob::Read) return WalkAndRead(root, pattern, nullptr);
+#ifdef _WIN32
+    if (job == TFloorJob::ReadWide) return WalkAndReadWide(root, pattern);
+#endif
     const bool flush = job == TFloorJob::Rewrite;
     return WalkAndRead(root, pattern, [flush](const std::string& path, const char* data, size_t size) {
         return Rewrite(path, data, size, flush);

@@ -12,6 +12,7 @@ namespace kes_bench {
 
 enum class TFloorJob {
     Read,            // find, open, read whole, close
+    ReadWide,        // the same through the UTF-16 calls, for names the code page lacks (Windows only)
     Rewrite,         // and write back through a temporary file that replaces it, flushed (ReplaceFileA on Windows)
     RewriteNoFlush,  // the same without the flush, as most command-line tools do
 };
@@ -20,7 +21,7 @@ struct TFloorCount {
     long Files = 0;
     long Failed = 0;
     long long Bytes = 0;
-    long long PathBytes = 0;  // the files' paths as built, each with its NUL
+    long long PathBytes = 0;  // the files' paths as built, each with its NUL, in bytes (two a unit in UTF-16)
 };
 
 // Walks `root` and every subfolder: first the files matching `pattern`

@@ -4,6 +4,8 @@ few sample files.
 
   make_data.py tree FOLDER COUNT        COUNT small *.dat files, 100 to a
                                         folder, ten folders to a parent
+  make_data.py names FOLDER COUNT       the same with names that code page 932
+                                        lacks, files and folders alike
   make_data.py copies FOLDER COUNT SAMPLE...
                                         COUNT files in ten subfolders, made by
                                         copying the samples in turn
@@ -33,13 +35,22 @@ def finish(folder, spec):
         f.write(spec)
 
 
-def tree(folder, count):
+# Names of the same length as the tree's, in UTF-16 units, but of
+# characters that code page 932 has no form of: an accented letter, a
+# heart, hangul, the wave dash (932 holds only the full-width tilde), and
+# one beyond U+FFFF, which takes two units.
+TREE_NAMES = ("d%03d", "e%d", "file%06d.dat")
+WIDE_NAMES = ("\u00e9\u2661%02d", "\ud55c%d", "\u301c\U0001d11e\u00e9%06d.dat")
+
+
+def tree(folder, count, names=TREE_NAMES):
+    top, middle, leaf = names
     for i in range(count):
-        sub = os.path.join(folder, "d%03d" % (i // 1000), "e%d" % (i // 100 % 10))
+        sub = os.path.join(folder, top % (i // 1000), middle % (i // 100 % 10))
         if i % 100 == 0:
             os.makedirs(sub, exist_ok=True)
         # Sizes vary a little, as real files do; the content never matters.
-        with open(os.path.join(sub, "file%06d.dat" % i), "wb") as f:
+        with open(os.path.join(sub, leaf % i), "wb") as f:
             f.write((b"%06d " % i) * (20 + i % 40))
 
 
@@ -87,6 +98,8 @@ def main():
     os.makedirs(folder)
     if kind == "tree":
         tree(folder, count)
+    elif kind == "names":
+        tree(folder, count, WIDE_NAMES)
     elif kind == "copies":
         copies(folder, count, sys.argv[4:])
     elif kind == "bigzip":

@@ -1,5 +1,9 @@
 // The benchmark's plug-in: it takes every *.dat file and writes nothing, so
-// that a run costs only what the tool itself does per file.
+// that a run costs only what the tool itself does per file. Built twice:
+// kes_null.cpi has only the three original exports, so the tool hands it
+// code page names, as it did every plug-in before; kes_null_w.cpi
+// (NULL_UNICODE) also has WriteCommentW, which takes every name, and
+// ReadCommentW, which the preview needs.
 #include <windows.h>
 
 #include <cstring>
@@ -26,3 +30,14 @@ int WINAPI GetPluginInfo(int info, LPSTR buffer, int size) {
 int WINAPI ConfigurationDlg(HWND, int mode) { return mode == ModeQuery ? CapAbout : 0; }
 
 int WINAPI WriteComment(HWND, LPCSTR, const void*, DWORD, LPCSTR, DWORD) { return 0; }
+
+#ifdef NULL_UNICODE
+int WINAPI WriteCommentW(HWND, LPCWSTR, const void*, DWORD, LPCWSTR, DWORD) { return CpiWritten; }
+
+// "No comment", without looking at the contents: what a preview costs
+// besides the plug-in's own parse.
+int WINAPI ReadCommentW(LPCWSTR, const void*, DWORD, LPWSTR, DWORD* length) {
+    *length = CPI_NO_COMMENT;
+    return CpiWritten;
+}
+#endif

@@ -510,12 +510,13 @@ bool ReadCounter(HWND label, unsigned long& done, unsigned long& total) {
 
 }  // namespace
 
-bool TKesDriver::TimedRun(TRunTiming& timing, DWORD timeoutMs, DWORD pollMs) const {
+template <class TPost, class TCounter>
+bool TKesDriver::TimedCommand(TPost post, TCounter counter, TRunTiming& timing, DWORD timeoutMs,
+                              DWORD pollMs) const {
     timing = TRunTiming();
     HWND button = Control(IDC_BUTTON_START);
-    HWND label = Control(IDC_LABEL_COUNT);
     const double start = ClockMs();
-    PostClick(IDC_BUTTON_START);
+    post();
     bool started = false;
     bool collected = false;
     bool refused = false;
@@ -526,10 +527,10 @@ bool TKesDriver::TimedRun(TRunTiming& timing, DWORD timeoutMs, DWORD pollMs) con
             unsigned long done = 0, total = 0;
             if (!started) {
                 started = !enabled;
-                // A run the program refused (a box) never disables the button.
+                // A command the program refused (a box) never disables the button.
                 refused = !started && now - start > 5000;
             }
-            if (started && !collected && ReadCounter(label, done, total) && total > 0) {
+            if (started && !collected && ReadCounter(counter(), done, total) && total > 0) {
                 collected = true;
                 timing.CollectMs = now - start;
                 timing.Files = total;
@@ -539,6 +540,50 @@ bool TKesDriver::TimedRun(TRunTiming& timing, DWORD timeoutMs, DWORD pollMs) con
         },
         timeoutMs, pollMs);
     return ended && !refused && collected;
+}
+
+bool TKesDriver::TimedRun(TRunTiming& timing, DWORD timeoutMs, DWORD pollMs) const {
+    HWND label = Control(IDC_LABEL_COUNT);
+    return TimedCommand([this] { PostClick(IDC_BUTTON_START); }, [label] { return label; }, timing, timeoutMs,
+                        pollMs);
+}
+
+bool TKesDriver::TimedPreview(TRunTiming& timing, DWORD timeoutMs, DWORD pollMs) const {
+    // The preview's window exists (again) once the button is disabled.
+    return TimedCommand([this] { PostMenu(IDM_PREVIEW); },
+                        [this] { return GetDlgItem(PreviewWindow(), IDC_PREVIEW_COUNT); }, timing, timeoutMs,
+                        pollMs);
+}
+
+bool TKesDriver::TimedUndo(TRunTiming& timing, const std::string& folder, const std::string& closingLine,
+                           DWORD timeoutMs, DWORD pollMs) const {
+    timing = TRunTiming();
+    const double start = ClockMs();
+    PostMenu(IDM_UNDO);
+    if (!WaitFor([this] { return BoxOpen(); }, timeoutMs, pollMs)) return false;
+    timing.CollectMs = ClockMs() - start;
+    // Any other question would take back another run.
+    const std::vector<std::string> texts = DialogTexts();
+    if (std::none_of(texts.begin(), texts.end(),
+                     [&](const std::string& text) { return text.find(folder) != std::string::npos; })) {
+        AnswerDialog(IDNO);
+        return false;
+    }
+    const double answered = ClockMs();
+    AnswerDialog(IDYES);
+    // The log is read only while the start button is enabled, before the
+    // undo or after it: meanwhile the program is sent nothing.
+    HWND button = Control(IDC_BUTTON_START);
+    const bool ended = WaitFor(
+        [&] {
+            if (!IsWindowEnabled(button)) return false;
+            const std::vector<std::wstring> log = WideLogLines();
+            return !log.empty() && ToAnsi(log.back()) == closingLine;
+        },
+        timeoutMs, pollMs);
+    timing.TotalMs = timing.CollectMs + (ClockMs() - answered);
+    unsigned long done = 0;
+    return ended && ReadCounter(Control(IDC_LABEL_COUNT), done, timing.Files) && done == timing.Files;
 }
 
 }  // namespace kes_test

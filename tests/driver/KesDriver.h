@@ -134,8 +134,24 @@ public:
     // costs the run nothing else. False if the run did not start, found no
     // file, or did not end within timeoutMs.
     bool TimedRun(TRunTiming& timing, DWORD timeoutMs, DWORD pollMs = 5) const;
+    // The same for ファイル → プレビュー, until the preview has read every
+    // file, by the preview's counter. CollectMs is when that counter first
+    // shows the total: up to one redraw interval (50 ms) after the search.
+    bool TimedPreview(TRunTiming& timing, DWORD timeoutMs, DWORD pollMs = 5) const;
+    // ファイル → 元に戻す, answered Yes when its question names `folder`
+    // (No otherwise, and false). CollectMs runs from the command to the
+    // question (the journal read and checked); TotalMs adds the undo, from
+    // the answer until the log's last line is `closingLine`, without the
+    // time the question stood open. Files: the undo's total. False unless
+    // the counter then shows every file done.
+    bool TimedUndo(TRunTiming& timing, const std::string& folder, const std::string& closingLine,
+                   DWORD timeoutMs, DWORD pollMs = 5) const;
 
 private:
+    // Posts a command that disables the start button while it works, and
+    // times it by the button and by the counter that `counter` finds.
+    template <class TPost, class TCounter>
+    bool TimedCommand(TPost post, TCounter counter, TRunTiming& timing, DWORD timeoutMs, DWORD pollMs) const;
     HWND FindBoxWindow() const;
     HWND FocusWindow() const;
 
