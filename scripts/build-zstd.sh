@@ -14,20 +14,8 @@ stamp=$out/.kes-built
 
 [ -f "$stamp" ] && [ -f "$out/lib/libzstd.a" ] && exit 0
 
-mkdir -p "$work/download"
-# The source package is libzstd. A mirror may lack the newest version's
-# files (a security update), so each version apt knows is tried in turn;
-# only the upstream tarball is used, and it is the same in all of them.
-fetch() {
-  local version
-  for version in $(apt-cache showsrc libzstd 2>/dev/null | sed -n 's/^Version: //p' | sort -rV); do
-    (cd "$work/download" && apt-get source --download-only "libzstd=$version" >/dev/null 2>&1) && return 0
-  done
-  echo "build-zstd: could not fetch zstd's source package; run scripts/install-deps.sh first" >&2
-  return 1
-}
-ls "$work"/download/libzstd_*.orig.tar.* >/dev/null 2>&1 || fetch
-tarball=$(ls "$work"/download/libzstd_*.orig.tar.* | grep -v "\.asc$" | head -n 1)
+# The source package is libzstd.
+tarball=$("$root/scripts/fetch-debian-source.sh" libzstd "$work/download")
 
 src=$work/zstd-src
 rm -rf "$src" "$work/zstd-obj" "$out"

@@ -24,10 +24,12 @@ kes_prepare() {
   kes_prefix
 }
 
-# zstd for MinGW is built once into the build folder (scripts/build-zstd.sh)
-# before the project is configured, since the journal links it.
+# zstd and libcrypto for MinGW are built once into the build folder
+# (scripts/build-zstd.sh, scripts/build-openssl.sh) before the project is
+# configured, since the journal links them.
 kes_build() {
   "$KES_ROOT/scripts/build-zstd.sh" "$KES_BUILD"
+  "$KES_ROOT/scripts/build-openssl.sh" "$KES_BUILD"
   cmake -S "$KES_ROOT" -B "$KES_BUILD" -DCMAKE_TOOLCHAIN_FILE="$KES_ROOT/cmake/mingw-i686.cmake" \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$KES_BUILD" -j"$(nproc)" "$@"

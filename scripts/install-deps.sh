@@ -11,7 +11,7 @@ PKGS=(cmake make python3 g++-mingw-w64-i686 mingw-w64-i686-dev libz-mingw-w64-de
       fonts-ipafont-gothic locales googletest
       zip unzip libjpeg-turbo-progs libimage-exiftool-perl pngcheck jhead
       ffmpeg id3v2 python3-mutagen flac vorbis-tools opus-tools p7zip-full
-      g++ zlib1g-dev clang libclang-rt-14-dev libzstd-dev libssl-dev)
+      g++ zlib1g-dev clang libclang-rt-14-dev libzstd-dev libssl-dev perl)
 
 missing=()
 for p in "${PKGS[@]}"; do
@@ -35,9 +35,10 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
   $SUDO locale-gen >/dev/null
 fi
 
-# zstd has no MinGW build in Debian: scripts/build-zstd.sh builds it from
-# Debian's source package, which needs a deb-src entry beside the system's
-# deb entries (same mirrors, suites and keys).
+# zstd and OpenSSL have no MinGW build in Debian: scripts/build-zstd.sh and
+# scripts/build-openssl.sh build them from Debian's source packages, which
+# need a deb-src entry beside the system's deb entries (same mirrors, suites
+# and keys).
 if ! grep -rqs '^Types:.*deb-src\|^deb-src ' /etc/apt/sources.list /etc/apt/sources.list.d/; then
   if [ -f /etc/apt/sources.list.d/debian.sources ]; then
     sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |

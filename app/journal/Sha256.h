@@ -1,8 +1,8 @@
 // SHA-256, fed in pieces. The journal proves with it that a file is still
 // as a run left it, and that rebuilt contents are the old ones, so it must
-// be a strong hash from a well-kept implementation: Windows' own (BCrypt)
-// in the tool, OpenSSL's libcrypto in the native tests and the fuzzers. The
-// journal's code sees only this class; each build links one of the two.
+// be a strong hash from a well-kept implementation: OpenSSL's libcrypto,
+// in the tool as in the native tests and the fuzzers. The journal's code
+// sees only this class.
 #ifndef KESTRANE_JOURNAL_SHA256_H
 #define KESTRANE_JOURNAL_SHA256_H
 

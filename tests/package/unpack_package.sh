@@ -19,7 +19,7 @@ outside=$(unzip -Z1 "$zip" | grep -v "^kes_bat-$version/" || true)
 unzip -q "$zip" -d "$out"
 pkg="$out/kes_bat-$version"
 
-expected=$(printf '%s\n' kes_bat.exe readme.txt zstd_license.txt "$@" sdk/cpi.h sdk/readme.txt sdk/sample.cpp sdk/sample.def | sort)
+expected=$(printf '%s\n' kes_bat.exe readme.txt zstd_license.txt openssl_license.txt "$@" sdk/cpi.h sdk/readme.txt sdk/sample.cpp sdk/sample.def | sort)
 actual=$(cd "$pkg" && find . -type f | sed 's|^\./||' | sort)
 [ "$expected" = "$actual" ] || fail "the package holds:"$'\n'"$actual"$'\n'"expected:"$'\n'"$expected"
 
