@@ -69,6 +69,8 @@ inline int ScaleToDpi(int pixels, int dpi) { return MulDiv(pixels, dpi, USER_DEF
 
 // How often a run or a preview redraws its counter and bar.
 constexpr DWORD kProgressIntervalMs = 50;
+// How often a preview shows its list's new rows while it reads.
+constexpr DWORD kListIntervalMs = 500;
 
 // The numbered text that says why a file failed or would be refused with
 // this result of the host or of a plug-in with WriteCommentW; 0 when no

@@ -39,10 +39,10 @@ public:
     void SetStatus(const std::wstring& text);
     // The number of entries to come: the bar's range and the counter's total.
     void SetTotal(int total);
-    // Rows are added unseen; ShowProgress brings the list, the counter and
-    // the bar up to them.
+    // Rows are added unseen; ShowProgress brings the counter and the bar up
+    // to them, and the list too unless told to leave it.
     void AddRow(TPreviewRow row) { rows_.push_back(std::move(row)); }
-    void ShowProgress();
+    void ShowProgress(bool list = true);
 
 private:
     void Create(HWND owner);

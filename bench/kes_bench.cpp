@@ -136,7 +136,7 @@ LRESULT CALLBACK ListOwnerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
     return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
-// What the preview does every 50 ms besides its counter and bar: tell its
+// What the preview does every 500 ms besides its counter and bar: tell its
 // list, drawn from the preview's own rows, how many rows there are now, in
 // a window of the preview's size, with its columns and font.
 template <class TTime, class TDispatch>
