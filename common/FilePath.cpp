@@ -123,7 +123,11 @@ TFilePath TFilePath::Folder() const {
 std::wstring TFilePath::Name() const { return text_.substr(Folder().text_.size()); }
 
 TFilePath TFilePath::Child(std::wstring_view name) const {
-    std::wstring joined = text_;
+    // Exactly as long as it needs: a run queues one for every file found,
+    // and a string grown by appending may hold twice its length.
+    std::wstring joined;
+    joined.reserve(text_.size() + name.size());
+    joined += text_;
     joined += name;
     return TFilePath(std::move(joined));
 }
