@@ -18,6 +18,7 @@
 #include "Mbox_res.h"
 #include "PathText.h"
 #include "TextFile.h"
+#include "WindowObject.h"
 #include "kes_bat_ids.h"
 #include "kes_bat_msg.h"
 #include "kes_bat_preview.h"
@@ -416,15 +417,8 @@ LRESULT TKesBatForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CALLBACK TKesBatForm::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    TKesBatForm* form;
-    if (msg == WM_NCCREATE) {
-        form = static_cast<TKesBatForm*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-        form->Handle = hwnd;
-        Application.MainWindow = hwnd;
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
-    } else {
-        form = reinterpret_cast<TKesBatForm*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    }
+    TKesBatForm* form = WindowObject<TKesBatForm>(hwnd, msg, lParam);
+    if (msg == WM_NCCREATE) Application.MainWindow = hwnd;
     if (form == nullptr) return DefWindowProcA(hwnd, msg, wParam, lParam);
     // An error must not cross into the system's code that called us: it is
     // shown here and the program carries on.

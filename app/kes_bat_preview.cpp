@@ -14,6 +14,7 @@
 #include "Kes_bat_data.h"
 #include "Mbox_res.h"
 #include "PathText.h"
+#include "WindowObject.h"
 #include "kes_bat_form.h"
 #include "kes_bat_ids.h"
 #include "kes_bat_msg.h"
@@ -399,14 +400,7 @@ LRESULT TKesBatPreview::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CALLBACK TKesBatPreview::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    TKesBatPreview* preview;
-    if (msg == WM_NCCREATE) {
-        preview = static_cast<TKesBatPreview*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        preview->Handle = hwnd;
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(preview));
-    } else {
-        preview = reinterpret_cast<TKesBatPreview*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    }
+    TKesBatPreview* preview = WindowObject<TKesBatPreview>(hwnd, msg, lParam);
     if (preview == nullptr) return DefWindowProcW(hwnd, msg, wParam, lParam);
     return preview->HandleMessage(msg, wParam, lParam);
 }
