@@ -17,13 +17,11 @@ stamp=$out/.kes-built
 
 [ -f "$stamp" ] && [ -f "$out/lib/libcrypto.a" ] && exit 0
 
-tarball=$("$root/scripts/fetch-debian-source.sh" openssl "$work/download")
-
 src=$work/openssl-src
 obj=$work/openssl-obj
-rm -rf "$src" "$obj" "$out"
-mkdir -p "$src" "$obj" "$out/lib"
-tar -xf "$tarball" -C "$src" --strip-components=1
+tarball=$("$root/scripts/fetch-debian-source.sh" openssl "$work/download" "$src")
+rm -rf "$obj" "$out"
+mkdir -p "$obj" "$out/lib"
 
 # Only libcrypto, without what would reach outside the process (sockets,
 # engines, modules, configuration files) or is not needed (tests).
@@ -36,5 +34,5 @@ make -C "$obj" -j"$(nproc)" libcrypto.a >/dev/null
 cp -r "$src/include" "$out/"
 cp -r "$obj/include/." "$out/include/"
 cp "$obj/libcrypto.a" "$out/lib/"
-basename "$tarball" > "$stamp"
+echo "$tarball" > "$stamp"
 echo "build-openssl: built $(cat "$stamp") for i686-w64-mingw32 into $out"

@@ -15,12 +15,9 @@ stamp=$out/.kes-built
 [ -f "$stamp" ] && [ -f "$out/lib/libzstd.a" ] && exit 0
 
 # The source package is libzstd.
-tarball=$("$root/scripts/fetch-debian-source.sh" libzstd "$work/download")
-
 src=$work/zstd-src
-rm -rf "$src" "$work/zstd-obj" "$out"
-mkdir -p "$src"
-tar -xf "$tarball" -C "$src" --strip-components=1
+tarball=$("$root/scripts/fetch-debian-source.sh" libzstd "$work/download" "$src")
+rm -rf "$work/zstd-obj" "$out"
 
 # Only the library: no programs, tests, threads or legacy formats, which the
 # tool needs none of.
@@ -30,5 +27,5 @@ cmake -S "$src/build/cmake" -B "$work/zstd-obj" -DCMAKE_TOOLCHAIN_FILE="$root/cm
   -DZSTD_BUILD_CONTRIB=OFF -DZSTD_MULTITHREAD_SUPPORT=OFF -DZSTD_LEGACY_SUPPORT=OFF >/dev/null
 cmake --build "$work/zstd-obj" -j2 >/dev/null
 cmake --install "$work/zstd-obj" >/dev/null
-basename "$tarball" > "$stamp"
+echo "$tarball" > "$stamp"
 echo "build-zstd: built $(cat "$stamp") for i686-w64-mingw32 into $out"

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Fetches the upstream tarball of one of Debian's source packages into a
-# folder, once, and prints its path. A mirror may lack the newest version's
-# files (a security update), so each version apt knows is tried in turn;
-# only the upstream tarball is used.
-#   scripts/fetch-debian-source.sh PACKAGE FOLDER
+# folder, once, unpacks it afresh into another, and prints the tarball's
+# name. A mirror may lack the newest version's files (a security update),
+# so each version apt knows is tried in turn; only the upstream tarball is
+# used.
+#   scripts/fetch-debian-source.sh PACKAGE DOWNLOADS SOURCES
 set -euo pipefail
-package=${1:?usage: fetch-debian-source.sh PACKAGE FOLDER}
-folder=${2:?usage: fetch-debian-source.sh PACKAGE FOLDER}
+usage="usage: fetch-debian-source.sh PACKAGE DOWNLOADS SOURCES"
+package=${1:?$usage}
+folder=${2:?$usage}
+sources=${3:?$usage}
 mkdir -p "$folder"
-tarball() { ls "$folder/${package}_"*.orig.tar.* 2>/dev/null | grep -v "\.asc$" | head -n 1; }
+tarball() { ls "$folder/${package}_"*.orig.tar.* 2>/dev/null | grep -v "\.asc$" | sort -V | tail -n 1; }
 if [ -z "$(tarball)" ]; then
   for version in $(apt-cache showsrc "$package" 2>/dev/null | sed -n 's/^Version: //p' | sort -rV); do
     # The upstream tarball may arrive even when the Debian part is missing.
@@ -20,4 +23,7 @@ if [ -z "$(tarball)" ]; then
   echo "fetch-debian-source: could not fetch the source package $package; run scripts/install-deps.sh first" >&2
   exit 1
 fi
-tarball
+rm -rf "$sources"
+mkdir -p "$sources"
+tar -xf "$(tarball)" -C "$sources" --strip-components=1
+basename "$(tarball)"
