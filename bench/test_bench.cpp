@@ -49,6 +49,14 @@ std::unique_ptr<TKesDriver> StartTool(const TempDir& top, const std::string& plu
 
 std::string BenchPlugin(const std::string& name) { return ExeDir() + "..\\bench\\" + name; }
 
+// The tool with a benchmark plug-in, set for 300 files in three folders of
+// `top`, beside an empty folder.
+std::unique_ptr<TKesDriver> StartOnTree(const TempDir& top, const std::string& plugin) {
+    for (int i = 0; i < 300; ++i) top.MakeFile("files\\" + std::to_string(i % 3) + "\\" + std::to_string(i) + ".dat");
+    top.MakeDir("empty");
+    return StartTool(top, BenchPlugin(plugin), top / "files");
+}
+
 }  // namespace
 
 TEST(Floor, ReadsEveryMatchingFileInEveryFolderWhateverTheCase) {
@@ -107,9 +115,7 @@ TEST(Floor, ARewriteKeepsContentsAndTimeAndLeavesNoTemporaryFile) {
 
 TEST(TimedRun, TimesAWholeRunAndRefusesARunThatFoundNothing) {
     TempDir top;
-    for (int i = 0; i < 300; ++i) top.MakeFile("files\\" + std::to_string(i % 3) + "\\" + std::to_string(i) + ".dat");
-    top.MakeDir("empty");
-    const std::unique_ptr<TKesDriver> tool = StartTool(top, BenchPlugin("kes_null.cpi"), top / "files");
+    const std::unique_ptr<TKesDriver> tool = StartOnTree(top, "kes_null.cpi");
     ASSERT_TRUE(tool);
 
     TRunTiming timing;
@@ -129,9 +135,7 @@ TEST(TimedRun, TimesAWholeRunAndRefusesARunThatFoundNothing) {
 
 TEST(TimedRun, TimesAPreviewUntilItHasReadEveryFileEachTime) {
     TempDir top;
-    for (int i = 0; i < 300; ++i) top.MakeFile("files\\" + std::to_string(i % 3) + "\\" + std::to_string(i) + ".dat");
-    top.MakeDir("empty");
-    const std::unique_ptr<TKesDriver> tool = StartTool(top, BenchPlugin("kes_null_w.cpi"), top / "files");
+    const std::unique_ptr<TKesDriver> tool = StartOnTree(top, "kes_null_w.cpi");
     ASSERT_TRUE(tool);
 
     // The second time, the window still shows the first one's count until
