@@ -7,6 +7,7 @@
 #include <shellapi.h>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -157,6 +158,9 @@ private:
     // end; meanwhile neither can start and the plug-in dialogs wait.
     void SetRunning(bool running);
     void EndRun();
+    // Does the work of a run, a preview or an undo, then ends it, also when
+    // the work throws.
+    void EndRunAfter(const std::function<void()>& work);
     // False when it was stopped before every file had its turn.
     bool UndoRun(const kes::journal::JournalReader& journal);
     void StartProgress(size_t total, int countLine);

@@ -155,17 +155,13 @@ void TKesBatForm::Menu_PreviewClick(HWND) {
         MsgBoxRes(IDS_PLUGIN_LOAD_FAILED, IDS_CAPTION_WARNING, MB_ICONEXCLAMATION);
         return;
     }
-    try {
+    // The window stays open with what it read; the plug-in goes.
+    EndRunAfter([&] {
         if (!preview_) preview_ = std::make_unique<TKesBatPreview>();
         preview_->Open(Handle);
         SetRunning(true);
         PreviewFiles(reads);
-    } catch (...) {
-        EndRun();
-        throw;
-    }
-    // The window stays open with what it read; the plug-in goes.
-    EndRun();
+    });
 }
 
 void TKesBatForm::PreviewFiles(bool reads) {

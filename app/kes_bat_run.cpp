@@ -64,8 +64,12 @@ void TKesBatForm::Button_StartClick(HWND) {
     }
     ResetProgress();
     SetRunning(true);
+    EndRunAfter([this] { RunBatch(); });
+}
+
+void TKesBatForm::EndRunAfter(const std::function<void()>& work) {
     try {
-        RunBatch();
+        work();
     } catch (...) {
         EndRun();
         throw;

@@ -71,13 +71,7 @@ void TKesBatForm::Menu_UndoClick(HWND) {
     ResetProgress();
     SetRunning(true);
     bool completed = false;
-    try {
-        completed = UndoRun(*journal);
-    } catch (...) {
-        EndRun();
-        throw;
-    }
-    EndRun();
+    EndRunAfter([&] { completed = UndoRun(*journal); });
     // Marked undone only once every file has had its turn: an undo that was
     // stopped is taken up again by the next one, which passes over the
     // files already back as they were.
