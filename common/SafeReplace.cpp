@@ -177,7 +177,25 @@ std::optional<std::wstring> ObjectName(HANDLE h) {
     return std::wstring(info->Name.Buffer, info->Name.Length / sizeof(wchar_t));
 }
 
-// Whether the open file is reached by this name alone. A file with further
+// What the replace looks at of an open file, in the two calls that give it.
+struct FileFacts {
+    uint64_t size, modified;
+    DWORD links, attributes;
+};
+
+std::optional<FileFacts> FactsOf(HANDLE h) {
+    FILE_STANDARD_INFO standard;
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandleEx(h, FileStandardInfo, &standard, sizeof standard) ||
+        !GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic))
+        return std::nullopt;
+    return FileFacts{static_cast<uint64_t>(standard.EndOfFile.QuadPart),
+                     static_cast<uint64_t>(basic.LastWriteTime.QuadPart), standard.NumberOfLinks,
+                     basic.FileAttributes};
+}
+
+// Whether the open file, of which `facts` were read, is reached by this
+// name alone. A file with further
 // names would keep the old contents under them, and a link would become a
 // plain file. Under Wine a symbolic link shows no reparse point and a
 // handle opened through it is the file it leads to, named as that file:
@@ -186,13 +204,8 @@ std::optional<std::wstring> ObjectName(HANDLE h) {
 // "lib\\song.jpg", or "case.jpg" to "Case.jpg") differs in the folder or in
 // case, which a comparison of the last name alone, without case, missed:
 // the replace then moved the target away and deleted it.
-bool SoleName(HANDLE h, const TFilePath& path) {
-    FILE_STANDARD_INFO standard;
-    FILE_BASIC_INFO basic;
-    if (!GetFileInformationByHandleEx(h, FileStandardInfo, &standard, sizeof standard) ||
-        !GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic) || standard.NumberOfLinks != 1 ||
-        (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return false;
+bool SoleName(HANDLE h, const FileFacts& facts, const TFilePath& path) {
+    if (facts.links != 1 || (facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
     CFileHandle folder(CreateFileW(FolderOf(path).Win32().c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!folder.IsOpen()) return false;
@@ -213,13 +226,10 @@ struct Original {
 bool DeleteOriginal(const TFilePath& backup, const Original& original) {
     CFileHandle h(CreateFileW(backup.Win32().c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    FILE_STANDARD_INFO standard;
-    FILE_BASIC_INFO basic;
+    if (!h.IsOpen()) return false;
+    const std::optional<FileFacts> facts = FactsOf(h.Get());
     FILE_DISPOSITION_INFO dispose{TRUE};
-    return h.IsOpen() && GetFileInformationByHandleEx(h.Get(), FileStandardInfo, &standard, sizeof standard) &&
-           GetFileInformationByHandleEx(h.Get(), FileBasicInfo, &basic, sizeof basic) &&
-           static_cast<uint64_t>(standard.EndOfFile.QuadPart) == original.size &&
-           static_cast<uint64_t>(basic.LastWriteTime.QuadPart) == original.modified &&
+    return facts && facts->size == original.size && facts->modified == original.modified &&
            SetFileInformationByHandle(h.Get(), FileDispositionInfo, &dispose, sizeof dispose);
 }
 
@@ -229,18 +239,14 @@ bool DeleteOriginal(const TFilePath& backup, const Original& original) {
 // replace a file held with FILE_SHARE_DELETE, from under that program.
 WriteResult StillAsSeen(const TFilePath& path, const WIN32_FILE_ATTRIBUTE_DATA& seen, std::optional<Original>& original) {
     CFileHandle h(CreateFileW(path.Win32().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!h.IsOpen() || !SoleName(h.Get(), path)) return kFileFailed;
-    FILE_STANDARD_INFO standard;
-    FILE_BASIC_INFO basic;
+    if (!h.IsOpen()) return kFileFailed;
+    const std::optional<FileFacts> facts = FactsOf(h.Get());
+    if (!facts || !SoleName(h.Get(), *facts, path)) return kFileFailed;
     std::optional<CSecurity> security = CSecurity::Of(h.Get());
-    if (!security || !GetFileInformationByHandleEx(h.Get(), FileStandardInfo, &standard, sizeof standard) ||
-        !GetFileInformationByHandleEx(h.Get(), FileBasicInfo, &basic, sizeof basic))
-        return kFileFailed;
+    if (!security) return kFileFailed;
     const uint64_t seenSize = Quad(seen.nFileSizeHigh, seen.nFileSizeLow);
     const uint64_t seenTime = Quad(seen.ftLastWriteTime.dwHighDateTime, seen.ftLastWriteTime.dwLowDateTime);
-    if (static_cast<uint64_t>(standard.EndOfFile.QuadPart) != seenSize ||
-        static_cast<uint64_t>(basic.LastWriteTime.QuadPart) != seenTime)
-        return kChangedElsewhere;
+    if (facts->size != seenSize || facts->modified != seenTime) return kChangedElsewhere;
     original = Original{seenSize, seenTime, std::move(*security)};
     return kWritten;
 }
@@ -275,7 +281,9 @@ WriteResult CheckTarget(const TFilePath& path, size_t handedSize, WIN32_FILE_ATT
 WriteResult CheckSoleName(const TFilePath& path) {
     CFileHandle h(
         CreateFileW(path.Win32().c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
-    return h.IsOpen() && SoleName(h.Get(), path) ? kWritten : kFileFailed;
+    if (!h.IsOpen()) return kFileFailed;
+    const std::optional<FileFacts> facts = FactsOf(h.Get());
+    return facts && SoleName(h.Get(), *facts, path) ? kWritten : kFileFailed;
 }
 
 WriteResult ReplaceContents(const TFilePath& path, const WIN32_FILE_ATTRIBUTE_DATA& seen,
