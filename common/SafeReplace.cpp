@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Handles.h"
+#include "WholeFile.h"
 
 namespace kes {
 namespace {
@@ -83,23 +84,13 @@ private:
     bool kept_ = false;
 };
 
-bool WriteAll(HANDLE h, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size(), 1u << 30));
-        DWORD written = 0;
-        if (!WriteFile(h, bytes.data(), chunk, &written, nullptr) || written == 0) return false;
-        bytes.remove_prefix(written);
-    }
-    return true;
-}
-
 // Fills the temporary file. ReplaceFileW gives the result the replacement's
 // modification time (and under Wine its creation time too, which Wine
 // cannot keep apart from it; Windows keeps the original's), so the kept
 // time is set here. Flushed so that the replace never exposes a file whose
 // data is not yet on disk.
 bool Fill(const CTempFile& temp, const TContentsWriter& contents, const FILETIME* modified) {
-    return contents([&](std::string_view bytes) { return WriteAll(temp.Handle(), bytes); }) &&
+    return contents([&](std::string_view bytes) { return WriteAll(temp.Handle(), bytes.data(), bytes.size()); }) &&
            (!modified || SetFileTime(temp.Handle(), nullptr, nullptr, modified)) &&
            FlushFileBuffers(temp.Handle());
 }

@@ -1,5 +1,6 @@
 #include "WholeFile.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "Handles.h"
@@ -29,4 +30,17 @@ TReadResult ReadWholeFile(const std::wstring& win32, TFileContents& contents) {
     // A short read would hand on bytes that were never in the file, and a
     // plug-in would write them back.
     return ok && read == contents.Size ? TReadResult::Read : TReadResult::OpenOrReadFailed;
+}
+
+bool WriteAll(HANDLE file, const void* data, size_t length) {
+    constexpr size_t kMaxPiece = size_t{1} << 30;
+    const auto* bytes = static_cast<const BYTE*>(data);
+    while (length != 0) {
+        const auto piece = static_cast<DWORD>(std::min(length, kMaxPiece));
+        DWORD written = 0;
+        if (!WriteFile(file, bytes, piece, &written, nullptr) || written != piece) return false;
+        bytes += piece;
+        length -= piece;
+    }
+    return true;
 }

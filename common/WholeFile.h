@@ -1,5 +1,5 @@
 // A file read whole into memory, as the tool hands it to a plug-in, with
-// what the file looked like when it was read.
+// what the file looked like when it was read; and a buffer written whole.
 #ifndef KESTRANE_WHOLE_FILE_H
 #define KESTRANE_WHOLE_FILE_H
 
@@ -28,5 +28,9 @@ enum class TReadResult { Read, OpenOrReadFailed, NoMemory };
 // writing it; the file is closed again before this returns. A file larger
 // than a signed 32-bit size, which plug-ins may take it as, is NoMemory.
 TReadResult ReadWholeFile(const std::wstring& win32, TFileContents& contents);
+
+// Writes all `length` bytes at the handle's place, in pieces that one
+// WriteFile takes; false when any piece is not written whole.
+bool WriteAll(HANDLE file, const void* data, size_t length);
 
 #endif

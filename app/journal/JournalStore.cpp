@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "WholeFile.h"
+
 namespace kes::journal {
 namespace {
 
@@ -18,7 +20,7 @@ constexpr size_t kIdDigits = 16;
 // Another run of the same moment (a second instance) takes the next id.
 constexpr int kNameAttempts = 100;
 
-// ReadFile and WriteFile move at most 4 GiB - 1 per call.
+// ReadFile moves at most 4 GiB - 1 per call.
 constexpr size_t kMaxIo = size_t{1} << 30;
 
 std::optional<uint64_t> RandomU64() {
@@ -58,17 +60,6 @@ std::optional<RunFile> ParseRunFileName(const std::wstring& name) {
     if (extension != kLiveExtension && extension != kUndoneExtension) return std::nullopt;
     run.undone = extension == kUndoneExtension;
     return run;
-}
-
-bool WriteAll(HANDLE file, const uint8_t* data, size_t length) {
-    while (length != 0) {
-        const auto piece = static_cast<DWORD>(std::min(length, kMaxIo));
-        DWORD written = 0;
-        if (!WriteFile(file, data, piece, &written, nullptr) || written != piece) return false;
-        data += piece;
-        length -= piece;
-    }
-    return true;
 }
 
 uint64_t Join64(DWORD high, DWORD low) { return uint64_t{high} << 32 | low; }
