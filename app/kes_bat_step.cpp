@@ -6,6 +6,7 @@
 #include "Handles.h"
 #include "Kes_bat_data.h"
 #include "SafeReplace.h"
+#include "WholeFile.h"
 
 using namespace kes::journal;
 
@@ -17,8 +18,6 @@ namespace {
 // old contents, and a second copy of a file of a gigabyte would not fit.
 constexpr uint64_t kWholeReadBack = 16u << 20;
 
-uint64_t Quad(const FILETIME& time) { return static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime; }
-FILETIME FileTime(uint64_t quad) { return FILETIME{static_cast<DWORD>(quad), static_cast<DWORD>(quad >> 32)}; }
 
 // A file's whole contents as one read-only view, for a plug-in's reader.
 class CFileView {
@@ -104,7 +103,7 @@ bool TRunRecorder::Record(const TFilePath& path, const TFileContents& old, const
     const std::wstring& text = path.Text();
     const std::wstring full = text.compare(0, root_.size(), root_) == 0 ? absoluteRoot_ + text.substr(root_.size())
                                                                       : text;
-    WrittenFile file{ToU16(full), Quad(old.LastWrite), old.Attributes, after.LastWriteTime()};
+    WrittenFile file{ToU16(full), Join64(old.LastWrite), old.Attributes, after.LastWriteTime()};
     failed_ = !journal_ || !journal_->Append(file, old.Data.get(), old.Size, contents);
     return !failed_;
 }
@@ -134,7 +133,7 @@ int TFileStep::Write(HWND window, const TFilePath& path, const std::wstring& com
     const bool readable = !whole || after->Read(0, bytes.data(), bytes.size());
     const std::string_view newContents(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     // Unchanged, to the byte and the time: nothing to keep.
-    if (readable && whole && newContents == old.View() && after->LastWriteTime() == Quad(old.LastWrite))
+    if (readable && whole && newContents == old.View() && after->LastWriteTime() == Join64(old.LastWrite))
         return result;
 
     bool putBackFailed = false;
@@ -189,7 +188,7 @@ TUndone TFileStep::Undo(const FileEntry& file, const JournalReader& journal) {
 
     WIN32_FILE_ATTRIBUTE_DATA seen;
     if (!GetFileAttributesExW(win32.c_str(), GetFileExInfoStandard, &seen)) return TUndone::Failed;
-    const FILETIME beforeTime = FileTime(file.record.before.time);
+    const FILETIME beforeTime = ToFileTime(file.record.before.time);
     UndoStep rebuilt = UndoStep::ReadFailed;
     const kes::WriteResult result = kes::ReplaceContents(
         path, seen,

@@ -7,6 +7,7 @@
 #include "Kes_bat_data.h"
 #include "Mbox_res.h"
 #include "PathText.h"
+#include "WholeFile.h"
 #include "kes_bat_form.h"
 #include "kes_bat_ids.h"
 #include "kes_bat_msg.h"
@@ -19,7 +20,7 @@ namespace {
 
 // A journal's time (UTC) as the user's clock shows it.
 std::wstring LocalTime(uint64_t utc) {
-    const FILETIME file{static_cast<DWORD>(utc), static_cast<DWORD>(utc >> 32)};
+    const FILETIME file = ToFileTime(utc);
     FILETIME local;
     SYSTEMTIME t;
     if (!FileTimeToLocalFileTime(&file, &local) || !FileTimeToSystemTime(&local, &t)) return std::wstring();

@@ -24,8 +24,6 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr size_t kLongestPath = 32768;
 constexpr SECURITY_INFORMATION kOwnerAndGroup = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION;
 
-uint64_t Quad(DWORD high, DWORD low) { return static_cast<uint64_t>(high) << 32 | low; }
-
 // The folder of the target, where the temporary file goes, since
 // ReplaceFileW needs both on one volume.
 TFilePath FolderOf(const TFilePath& path) {
@@ -235,8 +233,8 @@ WriteResult StillAsSeen(const TFilePath& path, const WIN32_FILE_ATTRIBUTE_DATA& 
     if (!facts || !SoleName(h.Get(), *facts, path)) return kFileFailed;
     std::optional<CSecurity> security = CSecurity::Of(h.Get());
     if (!security) return kFileFailed;
-    const uint64_t seenSize = Quad(seen.nFileSizeHigh, seen.nFileSizeLow);
-    const uint64_t seenTime = Quad(seen.ftLastWriteTime.dwHighDateTime, seen.ftLastWriteTime.dwLowDateTime);
+    const uint64_t seenSize = Join64(seen.nFileSizeHigh, seen.nFileSizeLow);
+    const uint64_t seenTime = Join64(seen.ftLastWriteTime);
     if (facts->size != seenSize || facts->modified != seenTime) return kChangedElsewhere;
     original = Original{seenSize, seenTime, std::move(*security)};
     return kWritten;
@@ -265,7 +263,7 @@ WriteResult CheckTarget(const TFilePath& path, size_t handedSize, WIN32_FILE_ATT
     if (!GetFileAttributesExW(path.Win32().c_str(), GetFileExInfoStandard, &seen)) return kFileFailed;
     if (seen.dwFileAttributes & FILE_ATTRIBUTE_READONLY) return kReadOnly;
     if (seen.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return kFileFailed;
-    if (Quad(seen.nFileSizeHigh, seen.nFileSizeLow) != handedSize) return kChangedElsewhere;
+    if (Join64(seen.nFileSizeHigh, seen.nFileSizeLow) != handedSize) return kChangedElsewhere;
     return kWritten;
 }
 

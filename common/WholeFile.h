@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string_view>
@@ -20,6 +21,12 @@ struct TFileContents {
 
     std::string_view View() const { return std::string_view(reinterpret_cast<const char*>(Data.get()), Size); }
 };
+
+// Sizes and file times, which Windows hands over in two 32-bit halves, as
+// one number, and back.
+inline uint64_t Join64(DWORD high, DWORD low) { return static_cast<uint64_t>(high) << 32 | low; }
+inline uint64_t Join64(const FILETIME& time) { return Join64(time.dwHighDateTime, time.dwLowDateTime); }
+inline FILETIME ToFileTime(uint64_t time) { return FILETIME{static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)}; }
 
 enum class TReadResult { Read, OpenOrReadFailed, NoMemory };
 

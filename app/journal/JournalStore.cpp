@@ -62,8 +62,6 @@ std::optional<RunFile> ParseRunFileName(const std::wstring& name) {
     return run;
 }
 
-uint64_t Join64(DWORD high, DWORD low) { return uint64_t{high} << 32 | low; }
-
 }  // namespace
 
 std::unique_ptr<FileSource> FileSource::Open(const std::wstring& path) {
