@@ -11,18 +11,6 @@
 
 namespace {
 
-// Strict: an invalid sequence fails the whole text instead of becoming a
-// replacement character that would go into every file.
-std::optional<std::wstring> FromCodePage(UINT codePage, std::string_view bytes) {
-    if (bytes.empty()) return std::wstring();
-    const int length = static_cast<int>(bytes.size());
-    const int wide = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
-    if (wide <= 0) return std::nullopt;
-    std::wstring text(static_cast<size_t>(wide), L'\0');
-    MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), length, text.data(), wide);
-    return text;
-}
-
 // UTF-16 with every surrogate in a pair.
 std::optional<std::wstring> FromUtf16(std::string_view bytes, bool bigEndian) {
     if (bytes.size() % 2 != 0) return std::nullopt;
@@ -63,7 +51,7 @@ std::wstring ToCrLfText(std::wstring_view text) {
 
 std::optional<std::wstring> DecodeText(const std::string& bytes) {
     const std::string_view all(bytes);
-    if (StartsWith(all, "\xEF\xBB\xBF")) return FromCodePage(CP_UTF8, all.substr(3));
+    if (StartsWith(all, "\xEF\xBB\xBF")) return StrictWide(CP_UTF8, all.substr(3));
     if (StartsWith(all, "\xFF\xFE")) return FromUtf16(all.substr(2), false);
     if (StartsWith(all, "\xFE\xFF")) return FromUtf16(all.substr(2), true);
     // Pure ASCII reads the same either way; Shift_JIS text is almost never
@@ -72,9 +60,9 @@ std::optional<std::wstring> DecodeText(const std::string& bytes) {
     const bool ascii =
         std::all_of(all.begin(), all.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     if (!ascii) {
-        if (std::optional<std::wstring> utf8 = FromCodePage(CP_UTF8, all)) return utf8;
+        if (std::optional<std::wstring> utf8 = StrictWide(CP_UTF8, all)) return utf8;
     }
-    return FromCodePage(932, all);
+    return StrictWide(932, all);
 }
 
 std::optional<std::wstring> ReadCommentText(const TFilePath& path) {

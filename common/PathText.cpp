@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <climits>
+
 namespace {
 
 // Calls f(offset, byte) for each single-byte character; the bytes of a
@@ -49,20 +51,32 @@ std::wstring WidePath(const std::string& path) {
     return out;
 }
 
-bool ExactText(std::wstring_view wide, std::string& text) {
+bool ExactText(std::wstring_view wide, std::string& text, UINT codePage) {
     text.clear();
     if (wide.empty()) return true;
+    if (wide.size() > INT_MAX) return false;
     // No best fit: a character the code page lacks becomes "?", never a
     // look-alike, and the used-default flag tells.
     const int length = static_cast<int>(wide.size());
     const int bytes =
-        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, nullptr, 0, "?", nullptr);
+        WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), length, nullptr, 0, "?", nullptr);
     if (bytes <= 0) return false;
     text.resize(static_cast<size_t>(bytes));
     BOOL usedDefault = FALSE;
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, text.data(), bytes, "?", &usedDefault);
+    WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), length, text.data(), bytes, "?", &usedDefault);
     // And the text must lead back to exactly these characters.
-    return !usedDefault && WidePath(text) == wide;
+    return !usedDefault && StrictWide(codePage, text) == std::wstring(wide);
+}
+
+std::optional<std::wstring> StrictWide(UINT codePage, std::string_view bytes) {
+    if (bytes.empty()) return std::wstring();
+    if (bytes.size() > INT_MAX) return std::nullopt;
+    const int length = static_cast<int>(bytes.size());
+    const int wide = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
+    if (wide <= 0) return std::nullopt;
+    std::wstring text(static_cast<size_t>(wide), L'\0');
+    MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), length, text.data(), wide);
+    return text;
 }
 
 bool ExactName(const wchar_t* name, std::string& text) {

@@ -5,6 +5,9 @@
 #ifndef KESTRANE_PATH_TEXT_H
 #define KESTRANE_PATH_TEXT_H
 
+#include <windows.h>
+
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,8 +27,13 @@ std::wstring WidePath(const std::string& path);
 // name either. `text` then shows the name as well as the code page can,
 // with "?" for each character it lacks.
 bool ExactName(const wchar_t* name, std::string& text);
-// Any text in the system code page: false when a character has no exact
-// form there (it would come out as a look-alike or "?").
-bool ExactText(std::wstring_view wide, std::string& text);
+// Any text in a code page (the system's unless named): false when a
+// character has no exact form there (it would come out as a look-alike or
+// "?").
+bool ExactText(std::wstring_view wide, std::string& text, UINT codePage = CP_ACP);
+// Any text of a code page as UTF-16; nothing when the bytes are no valid
+// text of it. Strict: an invalid sequence fails the whole text instead of
+// becoming a replacement character.
+std::optional<std::wstring> StrictWide(UINT codePage, std::string_view bytes);
 
 #endif

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "PathText.h"
 #include "Text.h"
 
 namespace kes {
@@ -15,17 +16,6 @@ constexpr UINT kShiftJis = 932;
 int Length(size_t size) {
     if (size > 0x7FFFFFFF) throw std::length_error("text too long to convert");
     return static_cast<int>(size);
-}
-
-// The text in UTF-16; nothing when it is no valid text of the code page.
-std::optional<std::wstring> Widened(UINT codePage, std::string_view bytes) {
-    if (bytes.empty()) return std::wstring();
-    const int length = Length(bytes.size());
-    const int wide = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
-    if (wide <= 0) return std::nullopt;
-    std::wstring text(static_cast<size_t>(wide), L'\0');
-    MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), length, text.data(), wide);
-    return text;
 }
 
 std::optional<std::string> Utf8Of(std::wstring_view text) {
@@ -47,16 +37,8 @@ std::optional<std::string> Utf8Of(std::wstring_view text) {
 // The bytes that lead back to exactly this text: no character the code
 // page lacks became its default or a best-fit look-alike.
 std::optional<std::string> ExactCodePage(std::wstring_view text) {
-    if (text.empty()) return std::string();
-    const int length = Length(text.size());
-    BOOL lacking = FALSE;
-    const int size = WideCharToMultiByte(kShiftJis, WC_NO_BEST_FIT_CHARS, text.data(), length, nullptr, 0, nullptr,
-                                         &lacking);
-    if (size <= 0 || lacking) return std::nullopt;
-    std::string bytes(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(kShiftJis, WC_NO_BEST_FIT_CHARS, text.data(), length, bytes.data(), size, nullptr, &lacking);
-    if (lacking || Widened(kShiftJis, bytes) != std::wstring(text) || bytes.find('\0') != std::string::npos)
-        return std::nullopt;
+    std::string bytes;
+    if (!ExactText(text, bytes, kShiftJis) || bytes.find('\0') != std::string::npos) return std::nullopt;
     return bytes;
 }
 
@@ -86,7 +68,7 @@ std::wstring Decoded(UINT codePage, const std::string& bytes) {
 }  // namespace
 
 Comment CommentFromCodePage(std::string_view bytes) {
-    const std::optional<std::wstring> text = Widened(kShiftJis, bytes);
+    const std::optional<std::wstring> text = StrictWide(kShiftJis, bytes);
     return Comment{std::string(bytes), text ? Utf8Of(*text) : std::nullopt};
 }
 
