@@ -222,7 +222,7 @@ int RefusalReason(int result) {
         case ErrCheckNotRestored: return IDS_REASON_CHECK_NOT_RESTORED;
         case ErrNoRecord: return IDS_REASON_NO_RECORD;
     }
-    return result >= CpiRefused && result <= CpiBackupLeft ? IDS_REASON_BASE + result : 0;
+    return result >= CpiRefused && result <= CpiCommentTooLong ? IDS_REASON_BASE + result : 0;
 }
 
 bool TKesBatForm::CollectRunFiles() {

@@ -25,6 +25,7 @@ enum WriteResult {
     kUnexpected = 6,        // an unforeseen failure; the target is left as it was
     kCommentNotHeld = 7,    // the format cannot hold a character of the comment; left as it was
     kBackupLeft = 8,        // written, but the original stays beside it under a backup name
+    kCommentTooLong = 9,    // the format has no room for a comment this long; left as it was
 };
 
 // The new contents, handed piece by piece to `put`, which writes them on;

@@ -98,8 +98,10 @@ enum {
     CpiChangedElsewhere = 5, /* another program changed the file since the tool read it */
     CpiUnexpected = 6,       /* a failure inside the plug-in; the file is as it was */
     CpiCommentNotHeld = 7,   /* the format cannot hold a character of the comment */
-    CpiBackupLeft = 8        /* written, but the old contents stay beside it under a
+    CpiBackupLeft = 8,       /* written, but the old contents stay beside it under a
                                 name of the plug-in's that could not be deleted */
+    CpiCommentTooLong = 9    /* the format has no room for a comment this long (a
+                                shorter one would fit); the file is as it was */
 };
 
 /* Optional. As WriteComment, but path and comment are UTF-16. path may be

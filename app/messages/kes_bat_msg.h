@@ -40,6 +40,7 @@
 #define IDS_REASON_UNEXPECTED 56
 #define IDS_REASON_COMMENT_NOT_HELD 57
 #define IDS_REASON_BACKUP_LEFT 58
+#define IDS_REASON_COMMENT_TOO_LONG 59
 
 // The preview: what a run would do to each file, without writing.
 #define IDS_PREVIEW_TITLE 60

@@ -8,13 +8,43 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "Pieces.h"
 
 namespace kes {
 
-// A file's new contents, or nothing when the file or the comment is refused.
-using Rewrite = std::optional<Pieces>;
+// Why a core leaves a file as it is: the file is not one it can rewrite
+// exactly (another format, damaged), or the format has no room for a
+// comment this long, which a shorter comment would still fit.
+enum class Refusal { kFile, kCommentTooLong };
+
+// A file's new contents, or why the file or the comment is refused. Reads
+// like std::optional<Pieces>: a core returns its pieces, or std::nullopt
+// for a file it refuses.
+class Rewrite {
+public:
+    Rewrite(std::nullopt_t) {}
+    Rewrite(Pieces pieces) : pieces_(std::move(pieces)) {}
+    static Rewrite CommentTooLong() {
+        Rewrite refused(std::nullopt);
+        refused.refusal_ = Refusal::kCommentTooLong;
+        return refused;
+    }
+
+    explicit operator bool() const { return pieces_.has_value(); }
+    bool has_value() const { return pieces_.has_value(); }
+    const Pieces& operator*() const { return *pieces_; }
+    Pieces& operator*() { return *pieces_; }
+    const Pieces* operator->() const { return &*pieces_; }
+    Pieces* operator->() { return &*pieces_; }
+    // Why there are no pieces; meaningless when there are.
+    Refusal Why() const { return refusal_; }
+
+private:
+    std::optional<Pieces> pieces_;
+    Refusal refusal_ = Refusal::kFile;
+};
 
 // A rewrite as one string, for readers and tests; nothing for a refusal.
 inline std::optional<std::string> Joined(const Rewrite& rewrite) {

@@ -144,7 +144,7 @@ Rewrite ZipSetComment(std::string_view archive, std::string_view comment) {
     // Bytes after the old comment stay after the new one; the record must
     // stay within the stretch at the end where readers look for it.
     const std::string_view after = archive.substr(CommentEnd(archive, *end));
-    if (comment.size() + after.size() > kMaxComment) return std::nullopt;
+    if (comment.size() + after.size() > kMaxComment) return Rewrite::CommentTooLong();
 
     // The new end record and comment. Readers that look for the record from
     // the back take the last signature they meet, some without checking

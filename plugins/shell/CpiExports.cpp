@@ -52,7 +52,7 @@ WriteResult Write(const TFilePath& path, std::string_view contents, const Commen
     const CommentAccess& access = kPluginFormat.comment;
     if (!comment.In(access.form)) return lacking;
     const Rewrite rewritten = access.set(contents, comment);
-    if (!rewritten) return kRefused;
+    if (!rewritten) return rewritten.Why() == Refusal::kCommentTooLong ? kCommentTooLong : kRefused;
     if (rewritten->Equals(contents)) return kWritten;  // already carries this comment
     return ReplaceContents(
         path, seen, [&](const auto& put) { return rewritten->ForEach(put); },

@@ -68,7 +68,8 @@ constexpr bool SameCodes(std::initializer_list<std::pair<int, int>> pairs) {
 static_assert(SameCodes({{kWritten, CpiWritten}, {kRefused, CpiRefused}, {kReadOnly, CpiReadOnly},
                          {kFileFailed, CpiFileFailed}, {kNoMemory, CpiNoMemory},
                          {kChangedElsewhere, CpiChangedElsewhere}, {kUnexpected, CpiUnexpected},
-                         {kCommentNotHeld, CpiCommentNotHeld}, {kBackupLeft, CpiBackupLeft}}));
+                         {kCommentNotHeld, CpiCommentNotHeld}, {kBackupLeft, CpiBackupLeft},
+                         {kCommentTooLong, CpiCommentTooLong}}));
 
 // The module of this plug-in (not of the program that loaded it).
 HMODULE ThisModule();

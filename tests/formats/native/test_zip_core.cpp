@@ -57,7 +57,10 @@ TEST(ZipCore, ReplacesAnOldCommentAndTheLongestOneFits) {
     const auto full = ZipSetComment(original, longest);
     ASSERT_TRUE(full);
     EXPECT_EQ(ZipReadComment(*full), longest);
-    EXPECT_FALSE(ZipSetComment(original, longest + "x"));
+    const kes::Rewrite tooLong = kes::ZipSetComment(original, longest + "x");
+    ASSERT_FALSE(tooLong);
+    EXPECT_EQ(tooLong.Why(), kes::Refusal::kCommentTooLong);
+    EXPECT_EQ(kes::ZipSetComment(original.substr(0, original.size() - 1), "x").Why(), kes::Refusal::kFile);
 }
 
 TEST(ZipCore, TheRecordSignatureInsideAnOldCommentOrMemberDataIsNotTakenForTheRecord) {
