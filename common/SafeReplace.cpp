@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -183,6 +185,101 @@ std::optional<FileFacts> FactsOf(HANDLE h) {
                      basic.FileAttributes};
 }
 
+// A name as Wine's object names give it: without the dots and blanks at
+// its end, which Wine drops ("album." comes back as "album").
+std::wstring_view Bare(std::wstring_view name) {
+    while (!name.empty() && (name.back() == L'.' || name.back() == L' ')) name.remove_suffix(1);
+    return name;
+}
+
+// Two paths name by name, each without its trailing dots and blanks, case
+// counting. Where that loses a difference, a twin (below) is refused.
+bool SameBarePath(std::wstring_view a, std::wstring_view b) {
+    for (;;) {
+        const size_t ea = std::min(a.find(L'\\'), a.size()), eb = std::min(b.find(L'\\'), b.size());
+        if (Bare(a.substr(0, ea)) != Bare(b.substr(0, eb))) return false;
+        if (ea == a.size() || eb == b.size()) return ea == a.size() && eb == b.size();
+        a.remove_prefix(ea + 1);
+        b.remove_prefix(eb + 1);
+    }
+}
+
+// The names of a folder that have a twin there: another entry that is the
+// same name but for its trailing dots and blanks ("album" and "album.").
+// Under Wine a link to a twin is named as the twin and shows no reparse
+// point, so that nothing but the twin's existence tells it. A folder is
+// listed once in a while, not for every file written into it: a listing
+// costs as much as a search of the whole folder.
+class CTwins {
+public:
+    bool Has(const TFilePath& folder, std::wstring_view name) {
+        const DWORD now = GetTickCount();
+        Listing& listing = listings_[folder.Text()];
+        if (!listing.listed || now - listing.at > kFreshMs) {
+            listing = Listing{true, now, ListTwins(folder)};
+            if (listings_.size() > kMaxFolders) listings_.clear();
+        }
+        return listing.twinned.count(std::wstring(Bare(name))) != 0;
+    }
+
+private:
+    static constexpr DWORD kFreshMs = 1000;
+    static constexpr size_t kMaxFolders = 64;
+    struct Listing {
+        bool listed = false;
+        DWORD at = 0;
+        std::set<std::wstring> twinned;
+    };
+
+    static std::set<std::wstring> ListTwins(const TFilePath& folder) {
+        std::set<std::wstring> seen, twinned;
+        CFindFile search(folder.Win32(), L"*");
+        if (search.Found()) {
+            do {
+                const std::wstring bare(Bare(search.Data().cFileName));
+                if (!seen.insert(bare).second) twinned.insert(bare);
+            } while (search.Next());
+        }
+        return twinned;
+    }
+
+    std::map<std::wstring, Listing> listings_;
+};
+
+// How much of an absolute path is its root: "C:\" or "\\srv\share\".
+size_t RootLength(const std::wstring& full) {
+    if (full.compare(0, 2, L"\\\\") != 0) return std::min<size_t>(3, full.size());
+    const size_t server = full.find(L'\\', 2);
+    const size_t share = server == std::wstring::npos ? server : full.find(L'\\', server + 1);
+    return share == std::wstring::npos ? full.size() : share + 1;
+}
+
+// The path from its drive or share, then each folder it lies in up to the
+// root's own names: one level for each name below the root.
+std::vector<TFilePath> Levels(const TFilePath& path) {
+    std::wstring full = path.Absolute().Text();
+    const size_t root = RootLength(full);
+    std::vector<TFilePath> levels;
+    while (full.size() > root) {
+        if (full.back() == L'\\') full.pop_back();
+        levels.emplace_back(full);
+        full = levels.back().Folder().Text();
+    }
+    return levels;
+}
+
+// No name on the way to the file has a twin: then the names Wine gives
+// without trailing dots and blanks are as good as the whole names. Where
+// a link leads to a twin, its target differs from the path only in such
+// dots and blanks, and the first name where they differ has its twin in
+// the very folder where the path's name is.
+bool NoTwinOnTheWay(const TFilePath& path) {
+    static CTwins twins;
+    for (const TFilePath& level : Levels(path))
+        if (twins.Has(level.Folder(), level.Name())) return false;
+    return true;
+}
+
 // Whether the open file, of which `facts` were read, is reached by this
 // name alone. A file with further
 // names would keep the old contents under them, and a link would become a
@@ -192,14 +289,20 @@ std::optional<FileFacts> FactsOf(HANDLE h) {
 // name handed in. A link named like its target ("view\\song.jpg" to
 // "lib\\song.jpg", or "case.jpg" to "Case.jpg") differs in the folder or in
 // case, which a comparison of the last name alone, without case, missed:
-// the replace then moved the target away and deleted it.
+// the replace then moved the target away and deleted it. A link to a
+// target that differs only in trailing dots or blanks ("song.jpg" to
+// "song.jpg.", "view\\song.jpg" to "view.\\song.jpg") looks like its
+// target under Wine, which drops them from the names it gives: such a
+// path's twins are refused.
 bool SoleName(HANDLE h, const FileFacts& facts, const TFilePath& path) {
     if (facts.links != 1 || (facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
     CFileHandle folder(CreateFileW(FolderOf(path).Win32().c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!folder.IsOpen()) return false;
     const std::optional<std::wstring> file = ObjectName(h), inFolder = ObjectName(folder.Get());
-    return file && inFolder && *file == TFilePath(*inFolder).WithTrailingDelimiter().Child(path.Name()).Text();
+    return file && inFolder &&
+           SameBarePath(*file, TFilePath(*inFolder).WithTrailingDelimiter().Child(path.Name()).Text()) &&
+           NoTwinOnTheWay(path);
 }
 
 // What the replace must keep of the original, as found just before it.
@@ -265,6 +368,23 @@ WriteResult CheckTarget(const TFilePath& path, size_t handedSize, WIN32_FILE_ATT
     if (seen.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return kFileFailed;
     if (Join64(seen.nFileSizeHigh, seen.nFileSizeLow) != handedSize) return kChangedElsewhere;
     return kWritten;
+}
+
+bool ReachedWithoutLinks(HANDLE h, const TFilePath& path) {
+    // Each name must be its folder's own entry, up to the root: a link
+    // anywhere on the way makes a name the system gives differ from the
+    // path's.
+    std::optional<std::wstring> name = ObjectName(h);
+    for (const TFilePath& level : Levels(path)) {
+        CFileHandle folder(CreateFileW(level.Folder().Win32().c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        const std::optional<std::wstring> folderName = folder.IsOpen() ? ObjectName(folder.Get()) : std::nullopt;
+        if (!name || !folderName ||
+            !SameBarePath(*name, TFilePath(*folderName).WithTrailingDelimiter().Child(level.Name()).Text()))
+            return false;
+        name = folderName;
+    }
+    return NoTwinOnTheWay(path);
 }
 
 WriteResult CheckSoleName(const TFilePath& path) {
