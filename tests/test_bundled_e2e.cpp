@@ -290,12 +290,14 @@ TEST(BundledE2E, EveryBundledTypesRunIsUndoneByteForByte) {
         const Snapshot after = TakeSnapshot(target.Path());
         for (const wchar_t* name : {L"a", L"b ♡"})
             EXPECT_EQ(after.at(target.Path() + name + ext), before.at(target.Path() + name + ext)) << Utf8(name);
-        Lines left;
+        std::map<int, Lines> left;
         for (const std::wstring& line : tool->WideLogLines())
-            if (line.rfind(Res(IDS_UNDO_LEFT_CHANGED), 0) == 0) left.push_back(line.substr(Res(IDS_UNDO_LEFT_CHANGED).size()));
-        std::sort(left.begin(), left.end());
-        EXPECT_EQ(left, (Lines{target.Path() + L"changed" + ext, target.Path() + L"deleted" + ext,
-                               target.Path() + L"renamed" + ext}));
+            for (const int why : {IDS_UNDO_LEFT_CHANGED, IDS_UNDO_LEFT_MOVED})
+                if (line.rfind(Res(why), 0) == 0) left[why].push_back(line.substr(Res(why).size()));
+        std::sort(left[IDS_UNDO_LEFT_MOVED].begin(), left[IDS_UNDO_LEFT_MOVED].end());
+        EXPECT_EQ(left, (std::map<int, Lines>{{IDS_UNDO_LEFT_CHANGED, {target.Path() + L"changed" + ext}},
+                                              {IDS_UNDO_LEFT_MOVED,
+                                               {target.Path() + L"deleted" + ext, target.Path() + L"renamed" + ext}}}));
     }
     tool->PostMenu(IDM_EXIT);
     EXPECT_EQ(tool->WaitExit(), 0u);
