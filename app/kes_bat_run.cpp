@@ -235,6 +235,7 @@ int RefusalReason(int result) {
         case ErrCheckRestored: return IDS_REASON_CHECK_RESTORED;
         case ErrCheckNotRestored: return IDS_REASON_CHECK_NOT_RESTORED;
         case ErrNoRecord: return IDS_REASON_NO_RECORD;
+        case ErrDeletedRestored: return IDS_REASON_DELETED_RESTORED;
     }
     return result >= CpiRefused && result <= CpiCommentTooLong ? IDS_REASON_BASE + result : 0;
 }

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -193,7 +193,8 @@ std::wstring_view Bare(std::wstring_view name) {
 }
 
 // Two paths name by name, each without its trailing dots and blanks, case
-// counting. Where that loses a difference, a twin (below) is refused.
+// counting. Where that loses a difference, another way to the same file
+// through twins (below) is refused.
 bool SameBarePath(std::wstring_view a, std::wstring_view b) {
     for (;;) {
         const size_t ea = std::min(a.find(L'\\'), a.size()), eb = std::min(b.find(L'\\'), b.size());
@@ -204,22 +205,24 @@ bool SameBarePath(std::wstring_view a, std::wstring_view b) {
     }
 }
 
-// The names of a folder that have a twin there: another entry that is the
-// same name but for its trailing dots and blanks ("album" and "album.").
-// Under Wine a link to a twin is named as the twin and shows no reparse
-// point, so that nothing but the twin's existence tells it. A folder is
-// listed once in a while, not for every file written into it: a listing
-// costs as much as a search of the whole folder.
+// The twins of a folder's names: other entries that are the same name but
+// for their trailing dots and blanks ("album" and "album."). Under Wine a
+// link to a twin is named as the twin and shows no reparse point, so that
+// only the twin tells it. A folder is listed once in a while, not for every
+// file written into it: a listing costs as much as a search of the whole
+// folder.
 class CTwins {
 public:
-    bool Has(const TFilePath& folder, std::wstring_view name) {
+    std::vector<std::wstring> Of(const std::wstring& folder, const std::wstring& name) {
         const DWORD now = GetTickCount();
-        Listing& listing = listings_[folder.Text()];
-        if (!listing.listed || now - listing.at > kFreshMs) {
-            listing = Listing{true, now, ListTwins(folder)};
-            if (listings_.size() > kMaxFolders) listings_.clear();
-        }
-        return listing.twinned.count(std::wstring(Bare(name))) != 0;
+        if (listings_.size() > kMaxFolders) listings_.clear();
+        Listing& listing = listings_[folder];
+        if (!listing.listed || now - listing.at > kFreshMs) listing = Listing{true, now, List(folder)};
+        std::vector<std::wstring> twins;
+        const auto same = listing.byBare.equal_range(std::wstring(Bare(name)));
+        for (auto it = same.first; it != same.second; ++it)
+            if (it->second != name) twins.push_back(it->second);
+        return twins;
     }
 
 private:
@@ -228,18 +231,20 @@ private:
     struct Listing {
         bool listed = false;
         DWORD at = 0;
-        std::set<std::wstring> twinned;
+        std::multimap<std::wstring, std::wstring> byBare;  // names that have a twin, by their bare name
     };
 
-    static std::set<std::wstring> ListTwins(const TFilePath& folder) {
-        std::set<std::wstring> seen, twinned;
-        CFindFile search(folder.Win32(), L"*");
+    static std::multimap<std::wstring, std::wstring> List(const std::wstring& folder) {
+        std::multimap<std::wstring, std::wstring> all, twinned;
+        CFindFile search(TFilePath(folder).Win32(), L"*");
         if (search.Found()) {
             do {
-                const std::wstring bare(Bare(search.Data().cFileName));
-                if (!seen.insert(bare).second) twinned.insert(bare);
+                const std::wstring name = search.Data().cFileName;
+                if (name != L"." && name != L"..") all.emplace(std::wstring(Bare(name)), name);
             } while (search.Next());
         }
+        for (const auto& entry : all)
+            if (all.count(entry.first) > 1) twinned.insert(entry);
         return twinned;
     }
 
@@ -268,16 +273,55 @@ std::vector<TFilePath> Levels(const TFilePath& path) {
     return levels;
 }
 
-// No name on the way to the file has a twin: then the names Wine gives
-// without trailing dots and blanks are as good as the whole names. Where
-// a link leads to a twin, its target differs from the path only in such
-// dots and blanks, and the first name where they differ has its twin in
-// the very folder where the path's name is.
-bool NoTwinOnTheWay(const TFilePath& path) {
+// A file's number on its volume.
+std::optional<uint64_t> FileNumber(HANDLE h) {
+    struct {
+        LARGE_INTEGER IndexNumber;
+    } internal{};
+    constexpr auto kFileInternalInformation = static_cast<FILE_INFORMATION_CLASS>(6);
+    IO_STATUS_BLOCK status;
+    if (NtQueryInformationFile(h, &status, &internal, sizeof internal, kFileInternalInformation) != 0)
+        return std::nullopt;
+    return static_cast<uint64_t>(internal.IndexNumber.QuadPart);
+}
+
+// Whether a path that is the same as `path` but for trailing dots and
+// blanks somewhere, through twins, leads to the file numbered `number`.
+// Under Wine a link whose target is such a path is named as its target,
+// and nothing else tells it from the file: two ways to one file are
+// refused, whichever is the link. Without twins on the way, nothing is
+// opened.
+bool OtherWayReaches(const TFilePath& path, uint64_t number) {
     static CTwins twins;
-    for (const TFilePath& level : Levels(path))
-        if (twins.Has(level.Folder(), level.Name())) return false;
-    return true;
+    const std::vector<TFilePath> levels = Levels(path);
+    // From the root down: each name as it is, or one of its twins.
+    const std::function<bool(const std::wstring&, size_t, bool)> search = [&](const std::wstring& folder,
+                                                                              size_t level, bool other) {
+        const std::wstring name = levels[level - 1].Name();
+        std::vector<std::wstring> names = twins.Of(folder, name);
+        names.push_back(name);
+        for (const std::wstring& each : names) {
+            const bool differs = other || each != name;
+            const std::wstring at = folder + each;
+            if (level > 1) {
+                if (search(at + L'\\', level - 1, differs)) return true;
+                continue;
+            }
+            if (!differs) continue;
+            CFileHandle h(CreateFileW(TFilePath(at).Win32().c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+            // One that cannot be told is taken for the same file.
+            if (h.IsOpen() && FileNumber(h.Get()).value_or(number) == number) return true;
+        }
+        return false;
+    };
+    return !levels.empty() && search(levels.back().Folder().Text(), levels.size(), false);
+}
+
+// No other way to the open file, but for its path's own names.
+bool OnlyWay(HANDLE h, const TFilePath& path) {
+    const std::optional<uint64_t> number = FileNumber(h);
+    return number && !OtherWayReaches(path, *number);
 }
 
 // Whether the open file, of which `facts` were read, is reached by this
@@ -292,8 +336,8 @@ bool NoTwinOnTheWay(const TFilePath& path) {
 // the replace then moved the target away and deleted it. A link to a
 // target that differs only in trailing dots or blanks ("song.jpg" to
 // "song.jpg.", "view\\song.jpg" to "view.\\song.jpg") looks like its
-// target under Wine, which drops them from the names it gives: such a
-// path's twins are refused.
+// target under Wine, which drops them from the names it gives: a file that
+// such a twin of its path also reaches is refused.
 bool SoleName(HANDLE h, const FileFacts& facts, const TFilePath& path) {
     if (facts.links != 1 || (facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
     CFileHandle folder(CreateFileW(FolderOf(path).Win32().c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
@@ -302,7 +346,7 @@ bool SoleName(HANDLE h, const FileFacts& facts, const TFilePath& path) {
     const std::optional<std::wstring> file = ObjectName(h), inFolder = ObjectName(folder.Get());
     return file && inFolder &&
            SameBarePath(*file, TFilePath(*inFolder).WithTrailingDelimiter().Child(path.Name()).Text()) &&
-           NoTwinOnTheWay(path);
+           OnlyWay(h, path);
 }
 
 // What the replace must keep of the original, as found just before it.
@@ -384,7 +428,7 @@ bool ReachedWithoutLinks(HANDLE h, const TFilePath& path) {
             return false;
         name = folderName;
     }
-    return NoTwinOnTheWay(path);
+    return OnlyWay(h, path);
 }
 
 WriteResult CheckSoleName(const TFilePath& path) {

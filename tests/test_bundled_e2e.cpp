@@ -28,19 +28,6 @@ namespace {
 
 std::wstring Res(int id) { return AnsiText(LoadResString(id)); }
 
-// A file that tests/formats/make_samples.sh made with the formats' tools.
-std::string Sample(const std::string& name) {
-    const char* dir = std::getenv("KES_SAMPLES");
-    if (dir == nullptr) {
-        ADD_FAILURE() << "KES_SAMPLES names no folder of samples";
-        return std::string();
-    }
-    // A Unix path; Wine shows the root as Z:.
-    std::string path = std::string("Z:") + dir + "/" + name;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return ReadFileBytes(path);
-}
-
 std::wstring Extension(const std::string& name) { return Wide(name.substr(name.rfind('.'))); }
 
 std::string Utf8(const std::wstring& text) {
@@ -104,40 +91,6 @@ std::vector<std::wstring> PeerComments(const std::vector<std::wstring>& files) {
 std::wstring WithoutCr(std::wstring text) {
     text.erase(std::remove(text.begin(), text.end(), L'\r'), text.end());
     return text;
-}
-
-// Every file below `dir`, with its bytes and the time it was last written.
-using Snapshot = std::map<std::wstring, std::pair<std::string, ULONGLONG>>;
-void AddToSnapshot(const std::wstring& dir, Snapshot& files) {
-    for (const std::wstring& name : NamesIn(dir)) {
-        const std::wstring path = dir + name;
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        ASSERT_TRUE(GetFileAttributesExW(TFilePath(path).Win32().c_str(), GetFileExInfoStandard, &data));
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            AddToSnapshot(path + L"\\", files);
-            continue;
-        }
-        files[path] = {GetFile(path), ULONGLONG{data.ftLastWriteTime.dwHighDateTime} << 32 |
-                                          data.ftLastWriteTime.dwLowDateTime};
-    }
-}
-Snapshot TakeSnapshot(const std::wstring& dir) {
-    Snapshot files;
-    AddToSnapshot(dir, files);
-    return files;
-}
-
-// The files whose bytes or time differ between two snapshots, or that are
-// in only one of them.
-std::vector<std::string> Changes(const Snapshot& before, const Snapshot& after) {
-    std::vector<std::string> changed;
-    for (const auto& [path, state] : before) {
-        const auto now = after.find(path);
-        if (now == after.end() || now->second != state) changed.push_back(Utf8(path));
-    }
-    for (const auto& entry : after)
-        if (before.count(entry.first) == 0) changed.push_back(Utf8(entry.first) + " (new)");
-    return changed;
 }
 
 // A run's log with its error lines, which come in the order the search
@@ -361,7 +314,7 @@ TEST(BundledE2E, ThePreviewOfEveryBundledTypeReadsAndWritesNothing) {
     }
     tool->PostMenu(IDM_EXIT);
     EXPECT_EQ(tool->WaitExit(), 0u);
-    EXPECT_EQ(Changes(before, TakeSnapshot(target.Path())), std::vector<std::string>());
+    EXPECT_EQ(Changes(before, TakeSnapshot(target.Path())), std::vector<std::wstring>());
 }
 
 namespace {

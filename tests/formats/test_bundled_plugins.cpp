@@ -17,6 +17,7 @@
 #include "kes_version.h"
 
 using kes_test::ReadFileBytes;
+using kes_test::Sample;
 using kes_test::TempDir;
 
 namespace {
@@ -288,13 +289,6 @@ TEST(BundledPlugins, AnExceptionInsideAPlugInFailsTheFileInsteadOfEndingTheProgr
 }
 
 namespace {
-
-std::string Sample(const std::string& name) {
-    // A Unix path; Wine shows the root as Z:.
-    std::string path = std::string("Z:") + std::getenv("KES_SAMPLES") + "/" + name;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return ReadFileBytes(path);
-}
 
 // What the tool hands WriteComment for a comment it holds as UTF-16.
 std::string ShiftJis(const std::wstring& text) {
