@@ -130,6 +130,14 @@ TEST(HarmE2E, NamesThePlainFormWouldChangeNeverLeadAPluginToAnotherFile) {
                       Res(IDS_LOG_COMPLETED), L"1" + Res(IDS_LOG_ERROR_COUNT)}));
     EXPECT_EQ(Changes(before, TakeSnapshot(top.Path())), Lines{});
 
+    // The run over "album." is kept as it was reached: its undo takes back
+    // that folder's file, not the twin's.
+    tool.Run("probe_rw", album, L"new");
+    EXPECT_EQ(Changes(before, TakeSnapshot(top.Path())), Lines{files[0]});
+    tool.Undo();
+    EXPECT_EQ(tool.tool.WideLogLines().back(), Res(IDS_UNDO_COMPLETED));
+    EXPECT_EQ(Changes(before, TakeSnapshot(top.Path())), Lines{});
+
     tool.Run("probe_rw", music, L"line 1\nline 2", true);
     EXPECT_EQ(tool.tool.WideLogLines(), (Lines{L"3" + Res(IDS_LOG_FILE_COUNT), Res(IDS_LOG_COMPLETED)}));
     for (const std::wstring& file : files) EXPECT_EQ(GetFile(file), Ktf(L"line 1\r\nline 2"));
@@ -177,45 +185,48 @@ TEST(HarmE2E, LinksToTwinsAreRefusedAndNothingIsDeleted) {
     EXPECT_EQ(Changes(before, TakeSnapshot(top.Path())), Lines{});
 }
 
-// A run over "y." is undone at "y.", never at its twin "y" that holds a
-// copy of the result. A file reached through a folder that has become a
-// link to a copy, and one another program holds, are left and listed, and
-// the same run is offered again: once the folder is back and the file let
-// go, the next undo puts them back, and the run is done.
+// An undo puts back only the very file the run left, where it left it. A
+// twin "y" of the run's "y." that holds a copy of the result is never
+// touched; a copy put in a file's place, a file reached through a folder
+// that has become a link (even to the folder itself), and one another
+// program holds are left and listed, and the same run is offered again:
+// once the folder is back and the file let go, the next undo puts them
+// back, and a file the user has since replaced is given up.
 TEST(HarmE2E, TheUndoPutsBackOnlyTheFilesTheRunWroteWhereItWroteThem) {
     CUnicodeDir top;
-    const std::wstring dotted = top.Make(L"y.\\d.txt"), linked = top.Make(L"d\\a.txt"), held = top.Make(L"held.txt");
-    for (const std::wstring& file : {dotted, linked, held}) PutFile(file, Ktf(L"old"));
+    const std::wstring dotted = top.Make(L"y.\\d.txt"), linked = top.Make(L"d\\a.txt"), held = top.Path() + L"held.txt",
+                       copied = top.Path() + L"e.txt";
+    for (const std::wstring& file : {dotted, linked, held, copied}) PutFile(file, Ktf(L"old"));
     AgeFiles(top.Path());
     const Snapshot before = TakeSnapshot(top.Path());
     TTool tool(Plugins{{"probe_rw", "probe_rw.cpi"}});
     tool.Run("probe_rw", top.Path(), L"new", true);
-    ASSERT_EQ(Changes(before, TakeSnapshot(top.Path())).size(), 3u);
+    ASSERT_EQ(Changes(before, TakeSnapshot(top.Path())).size(), 4u);
 
-    ASSERT_TRUE(CopyFileW(TFilePath(dotted).Win32().c_str(), top.Make(L"y\\d.txt").c_str(), TRUE));
-    ASSERT_TRUE(MoveFileW((top.Path() + L"d").c_str(), (top.Path() + L"moved").c_str()));
-    ASSERT_TRUE(CopyFileW((top.Path() + L"moved\\a.txt").c_str(), top.Make(L"copy\\a.txt").c_str(), TRUE));
-    ASSERT_EQ(RunShell("cd \"$1\" && ln -s copy d && echo made", {UnixPath(top.Path())}), "made\n");
-    const Snapshot copies = TakeSnapshot(top.Path());
+    const std::wstring twin = top.Make(L"y\\d.txt");
+    ASSERT_TRUE(CopyFileW(TFilePath(dotted).Win32().c_str(), twin.c_str(), TRUE));
+    ASSERT_TRUE(CopyFileW(copied.c_str(), (copied + L".copy").c_str(), TRUE) && DeleteFileW(copied.c_str()) &&
+                MoveFileW((copied + L".copy").c_str(), copied.c_str()));
+    ASSERT_EQ(RunShell("cd \"$1\" && mv d moved && ln -s moved d && echo made", {UnixPath(top.Path())}), "made\n");
+    const Snapshot left = TakeSnapshot(top.Path());
     {
         CFileHandle holder(CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(holder.IsOpen());
         tool.Undo();
     }
-    EXPECT_EQ(Starting(tool.tool, IDS_UNDO_LEFT_MOVED), Lines{linked});
+    EXPECT_EQ(Starting(tool.tool, IDS_UNDO_LEFT_MOVED), Sorted({linked, copied}));
     EXPECT_EQ(Starting(tool.tool, IDS_UNDO_LEFT_HELD), Lines{held});
-    EXPECT_EQ(Changes(copies, TakeSnapshot(top.Path())), Lines{dotted});
+    EXPECT_EQ(Changes(left, TakeSnapshot(top.Path())), Lines{dotted});
     EXPECT_EQ(GetFile(dotted), Ktf(L"old"));
 
     ASSERT_EQ(RunShell("cd \"$1\" && rm d && mv moved d && echo back", {UnixPath(top.Path())}), "back\n");
+    PutFile(copied, "a new file of the user's");
     EXPECT_NE(tool.Undo().find(Narrow(top.Path())), std::string::npos);
-    EXPECT_EQ(tool.tool.WideLogLines().back(), Res(IDS_UNDO_COMPLETED));
+    EXPECT_EQ(Starting(tool.tool, IDS_UNDO_LEFT_CHANGED), Lines{copied});
     Snapshot after = TakeSnapshot(top.Path());
-    for (const std::wstring& copy : {top.Path() + L"y\\d.txt", top.Path() + L"copy\\a.txt"}) {
-        EXPECT_EQ(after.at(copy), copies.at(copy));
-        after.erase(copy);
-    }
-    EXPECT_EQ(Changes(before, after), Lines{});
+    EXPECT_EQ(after.at(twin), left.at(twin));
+    for (const std::wstring& path : {twin, copied}) after.erase(path);
+    EXPECT_EQ(Changes(before, after), Lines{copied + L" (gone)"});
     // Done with: the next undo reaches an older run, if any.
     EXPECT_EQ(tool.NextUndo().find(Narrow(top.Path())), std::string::npos);
 }
