@@ -93,7 +93,7 @@ TEST(WavCore, OtherChunksStayByteForByteAndPadBytesRight) {
         std::string sample, bare;
     } files[] = {
         {"plain.wav", "plain.wav"}, {"odd.wav", "odd.wav"}, {"nopad.wav", "odd.wav"},
-        {"broadcast.wav", ""},      {"tagged.wav", ""},
+        {"broadcast.wav", "broadcast_uncommented.wav"}, {"tagged.wav", ""},
     };
     for (const auto& f : files) {
         SCOPED_TRACE(f.sample);
