@@ -39,8 +39,8 @@ const TBundled kBundled[] = {
     // Two COMMENT fields, in two cases of the name.
     {"kes_flac", false, "commented.flac", L"old comment\r\nsecond old one"},
     {"kes_ogg", false, "commented.ogg", L"old comment\r\nsecond old one"},
-    // ffmpeg's ICMT item, with no id3 chunk.
-    {"kes_wav", false, "commented.wav", L"old comment"},
+    // mutagen's comment frame, read before ffmpeg's ICMT item ("old comment").
+    {"kes_wav", false, "tagged.wav", L"id3 comment"},
 };
 
 // Every plug-in that ships has its line above, and no other.
