@@ -1,5 +1,6 @@
 #include "WavComment.h"
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -156,27 +157,36 @@ void PutInfo(Pieces& out, std::string_view file, const std::vector<Chunk>& items
     Append(out, list, file);
 }
 
-// The id3 chunk with `text` in its tag's comment frame, or a new one where
-// `chunk` is null; none where its tag would read as no tag. Bytes after the
-// tag stay there. False where the tag is refused.
-bool PutId3(Pieces& out, std::string_view file, const Chunk* chunk, std::string_view text) {
+// An id3 chunk's tag, what it reads as, and the bytes after it in the
+// chunk, which stay there.
+struct Id3Chunk {
     std::string_view tag, tail;
+    Id3v2Comment read;
+};
+std::optional<Id3Chunk> ReadId3(const Chunk& chunk) {
+    const std::optional<Id3v2Header> header = ReadId3v2Header(chunk.data);
+    std::optional<Id3v2Comment> read = Id3v2ReadComment(chunk.data);
+    if (!header || !read) return std::nullopt;
+    return Id3Chunk{chunk.data.substr(0, header->total), chunk.data.substr(header->total), std::move(*read)};
+}
+
+// The id3 chunk with `text` in its tag's comment frame, or a new one where
+// `chunk` is null; none where its tag would read as no tag. False where
+// the tag is refused.
+bool PutId3(Pieces& out, std::string_view file, const Chunk* chunk, std::string_view text) {
+    Id3Chunk id3;
     if (chunk) {
-        const std::optional<Id3v2Header> header = ReadId3v2Header(chunk->data);
-        const std::optional<Id3v2Comment> read = Id3v2ReadComment(chunk->data);
-        if (!header || !read) return false;
-        tag = chunk->data.substr(0, header->total);
-        tail = chunk->data.substr(header->total);
-        if (text.empty() && read->rest.empty() && tail.empty()) return true;
-    } else if (text.empty()) {
-        return true;
+        std::optional<Id3Chunk> read = ReadId3(*chunk);
+        if (!read) return false;
+        id3 = std::move(*read);
     }
+    if (text.empty() && id3.read.rest.empty() && id3.tail.empty()) return true;
     Pieces frames;
-    if (!Id3v2PutComment(frames, tag, text)) return false;
-    const size_t size = frames.size() + tail.size();
+    if (!Id3v2PutComment(frames, id3.tag, text)) return false;
+    const size_t size = frames.size() + id3.tail.size();
     PutHeader(out, chunk ? chunk->id : kNewId3, size);
     Append(out, frames, file);
-    out.Keep(tail);
+    out.Keep(id3.tail);
     PutPad(out, size);
     return true;
 }
@@ -246,12 +256,10 @@ std::optional<WavTags> WavRead(std::string_view file) {
             }
             if (!items.empty()) putRest("INFO", items);
         } else if (i == wav->id3) {
-            const std::optional<Id3v2Header> header = ReadId3v2Header(c.data);
-            std::optional<Id3v2Comment> id3 = Id3v2ReadComment(c.data);
-            if (!header || !id3) return std::nullopt;
-            read.comment = std::move(id3->comment);
-            const std::string_view tail = c.data.substr(header->total);
-            if (!id3->rest.empty() || !tail.empty()) putRest(c.id, id3->rest + std::string(tail));
+            std::optional<Id3Chunk> id3 = ReadId3(c);
+            if (!id3) return std::nullopt;
+            read.comment = std::move(id3->read.comment);
+            if (!id3->read.rest.empty() || !id3->tail.empty()) putRest(c.id, id3->read.rest + std::string(id3->tail));
         } else {
             putRest(c.id, c.data);
         }
