@@ -123,6 +123,7 @@ TEST(BundledE2E, EveryNameAndCommentThroughTheWindow) {
         {"*.ogg", {"commented.ogg", "commented.opus"}, true},
         {"*.png", {"commented.png"}, true}, {"*.zip", {"commented.zip"}, false},
         {"*.jpg", {"commented.jpg"}, false}, {"*.gif", {"commented.gif"}, false},
+        {"*.wav", {"commented.wav"}, true},
     };
     CUnicodeDir target;
     const std::wstring named = target.Make(L"Sigur Rós ♡ Ryūichi〜\\한국어 𝄞\\");
@@ -138,7 +139,7 @@ TEST(BundledE2E, EveryNameAndCommentThroughTheWindow) {
         }
 
     TBundledTool tool;
-    ASSERT_EQ(tool.Plugins(), 7);
+    ASSERT_EQ(tool.Plugins(), 8);
     ASSERT_TRUE(tool->Start());
     const std::wstring comment = L"Café ♡ Ryūichi\r\n한국어 𝄞";
     tool->SetText(IDC_MEMO_COMMENT, comment);
@@ -174,15 +175,16 @@ TEST(BundledE2E, EveryNameAndCommentThroughTheWindow) {
     tool->PostMenu(IDM_EXIT);
     EXPECT_EQ(tool->WaitExit(), 0u);
 
-    // What each reader shows: an MP3's one comment frame, without a
-    // description, and no ID3v1 comment left; the one COMMENT field of a
-    // FLAC or Vorbis stream, the old ones gone.
+    // What each reader shows: an MP3's or a WAV file's one comment frame,
+    // without a description, and no ID3v1 comment or ICMT item left; the
+    // one COMMENT field of a FLAC or Vorbis stream, the old ones gone.
     const std::wstring shown = WithoutCr(comment);
     const std::map<std::wstring, std::wstring> byReader = {{L".mp3", L"=" + shown},
                                                            {L".flac", L"COMMENT=" + shown},
                                                            {L".ogg", L"COMMENT=" + shown},
                                                            {L".opus", shown},
-                                                           {L".png", shown}};
+                                                           {L".png", shown},
+                                                           {L".wav", L"=" + shown}};
     const std::vector<std::wstring> read = PeerComments(written);
     ASSERT_EQ(read.size(), written.size());
     for (size_t i = 0; i < written.size(); ++i)
@@ -207,7 +209,7 @@ TEST(BundledE2E, EveryBundledTypesRunIsUndoneByteForByte) {
     const std::pair<const char*, std::string> kinds[] = {
         {"*.mp3", "v23.mp3"},         {"*.flac", "commented.flac"}, {"*.ogg", "commented.ogg"},
         {"*.png", "commented.png"},   {"*.zip", "commented.zip"},   {"*.jpg", "commented.jpg"},
-        {"*.gif", "commented.gif"},
+        {"*.gif", "commented.gif"},   {"*.wav", "commented.wav"},
     };
     TBundledTool tool;
     ASSERT_TRUE(tool->Start());
@@ -276,6 +278,7 @@ TEST(BundledE2E, ThePreviewOfEveryBundledTypeReadsAndWritesNothing) {
         {"*.zip", "commented.zip", "stored.zip", L"old comment"},
         {"*.jpg", "commented.jpg", "plain.jpg", L"old comment"},
         {"*.gif", "commented.gif", "plain.gif", L"old comment"},
+        {"*.wav", "commented.wav", "plain.wav", L"old comment"},
     };
     CUnicodeDir target;
     for (const TKind& kind : kinds) {

@@ -532,6 +532,40 @@ std::string CommText(const Frame& f, const Description& d) {
     return out;
 }
 
+// The tag again with the comment, or a new v2.3 tag in front where there
+// was none; nothing where there is neither tag nor comment.
+bool PutComment(Pieces& out, std::string_view s, const std::optional<Tag>& tag, std::string_view text) {
+    if (tag) return PutTag(out, s, *tag, text);
+    if (text.empty()) return true;
+    const Tag bare{{3, 0, 0, kId3HeaderSize}, kId3HeaderSize, {}, std::nullopt, std::nullopt};
+    return PutTag(out, kNewTag, bare, text);
+}
+
+// The tag's comment frames without description, in UTF-8 and joined, and
+// the rest of the tag for comparing; false where a comment frame cannot be
+// read.
+bool ReadTag(std::string_view s, const Tag& tag, std::string& comment, std::string& rest) {
+    std::string frames;
+    for (const Frame& f : tag.list) {
+        const std::optional<bool> replaced = Replaced(f, tag.header.version);
+        if (!replaced) return false;
+        if (*replaced) {
+            comment += CommText(f, *ReadDescription(f, tag.header.version));
+        } else {
+            frames.append(s.substr(f.begin, f.end - f.begin));
+        }
+    }
+    // A v2.3 tag with nothing but comments counts as none: the setter
+    // adds one to a file without. The padding size of a v2.3 extended
+    // header and the checksum of a v2.4 one follow the frames.
+    std::string extended(s.substr(kId3HeaderSize, tag.frames - kId3HeaderSize));
+    if (tag.header.version == 3 && !extended.empty()) extended.replace(6, 4, 4, '\0');
+    if (tag.crc) extended.replace(*tag.crc - kId3HeaderSize, kCrcSize, kCrcSize, '\0');
+    if (!frames.empty() || !extended.empty() || tag.header.version != 3 || tag.header.flags != 0)
+        rest = std::string(s.substr(3, 3)) + extended + frames;
+    return true;
+}
+
 }  // namespace
 
 std::string Id3v1Comment(std::string_view s, size_t room) {
@@ -558,12 +592,7 @@ Rewrite Mp3SetComment(std::string_view file, std::string_view shiftJis, std::str
     const std::optional<Mp3> mp3 = Parse(file);
     if (!mp3) return std::nullopt;
     Pieces out;
-    if (mp3->tag) {
-        if (!PutTag(out, file, *mp3->tag, *text)) return std::nullopt;
-    } else if (!text->empty()) {
-        const Tag bare{{3, 0, 0, kId3HeaderSize}, kId3HeaderSize, {}, std::nullopt, std::nullopt};
-        if (!PutTag(out, kNewTag, bare, *text)) return std::nullopt;
-    }
+    if (!PutComment(out, file, mp3->tag, *text)) return std::nullopt;
     size_t at = mp3->audio;
     if (mp3->ape) {
         out.Keep(file.substr(at, mp3->ape->begin - at));
@@ -584,27 +613,7 @@ std::optional<Mp3Tags> Mp3Read(std::string_view file) {
     const std::optional<Mp3> mp3 = Parse(file);
     if (!mp3) return std::nullopt;
     Mp3Tags read;
-    if (mp3->tag) {
-        const Tag& tag = *mp3->tag;
-        std::string frames;
-        for (const Frame& f : tag.list) {
-            const std::optional<bool> replaced = Replaced(f, tag.header.version);
-            if (!replaced) return std::nullopt;
-            if (*replaced) {
-                read.comment += CommText(f, *ReadDescription(f, tag.header.version));
-            } else {
-                frames.append(file.substr(f.begin, f.end - f.begin));
-            }
-        }
-        // A v2.3 tag with nothing but comments counts as none: the setter
-        // adds one to a file without. The padding size of a v2.3 extended
-        // header and the checksum of a v2.4 one follow the frames.
-        std::string extended(file.substr(kId3HeaderSize, tag.frames - kId3HeaderSize));
-        if (tag.header.version == 3 && !extended.empty()) extended.replace(6, 4, 4, '\0');
-        if (tag.crc) extended.replace(*tag.crc - kId3HeaderSize, kCrcSize, kCrcSize, '\0');
-        if (!frames.empty() || !extended.empty() || tag.header.version != 3 || tag.header.flags != 0)
-            read.rest = std::string(file.substr(3, 3)) + extended + frames;
-    }
+    if (mp3->tag && !ReadTag(file, *mp3->tag, read.comment, read.rest)) return std::nullopt;
     size_t at = mp3->audio;
     if (mp3->ape) {
         const Ape& ape = *mp3->ape;
@@ -634,6 +643,19 @@ std::optional<Mp3Tags> Mp3Read(std::string_view file) {
     }
     read.rest.append(file.substr(at));
     return read;
+}
+
+std::optional<Id3v2Comment> Id3v2ReadComment(std::string_view tag) {
+    const std::optional<Tag> parsed = ParseTag(tag);
+    Id3v2Comment read;
+    if (!parsed || !ReadTag(tag, *parsed, read.comment, read.rest)) return std::nullopt;
+    return read;
+}
+
+bool Id3v2PutComment(Pieces& out, std::string_view tag, std::string_view text) {
+    std::optional<Tag> parsed;
+    if (!tag.empty() && !(parsed = ParseTag(tag))) return false;
+    return PutComment(out, tag, parsed, text);
 }
 
 }  // namespace kes
