@@ -133,7 +133,7 @@ TEST_F(Undo, AFileThatDoesNotReadBackAsWrittenIsPutBack) {
         SetWindowTextW(Control(IDC_MEMO_COMMENT), kNew.c_str());
         SetWindowTextW(Control(IDC_EDIT_DIR), dir.c_str());
         KesBatForm->Button_StartClick(Control(IDC_BUTTON_START));
-        EXPECT_EQ(TakeSnapshot(dir), before);
+        EXPECT_TRUE(TakeSnapshot(dir) == before);  // not printed: one file is of 17 MiB
         const std::vector<std::wstring> log = WideLog();
         ASSERT_GE(log.size(), 2u);
         EXPECT_EQ(log[1], AnsiText(KES_ERROR_PREFIX) + dir + L"a.txt (" + WideRes(IDS_REASON_CHECK_RESTORED) + L")");
