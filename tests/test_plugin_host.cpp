@@ -281,10 +281,11 @@ TEST(WriteOneFile, ThePluginGetsTheFileExactly) {
                                   WriteLine(nullptr, empty, "", sjis),
                                   WriteLine(nullptr, empty, "", ""),
                                   WriteLine(nullptr, failing, "FAIL here", "c")}));
-    EXPECT_EQ(sjis.size(), 12u);
+    // The length counts bytes, as the code page's texts do: "表示" is four.
+    EXPECT_EQ(log.Writes().at(1).Length, std::to_string(sjis.size()));
 }
 
-TEST(WriteOneFile, UnreadableFilesNeverReachThePlugin) {
+TEST(WriteOneFile, UnreadableFilesAndTextsBeyondTheCodePageNeverReachThePlugin) {
     TempDir dir;
     dir.CopyPlugin("probe", "probe.cpi");
     ProbeLog log;
@@ -320,6 +321,14 @@ TEST(WriteOneFile, UnreadableFilesNeverReachThePlugin) {
         CloseHandle(h);
         EXPECT_EQ(registry.WriteOneFile(nullptr, AnsiPath(huge), AnsiText("c")), ErrNoMemory) << size;
     }
+
+    // A comment or a name that the code page cannot hold exactly would
+    // reach the plug-in as "?" or a look-alike.
+    const std::string plain = dir.MakeFile("plain.txt", "ok");
+    for (const std::wstring& comment : {std::wstring(L"caf\u00e9"), std::wstring(L"\u2661"), std::wstring(L"x\xD800")})
+        EXPECT_EQ(registry.WriteOneFile(nullptr, AnsiPath(plain), comment), ErrNotInCodePage);
+    EXPECT_EQ(registry.WriteOneFile(nullptr, TFilePath(AnsiText(dir / "caf") + L"\u00e9.txt"), AnsiText("c")),
+              ErrNotInCodePage);
 
     EXPECT_EQ(log.Lines(), Lines{});
     // The tool's own handle is closed on every path: the file can be removed.

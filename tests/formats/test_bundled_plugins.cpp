@@ -517,10 +517,19 @@ public:
                   Sleep(50);
               }
           }) {}
-    ~DialogWatcher() { thread_.join(); }
-    bool Done() const { return done_; }
+    ~DialogWatcher() { Finish(); }
+    // Whether it answered a dialog. The modal call can return as soon as
+    // the answer is taken, before the watcher has noted it: wait for it.
+    bool Done() {
+        Finish();
+        return done_;
+    }
 
 private:
+    void Finish() {
+        if (thread_.joinable()) thread_.join();
+    }
+
     std::atomic<bool> done_{false};
     std::thread thread_;
 };

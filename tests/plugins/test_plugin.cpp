@@ -18,7 +18,10 @@
 //   WRITES_FILES      the writes rewrite the file in that form, with the
 //                     comment's bytes as given
 //   WRONG_COMMENT     ...with "!" after the comment
+//   WRONG_TAIL=n      ...n times (default once)
 //   TRUNCATE          ...without the closing "END!"
+//   BACKUP_LEFT       ...and WriteCommentW answers CpiBackupLeft when it
+//                     has written
 //   DELETES_FILES     the writes delete the file and answer 3, or 0 for
 //                     contents that begin with "DEL0"
 //   GATE              a write whose contents begin with "WAIT" sets the event
@@ -179,7 +182,11 @@ void WaitAtGate() {
 int Rewrite(const std::wstring& path, const void* comment, size_t bytes) {
     std::string contents = "KTF1" + std::string(static_cast<const char*>(comment), bytes);
 #ifdef WRONG_COMMENT
-    contents += std::string(reinterpret_cast<const char*>(L"!"), bytes % 2 == 0 ? 2 : 1);
+#ifndef WRONG_TAIL
+#define WRONG_TAIL 1
+#endif
+    const std::wstring tail(WRONG_TAIL, L'!');
+    contents.append(reinterpret_cast<const char*>(tail.data()), tail.size() * (bytes % 2 == 0 ? 2 : 1));
 #endif
 #ifndef TRUNCATE
     contents += "END!";
@@ -227,7 +234,11 @@ extern "C" __declspec(dllexport) int WINAPI WriteCommentW(HWND window, LPCWSTR p
 #endif
     if (size >= 4 && memcmp(contents, "FAIL", 4) == 0) return CpiCommentNotHeld;
 #ifdef WRITES_FILES
-    return Rewrite(path, comment, length * sizeof(wchar_t));
+    const int written = Rewrite(path, comment, length * sizeof(wchar_t));
+#ifdef BACKUP_LEFT
+    if (written == 0) return CpiBackupLeft;
+#endif
+    return written;
 #else
     return 0;
 #endif
