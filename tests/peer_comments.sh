@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The comment of each file as the formats' common readers show it, for the
-# end-to-end tests under Wine: mutagen for MP3 and Opus, metaflac for FLAC,
-# vorbiscomment for Vorbis, exiftool for PNG. A Wine program can neither
-# wait for a Unix program nor read its output, so this reads a list of Unix
+# end-to-end tests under Wine: mutagen for MP3, Opus and MPEG-4, metaflac
+# for FLAC, vorbiscomment for Vorbis, exiftool for PNG. A Wine program can
+# neither wait for a Unix program nor read its output, so this reads a list of Unix
 # paths (UTF-8, one a line) and writes each file's comment, ended by a NUL
 # byte, to OUT, which appears whole and last, by renaming.
 #   peer_comments.sh LIST OUT
@@ -30,6 +30,7 @@ PY
     *.ogg) vorbiscomment -l "$1" | sed -n '/^COMMENT=/,$p' ;;
     *.opus) $python -c 'import sys, mutagen.oggopus as o; print(*o.OggOpus(sys.argv[1]).get("comment", []))' "$1" ;;
     *.png) exiftool -b -Comment "$1" ;;
+    *.m4a | *.mp4) $python -c 'import sys, mutagen.mp4 as m; print(*m.MP4(sys.argv[1]).tags["\xa9cmt"], sep="|")' "$1" ;;
     *) echo "(no reader for $1)" ;;
   esac
 }

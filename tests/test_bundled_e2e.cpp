@@ -170,6 +170,7 @@ TEST(BundledE2E, EveryNameAndCommentThroughTheWindow) {
         {"*.ogg", {"commented.ogg", "commented.opus"}, true},
         {"*.png", {"commented.png"}, true}, {"*.zip", {"commented.zip"}, false},
         {"*.jpg", {"commented.jpg"}, false}, {"*.gif", {"commented.gif"}, false},
+        {"*.m4a", {"commented.m4a", "video.mp4"}, true},
     };
     CUnicodeDir target;
     const std::wstring named = target.Make(L"Sigur Rós ♡ Ryūichi〜\\한국어 𝄞\\");
@@ -185,7 +186,7 @@ TEST(BundledE2E, EveryNameAndCommentThroughTheWindow) {
         }
 
     TBundledTool tool;
-    ASSERT_EQ(tool.Plugins(), 7);
+    ASSERT_EQ(tool.Plugins(), 8);
     ASSERT_TRUE(tool->Start());
     const std::wstring comment = L"Café ♡ Ryūichi\r\n한국어 𝄞";
     tool->SetText(IDC_MEMO_COMMENT, comment);
@@ -229,7 +230,9 @@ TEST(BundledE2E, EveryNameAndCommentThroughTheWindow) {
                                                            {L".flac", L"COMMENT=" + shown},
                                                            {L".ogg", L"COMMENT=" + shown},
                                                            {L".opus", shown},
-                                                           {L".png", shown}};
+                                                           {L".png", shown},
+                                                           {L".m4a", shown},
+                                                           {L".mp4", shown}};
     const std::vector<std::wstring> read = PeerComments(written);
     ASSERT_EQ(read.size(), written.size());
     for (size_t i = 0; i < written.size(); ++i)
@@ -255,6 +258,7 @@ TEST(BundledE2E, EveryBundledTypesRunIsUndoneByteForByte) {
         {"*.mp3", "v23.mp3"},         {"*.flac", "commented.flac"}, {"*.ogg", "commented.ogg"},
         {"*.png", "commented.png"},   {"*.zip", "commented.zip"},   {"*.jpg", "commented.jpg"},
         {"*.gif", "commented.gif"},
+        {"*.m4a", "commented.m4a"},
     };
     TBundledTool tool;
     ASSERT_TRUE(tool->Start());
@@ -321,6 +325,7 @@ TEST(BundledE2E, ThePreviewOfEveryBundledTypeReadsAndWritesNothing) {
         {"*.zip", "commented.zip", "stored.zip", L"old comment"},
         {"*.jpg", "commented.jpg", "plain.jpg", L"old comment"},
         {"*.gif", "commented.gif", "plain.gif", L"old comment"},
+        {"*.m4a", "commented.m4a", "plain.m4a", L"old comment"},
     };
     CUnicodeDir target;
     for (const TKind& kind : kinds) {

@@ -39,6 +39,7 @@ const TBundled kBundled[] = {
     // Two COMMENT fields, in two cases of the name.
     {"kes_flac", false, "commented.flac", L"old comment\r\nsecond old one"},
     {"kes_ogg", false, "commented.ogg", L"old comment\r\nsecond old one"},
+    {"kes_m4a", false, "commented.m4a", L"old comment"},
 };
 
 // Every plug-in that ships has its line above, and no other.
@@ -112,11 +113,14 @@ std::wstring FromShiftJis(const std::string& s) {
 TEST(BundledPlugins, AnswerTheirTagPatternsAndJapaneseDescriptions) {
     ASSERT_EQ(GetACP(), 932u) << "Wine must run under a Japanese locale";
     const char* const patterns[] = {"*.zip", "*.jpg;*.jpeg;*.jpe;*.jfif", "*.png", "*.gif",
-                                    "*.mp3", "*.flac", "*.ogg;*.oga;*.opus"};
+                                    "*.mp3", "*.flac", "*.ogg;*.oga;*.opus",
+                                    "*.m4a;*.m4b;*.mp4;*.m4v"};
     const wchar_t* const descriptions[] = {L"ZIP書庫", L"JPEG画像", L"PNG画像", L"GIF画像",
-                                           L"MP3音声", L"FLAC音声", L"Ogg Vorbis/Opus音声"};
+                                           L"MP3音声", L"FLAC音声", L"Ogg Vorbis/Opus音声",
+                                           L"M4A/MP4音声・動画"};
     TempDir dir;
-    for (int i = 0; i < 7; ++i) {
+    static_assert(std::size(patterns) == std::size(kBundled) && std::size(descriptions) == std::size(kBundled));
+    for (size_t i = 0; i < std::size(kBundled); ++i) {
         SCOPED_TRACE(kBundled[i].name);
         const CPluginModule plugin(CopyBundled(dir, kBundled[i].name));
         ASSERT_TRUE(plugin.Loaded());

@@ -217,6 +217,7 @@ TEST(M4aCore, FilesTheToolsMadeKeepTheirMediaAndTracks) {
         {"plain.m4a", "", false},     {"faststart.m4a", "", false},
         {"commented.m4a", "old comment", false}, {"video.mp4", "", false},
         {"padded.m4a", "old comment\nsecond old one", true},
+        {"bare.m4a", "", false},
     };
     for (const auto& sample : samples) {
         SCOPED_TRACE(sample.name);
