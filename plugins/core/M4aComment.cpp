@@ -14,7 +14,7 @@ constexpr std::string_view kComment = "\xA9" "cmt";
 constexpr std::string_view kFree = "free";
 // The path to the item list; the setter creates what is missing of it.
 constexpr std::string_view kPath[] = {"moov", "udta", "meta", "ilst"};
-constexpr size_t kMoov = 0, kMeta = 2, kIlst = 3;
+constexpr size_t kMoov = 0, kUdta = 1, kMeta = 2, kIlst = 3;
 // An item list's handler, as iTunes and the common taggers write it.
 constexpr std::string_view kHandler("\0\0\0\x21hdlr\0\0\0\0\0\0\0\0mdirappl\0\0\0\0\0\0\0\0\0", 33);
 // A data atom's type (UTF-8 text) and locale (none).
@@ -227,7 +227,7 @@ std::optional<M4a> Parse(std::string_view s) {
             if (offset >= moov->atom.at && offset < m.moved) return std::nullopt;
         }
 
-    for (size_t level = kMoov + 1; level <= kIlst; ++level) {
+    for (size_t level = kUdta; level <= kIlst; ++level) {
         const std::optional<const Atom*> child = Single(m.path.back(), kPath[level]);
         if (!child) return std::nullopt;
         if (!*child) break;
@@ -271,6 +271,7 @@ bool Resize(const Atom& a, int64_t change, std::vector<Edit>& edits) {
     return true;
 }
 
+// What is left of the padding must still be an atom of its header's form.
 bool Fits(const Atom& pad, int64_t change) {
     const int64_t left = static_cast<int64_t>(pad.size) - change;
     return left >= static_cast<int64_t>(pad.header) && (pad.header == kLargeHeader || left <= int64_t{kMax32});
@@ -311,10 +312,11 @@ std::vector<Edit> PlaceItem(const M4a& m, const std::string& item, int64_t& chan
         edits.push_back({inner.end, inner.end, item});
     } else if (!item.empty()) {
         std::string added = NewAtom("ilst", item);
-        if (m.path.size() <= kMeta) added = NewAtom("meta", std::string(kVersionAndFlags, '\0') + std::string(kHandler) + added);
-        if (m.path.size() <= kMeta - 1) added = NewAtom("udta", added);
+        const bool hasUdta = m.path.size() > kUdta, hasMeta = m.path.size() > kMeta;
+        if (!hasMeta) added = NewAtom("meta", std::string(kVersionAndFlags, '\0') + std::string(kHandler) + added);
+        if (!hasUdta) added = NewAtom("udta", added);
         // An item list follows its handler, as taggers write it.
-        const size_t at = m.path.size() == kMeta + 1 ? (*Single(inner, "hdlr"))->End() : inner.end;
+        const size_t at = hasMeta ? (*Single(inner, "hdlr"))->End() : inner.end;
         edits.push_back({at, at, added});
     }
     if (!edits.empty()) change = static_cast<int64_t>(edits.back().bytes.size());
@@ -360,7 +362,7 @@ bool Shift(std::string_view file, const M4a& m, int64_t shift, std::vector<Edit>
     return true;
 }
 
-std::string Joined(const std::vector<std::string_view>& texts) {
+std::string JoinedTexts(const std::vector<std::string_view>& texts) {
     std::string joined;
     for (size_t i = 0; i < texts.size(); ++i) {
         if (i > 0) joined += '\n';
@@ -454,17 +456,18 @@ Rewrite M4aSetComment(std::string_view file, std::string_view utf8) {
 std::optional<std::string> M4aReadComment(std::string_view file) {
     const std::optional<M4a> m = Parse(file);
     if (!m) return std::nullopt;
-    return Joined(m->texts);
+    return JoinedTexts(m->texts);
 }
 
 std::optional<CommentAndRest> M4aRead(std::string_view file) {
     const std::optional<M4a> m = Parse(file);
     if (!m) return std::nullopt;
-    CommentAndRest read{Joined(m->texts), std::string()};
+    CommentAndRest read{JoinedTexts(m->texts), std::string()};
     for (const Atom& a : m->top) {
         if (&a == m->FreeAfter()) continue;
+        const bool moov = &a == &m->top[m->moov];
         PutPart(read.rest, a.type,
-                &a == &m->top[m->moov] ? Rendered(file, *m, m->path[kMoov], kMoov) : file.substr(a.Begin(), a.Payload()));
+                moov ? Rendered(file, *m, m->path[kMoov], kMoov) : std::string(file.substr(a.Begin(), a.Payload())));
     }
     return read;
 }

@@ -96,14 +96,16 @@ TEST(M4aCore, TheCommentItemTakesThePlaceOfTheOldOnesAndTheChunksAreFoundWhereTh
         {"two values", {Udta(Meta(kHdlr + Ilst(Atom("\xA9" "cmt", Atom("data", Full(Be32(0) + "a", 1)) +
                                                                      Atom("data", Full(Be32(0) + "b", 1))))))},
          {Udta(Meta(kHdlr + Ilst(item)))}, "a\nb"},
-        {"QuickTime's end of user data", {Udta(other + Be32(0))}, {Udta(other + Meta(kHdlr + Ilst(item)) + Be32(0))}, ""},
+        {"QuickTime's end of user data", {Udta(other + Be32(0))},
+         {Udta(other + Meta(kHdlr + Ilst(item)) + Be32(0))}, ""},
         {"64-bit sizes", {Udta(Meta(kHdlr + Ilst(Cmt("old"), kLarge), kLarge), kLarge), "", true, kLarge},
          {Udta(Meta(kHdlr + Ilst(item, kLarge), kLarge), kLarge), "", true, kLarge}, "old"},
         // Padding takes up the change where it is large enough.
         {"padding in meta", {Udta(Meta(kHdlr + Ilst(Cmt("old")) + Free(40)))},
          {Udta(Meta(kHdlr + Ilst(item) + Free(40 - 5)))}, "old"},
         {"padding in udta", {Udta(Meta(kHdlr + Ilst("")) + Free(40))}, {Udta(Meta(kHdlr + Ilst(item)) + Free(8))}, ""},
-        {"padding in moov", {Free(120)}, {Free(120 - 8 - 12 - kHdlr.size() - 8 - 32) + Udta(Meta(kHdlr + Ilst(item)))}, ""},
+        {"padding in moov", {Free(120)},
+         {Free(120 - 8 - 12 - kHdlr.size() - 8 - 32) + Udta(Meta(kHdlr + Ilst(item)))}, ""},
         {"padding after moov", {Udta(Meta(kHdlr + Ilst(Free(16)))), Free(100)},
          {Udta(Meta(kHdlr + Ilst(Free(16) + item))), Free(100 - 32)}, ""},
         {"too little padding", {Udta(Meta(kHdlr + Ilst("") + Free(30))), Free(20)},
@@ -191,7 +193,9 @@ TEST(M4aCore, WhatCannotBeKeptExactIsRefused) {
                                                                             Atom("co64", Full(Be32(0))))); }),
         track([](uint64_t f) { return Atom("trak", Atom("stbl", Atom("stco", Full(Be32(1) + Be32(f), 1 << 24)))); }),
         track([](uint64_t f) { return Atom("trak", Atom("stbl", Atom("stco", Full(Be32(2) + Be32(f))))); }),
-        track([](uint64_t f) { return Track(f) + Atom("trak", Atom("stbl", Atom("stco", Full(Be32(0))) + Atom("saio", ""))); }),
+        track([](uint64_t f) {
+            return Track(f) + Atom("trak", Atom("stbl", Atom("stco", Full(Be32(0))) + Atom("saio", "")));
+        }),
         Build(Movie{"", "", true, kCompact, [](uint64_t) { return Track(kFtyp.size() + 8); }}),  // a chunk inside moov
         Build(Movie{"", Free(16), true, kCompact, [](uint64_t f) { return Track(f - 16); }}),  // in its padding
         Sample("fragmented.m4a"),
