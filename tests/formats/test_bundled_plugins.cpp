@@ -42,6 +42,7 @@ const TBundled kBundled[] = {
     {"kes_ogg", false, "commented.ogg", L"old comment\r\nsecond old one"},
     // mutagen's comment frame, read before ffmpeg's ICMT item ("old comment").
     {"kes_wav", false, "tagged.wav", L"id3 comment"},
+    {"kes_m4a", false, "commented.m4a", L"old comment"},
 };
 
 // Every plug-in that ships has its line above, and no other.
@@ -115,9 +116,11 @@ std::wstring FromShiftJis(const std::string& s) {
 TEST(BundledPlugins, AnswerTheirTagPatternsAndJapaneseDescriptions) {
     ASSERT_EQ(GetACP(), 932u) << "Wine must run under a Japanese locale";
     const char* const patterns[] = {"*.zip", "*.jpg;*.jpeg;*.jpe;*.jfif", "*.png", "*.gif",
-                                    "*.mp3", "*.flac", "*.ogg;*.oga;*.opus", "*.wav"};
+                                    "*.mp3", "*.flac", "*.ogg;*.oga;*.opus", "*.wav",
+                                    "*.m4a;*.m4b;*.mp4;*.m4v"};
     const wchar_t* const descriptions[] = {L"ZIP書庫", L"JPEG画像", L"PNG画像", L"GIF画像",
-                                           L"MP3音声", L"FLAC音声", L"Ogg Vorbis/Opus音声", L"WAV音声"};
+                                           L"MP3音声", L"FLAC音声", L"Ogg Vorbis/Opus音声", L"WAV音声",
+                                           L"M4A/MP4音声・動画"};
     static_assert(std::size(patterns) == std::size(kBundled) && std::size(descriptions) == std::size(kBundled));
     TempDir dir;
     for (size_t i = 0; i < std::size(kBundled); ++i) {
