@@ -33,11 +33,12 @@ Caller CurrentCaller();
 // owner there is its Unix owner, and setting another is ignored.
 bool UnderWine();
 
-// Makes `owner` ("S-1-...") the owner of the object, opened with
-// READ_CONTROL and WRITE_OWNER. A process may name itself or a group it may
-// own; any other account needs SeRestorePrivilege, which an elevated
-// process holds but must enable: it is enabled for that one call. True
-// only when the object's owner then reads back as `owner`.
+// Makes `owner` ("S-1-...", as DescriptorOf writes it) the owner of the
+// object, opened with READ_CONTROL and WRITE_OWNER. A process may name
+// itself or a group it may own; any other account needs
+// SeRestorePrivilege, which an elevated process holds but must enable: it
+// is enabled for that one call. True only when the object's owner then
+// reads back as `owner`.
 bool SetOwner(HANDLE object, const std::string& owner);
 
 // One privilege of the process token enabled for the life of the object,
