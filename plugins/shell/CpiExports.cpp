@@ -248,7 +248,9 @@ int WINAPI WriteCommentW(HWND, LPCWSTR path, const void* contents, DWORD size, L
 int WINAPI ReadCommentW(LPCWSTR path, const void* contents, DWORD size, LPWSTR comment, DWORD* length) {
     if (!path || !length || (!contents && size != 0) || (!comment && *length != 0)) return kes::kRefused;
     return kes::AnswerRead(
-        [&](std::optional<std::wstring>& found) { return kes::Read(TFilePath(path), kes::Bytes(contents, size), found); },
+        [&](std::optional<std::wstring>& found) {
+            return kes::Read(TFilePath(path), kes::Bytes(contents, size), found);
+        },
         comment, *length);
 }
 

@@ -484,7 +484,8 @@ private:
 // it refuses with the same result, and, since the tool checks the file
 // itself, look at no file at all.
 TEST(BundledPlugins, APlanSpellsTheBytesTheWriteLeavesWithoutLookingAtTheFile) {
-    const std::wstring comments[] = {L"日本語のコメント\r\n二行目", L"é♡ 한국어 \U0001D11E", L"", std::wstring(65536, L'x')};
+    const std::wstring comments[] = {L"日本語のコメント\r\n二行目", L"é♡ 한국어 \U0001D11E", L"",
+                                     std::wstring(65536, L'x')};
     TempDir dir;
     const std::wstring nowhere = Wide(dir / "no such folder\\file");
     for (const TBundled& b : kBundled) {
