@@ -482,3 +482,31 @@ TEST(Plans, ReadBytesAnswersFromTheBytesAloneThroughTheSameBufferProtocol) {
     EXPECT_EQ(CallsOf(log, "ReadCommentBytesW")[3], asked + " 301");
     EXPECT_EQ(CallsOf(log, "ReadCommentW"), Lines{});  // no file is looked at
 }
+
+// The sdk's sample shows plug-in authors how to plan: its plan spells what
+// its own write leaves, and a file that would not change plans as itself.
+TEST(Plans, TheSdkSamplePlansWhatItsWriteLeaves) {
+    TempDir dir;
+    CKesBat registry;
+    ASSERT_TRUE(registry.AddPlugin(AnsiPath(dir.CopyPlugin("sample", "sample.cpi"))));
+    ASSERT_TRUE(registry.CanPlan(0));
+    ASSERT_TRUE(registry.PrepareWrite(0));
+    const std::wstring japanese = L"見本のコメント\r\n二行目", unicode = L"Café ♡ \U0001D11E";
+    for (const std::wstring& comment : {japanese, unicode, std::wstring()}) {
+        const std::string file = dir.MakeFile("note.kcm", "old comment");
+        TFilePlan plan;
+        ASSERT_EQ(registry.PlanFile(AnsiPath(file), "old comment", comment, plan), CpiWritten);
+        ASSERT_EQ(registry.WriteOneFile(nullptr, AnsiPath(file), comment), CpiWritten);
+        const std::string written = ReadFileBytes(file);
+        EXPECT_EQ(Joined(plan), written);
+        EXPECT_FALSE(plan.Unchanged());
+        std::optional<std::wstring> read;
+        EXPECT_EQ(registry.ReadBytes(written, read), CpiWritten);
+        EXPECT_EQ(read.value_or(L"(none)"), comment.empty() ? L"(none)" : comment);
+        ASSERT_EQ(registry.PlanFile(AnsiPath(file), written, comment, plan), CpiWritten);
+        EXPECT_TRUE(plan.Unchanged());
+    }
+    TFilePlan plan;
+    EXPECT_EQ(registry.PlanFile(AnsiPath(dir / "a.kcm"), "", std::wstring(1, wchar_t(0xDC00)), plan),
+              CpiCommentNotHeld);
+}
