@@ -345,6 +345,18 @@ std::string Joined(const TFilePlan& plan) {
     return out;
 }
 
+// The planning test plug-in prepared for a run, its calls in the log.
+class PlanningPlugIn : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(registry.AddPlugin(AnsiPath(dir.CopyPlugin("plan_rw", "plan_rw.cpi"))));
+        ASSERT_TRUE(registry.PrepareWrite(0));
+    }
+    TempDir dir;
+    ProbeLog log;
+    CKesBat registry;
+};
+
 }  // namespace
 
 // Planning takes all three plan exports besides WriteCommentW and
@@ -384,12 +396,7 @@ TEST(Plans, OnlyAPlugInWithEverythingPlanningTakesIsAskedForPlans) {
     }
 }
 
-TEST(Plans, APlanGivesItsPiecesAndIsGivenBackOnceWhenItGoes) {
-    TempDir dir;
-    ProbeLog log;
-    CKesBat registry;
-    ASSERT_TRUE(registry.AddPlugin(AnsiPath(dir.CopyPlugin("plan_rw", "plan_rw.cpi"))));
-    ASSERT_TRUE(registry.PrepareWrite(0));
+TEST_F(PlanningPlugIn, APlanGivesItsPiecesAndIsGivenBackOnceWhenItGoes) {
     const TFilePath path = AnsiPath(dir / "\x95\x5c.ktf");
     const std::string old = Ktf(L"old"), same = Ktf(L"same"), keep = "TIME and other bytes";
     const std::wstring heart = L"new ♡";
@@ -440,12 +447,7 @@ TEST(Plans, APlanGivesItsPiecesAndIsGivenBackOnceWhenItGoes) {
 // whose pieces would read outside the contents or outside memory, or make
 // a file larger than the interface measures, is refused as a failure of the
 // plug-in, and given back at once.
-TEST(Plans, APlanThatDoesNotHoldTogetherIsRefusedAndGivenBack) {
-    TempDir dir;
-    ProbeLog log;
-    CKesBat registry;
-    ASSERT_TRUE(registry.AddPlugin(AnsiPath(dir.CopyPlugin("plan_rw", "plan_rw.cpi"))));
-    ASSERT_TRUE(registry.PrepareWrite(0));
+TEST_F(PlanningPlugIn, APlanThatDoesNotHoldTogetherIsRefusedAndGivenBack) {
     int number = 0;
     for (const char* contents : {"BADP past the end", "BADW wrapping", "BADN", "BADB", "BADT"}) {
         SCOPED_TRACE(contents);
@@ -457,12 +459,7 @@ TEST(Plans, APlanThatDoesNotHoldTogetherIsRefusedAndGivenBack) {
     EXPECT_EQ(CallsOf(log, "ReleasePlanW").size(), 5u);
 }
 
-TEST(Plans, ReadBytesAnswersFromTheBytesAloneThroughTheSameBufferProtocol) {
-    TempDir dir;
-    ProbeLog log;
-    CKesBat registry;
-    ASSERT_TRUE(registry.AddPlugin(AnsiPath(dir.CopyPlugin("plan_rw", "plan_rw.cpi"))));
-    ASSERT_TRUE(registry.PrepareWrite(0));
+TEST_F(PlanningPlugIn, ReadBytesAnswersFromTheBytesAloneThroughTheSameBufferProtocol) {
     const std::wstring longer(300, L'é');  // past the first buffer of 256
     const struct {
         std::string contents;
