@@ -89,7 +89,8 @@ public:
     // it looks at no file. 0 with the plan, else the plug-in's refusal, or
     // CpiUnexpected for a plan that does not hold together (given back at
     // once) or a plug-in that does not plan. An earlier plan in `plan` is
-    // given back first.
+    // given back first. The plan goes back through this registry's slot,
+    // so the registry must outlive it.
     int PlanFile(const TFilePath& path, std::string_view contents, const std::wstring& comment, TFilePlan& plan);
     // The comment that `contents` hold, from the bytes alone, as
     // ReadComment answers; CpiUnexpected for a plug-in that does not plan.
