@@ -7,12 +7,18 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "Recovery.h"
 
 namespace kes::engine {
+
+void PrintTo(Holds holds, std::ostream* out) {
+    *out << (holds == Holds::kBefore ? "before" : holds == Holds::kAfter ? "after" : "neither");
+}
+
 namespace {
 
 enum Name { kTarget, kTemporary, kBackup };
@@ -50,10 +56,10 @@ struct Folder {
         return true;
     }
     bool Delete(Name name) {
-        const Found found = Find(name);
-        if (found == Found::kMissing || name == kTarget ||
-            (!at[kTarget] && (found == Found::kBefore || found == Found::kAfter))) {
-            ADD_FAILURE() << "deletes the " << kNames[name] << " holding " << static_cast<int>(found);
+        const bool version = Find(name) == Found::kBefore || Find(name) == Found::kAfter;
+        if (!at[name] || name == kTarget || (version && !at[kTarget])) {
+            ADD_FAILURE() << "deletes the " << (at[name] ? "" : "missing ") << kNames[name]
+                          << (version ? ", a version, with the target missing" : "");
             return false;
         }
         at[name].reset();
@@ -69,9 +75,10 @@ using Op = std::function<bool(Folder&)>;
 // temporary file to the target.
 enum class Replace {
     kDone,
-    kNothingChanged,     // 1175, 1176: the tool deletes its temporary file
-    kTargetMovedAside,   // 1177: the tool moves the backup back, and deletes the temporary file
+    kNothingChanged,    // 1175, 1176: the tool deletes its temporary file
+    kTargetMovedAside,  // 1177: the tool moves the backup back, and deletes the temporary file
 };
+const char* const kReplaces[] = {"replaced", "replace failed", "replace failed with the target moved aside"};
 
 // The steps of writing `written` over the target; where the result lost
 // the target's access, the tool puts the backup back over it.
@@ -152,6 +159,8 @@ TEST(Recovery, EveryCrashPointEndsInOneWholeVersionWithTheOriginalAccess) {
         {"abc", "abc+comment"},  // a temporary file cut short holds the before contents
         {"", "comment"},         // and so does an empty one
     };
+    // An undo, or the put-back of a file that failed its check, runs the
+    // same steps with the versions swapped.
     for (const auto& [old, now] : contents)
         for (bool undo : {false, true})
             for (Replace replace : {Replace::kDone, Replace::kNothingChanged, Replace::kTargetMovedAside})
@@ -160,8 +169,8 @@ TEST(Recovery, EveryCrashPointEndsInOneWholeVersionWithTheOriginalAccess) {
                     const std::string& after = undo ? old : now;
                     const std::vector<Op> ops = Steps(replace, accessKept, after);
                     for (size_t crash = 0; crash <= ops.size(); ++crash) {
-                        SCOPED_TRACE("'" + before + "' to '" + after + "', replace " +
-                                     std::to_string(static_cast<int>(replace)) + (accessKept ? "" : ", access lost") +
+                        SCOPED_TRACE("'" + before + "' to '" + after + "', " +
+                                     kReplaces[static_cast<int>(replace)] + (accessKept ? "" : ", access lost") +
                                      ", crash after step " + std::to_string(crash));
                         Folder folder{{File{before, kOriginalAccess}, std::nullopt, std::nullopt}, before, after};
                         for (size_t i = 0; i < crash; ++i)
