@@ -171,6 +171,9 @@ void TKesBatForm::Enable(int id, bool enabled) { EnableWindow(Control(id), enabl
 // ---- Start-up -------------------------------------------------------------
 
 void TKesBatForm::FormCreate(HWND) {
+    // Before anything else: what a crash of an earlier start cut short is
+    // finished or undone.
+    RecoverUnfinished(RunEnvironment->JournalFolder());
     Tag = TagReady;
     // Wide and of any length: the tool may be unpacked anywhere.
     std::wstring exe(MAX_PATH, L'\0');

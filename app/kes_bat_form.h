@@ -11,56 +11,9 @@
 #include <memory>
 #include <string>
 
+#include "Engine.h"
 #include "FilePath.h"
 #include "UiHandles.h"
-
-// What a run needs from the platform besides the window: the Escape key,
-// the step that dispatches pending messages, the end-of-run sound, and the
-// clock that paces the progress display. Tests put their own in place to
-// press Escape at an exact poll or to stop the clock.
-class TRunEnvironment {
-public:
-    virtual ~TRunEnvironment() = default;
-    // True while Escape is held down at the moment of the call.
-    virtual bool EscapePressed();
-    virtual void ProcessMessages();
-    virtual void Beep(UINT type);
-    // Milliseconds, as GetTickCount counts them.
-    virtual DWORD TickCount();
-    // The attributes of an entry that a search returned. Tests give some
-    // entries attributes that this system cannot set on a file.
-    virtual DWORD EntryAttributes(const WIN32_FIND_DATAW& entry);
-    // Where runs keep their journals, to be taken back.
-    virtual std::wstring JournalFolder();
-    // Whether a run reads back, checks and journals every file it writes.
-    // Always, but for the benchmark, which measures what that costs.
-    virtual bool KeepRecords() { return true; }
-
-    // The real keyboard, message queue, sound and clock.
-    static TRunEnvironment& Platform();
-};
-
-// One entry of a run's list, at its place in the search's order.
-enum class TQueued {
-    Write,       // a file to hand to the plug-in
-    // A cloud file whose contents are online only: reading it would make
-    // the cloud client download it first. Reported and left.
-    OnlineOnly,
-    // Reported as failed without a call into the plug-in, for the reason
-    // QueuedResult gives: a file or folder whose name the chosen plug-in
-    // cannot take (a character its code page lacks; a name the plain form
-    // would change), or a folder that could not be searched (its path then
-    // ends in "\").
-    NotInCodePage,
-    NameNotPlain,
-    Unsearchable,
-};
-struct TQueuedPath {
-    TFilePath Path;
-    TQueued Kind;
-};
-// The result a run reports for an entry it does not hand to the plug-in.
-int QueuedResult(TQueued kind);
 
 // The DPI a window is drawn at.
 int WindowDpi(HWND window);
@@ -87,6 +40,7 @@ int RefusalReason(int result);
 class TKesBatPreview;
 namespace kes::journal {
 class JournalReader;
+class JournalStore;
 }
 
 class TKesBatForm {
@@ -139,10 +93,9 @@ public:
     // of the window; false when Escape cancelled the search.
     bool CollectRunFiles();
     bool CollectFiles(const TFilePath& directory, bool subDirs);
-    bool SearchDir(const TFilePath& directory, const std::wstring& pattern, bool dirPass);
 
 private:
-    // The two Gothic faces at one DPI, made anew when the DPI changes.
+    class TWindowReport;
     void UpdatePluginButtons(int index);
     void CreateControls();
     void LayoutControls();
@@ -169,13 +122,12 @@ private:
     void EndRunAfter(const std::function<void()>& work);
     // False when it was stopped before every file had its turn, or left a
     // file that a later undo may still put back.
-    bool UndoRun(const kes::journal::JournalReader& journal);
+    bool UndoRun(const kes::journal::JournalReader& journal, const kes::journal::JournalStore& store);
     void StartProgress(size_t total, int countLine);
     void AdvanceProgress(bool last);
     void ShowProgress();
     void StopProgress();
     void PreviewFiles(bool reads);
-    void QueueUnwritable(const TFilePath& path, TQueued kind);
     void DrawItem(const DRAWITEMSTRUCT& item);
     void MeasureItem(MEASUREITEMSTRUCT& item);
     bool Command(int id, int code, HWND sender);
@@ -195,6 +147,21 @@ private:
     DWORD progressShownAt_ = 0;
     // Made on the first preview; the window then stays, closed or open.
     std::unique_ptr<TKesBatPreview> preview_;
+};
+
+// What the engine reports, shown in the log, the counter and the bar.
+// Escape, or a close asked for during the work (which then closes the
+// window once the work has returned), stops it after a file.
+class TKesBatForm::TWindowReport : public TEngineReport {
+public:
+    explicit TWindowReport(TKesBatForm& form) : form_(form) {}
+    void Failed(const TFilePath& path, int result) override { form_.AddLog(form_.ErrorLine(path, result)); }
+    void Advanced(bool last) override { form_.AdvanceProgress(last); }
+    bool StopRequested() override { return form_.closeRequested_ || form_.RunEnvironment->EscapePressed(); }
+    bool Closing() override { return form_.closeRequested_; }
+
+private:
+    TKesBatForm& form_;
 };
 
 extern TKesBatForm* KesBatForm;

@@ -14,6 +14,7 @@
 #include "Kes_bat_data.h"
 #include "Mbox_res.h"
 #include "PathText.h"
+#include "TextFile.h"
 #include "WindowObject.h"
 #include "kes_bat_form.h"
 #include "kes_bat_ids.h"
@@ -104,22 +105,21 @@ struct TPreviewTexts {
 
 // One entry of the run's list as the preview shows it. Entries the run
 // reports without a call are not handed to the plug-in here either.
-TPreviewRow PreviewRow(const TQueuedPath& entry, bool reads, const TPreviewTexts& texts, TPreviewCounts& counts) {
+TPreviewRow PreviewRow(const TQueuedPath& entry, const std::wstring* planned, const TPreviewTexts& texts,
+                       TPreviewCounts& counts) {
     TPreviewRow row{entry.Path.Text(), std::wstring(), std::wstring()};
     ++counts.Files;
-    if (entry.Kind != TQueued::Write) {
-        row.Action = entry.Kind == TQueued::OnlineOnly
-                         ? texts.OnlineOnly
-                         : texts.Refuse + L" (" + ResText(RefusalReason(QueuedResult(entry.Kind))) + L")";
+    if (entry.Kind == TQueued::OnlineOnly) {
+        row.Action = texts.OnlineOnly;
         ++counts.Refused;
         return row;
     }
-    if (!reads) {
+    if (entry.Kind == TQueued::Write && planned == nullptr) {
         row.Action = texts.CannotTell;
         return row;
     }
     std::optional<std::wstring> comment;
-    const int result = KesBat.ReadOneFile(entry.Path, comment);
+    const int result = PreviewFile(entry, planned ? *planned : std::wstring(), comment);
     if (result != 0) {
         const int reason = RefusalReason(result);
         row.Action = reason != 0 ? texts.Refuse + L" (" + ResText(reason) + L")" : texts.Refuse;
@@ -190,6 +190,9 @@ void TKesBatForm::PreviewFiles(bool reads) {
 
     const TPreviewTexts texts;
     TPreviewCounts counts;
+    // What a run would write now: a plug-in that plans refuses some files
+    // for the comment alone.
+    const std::wstring comment = ToCrLfText(Text(IDC_MEMO_COMMENT));
     // Paced as a run paces its counter: drawing costs more than a small file.
     // The list follows more slowly: told its new number of rows, a list view
     // may repaint every row in view (Wine's does, some 10 ms), which at the
@@ -205,7 +208,7 @@ void TKesBatForm::PreviewFiles(bool reads) {
         // Closing either window stops the reading; the main window then
         // closes once the plug-in is released.
         if (closeRequested_ || !preview.IsOpen()) return stop();
-        preview.AddRow(PreviewRow(entry, reads, texts, counts));
+        preview.AddRow(PreviewRow(entry, reads ? &comment : nullptr, texts, counts));
         if (RunEnvironment->EscapePressed()) return stop();
         const DWORD now = RunEnvironment->TickCount();
         if (now - shownAt >= kProgressIntervalMs) {

@@ -11,7 +11,7 @@
 #include "kes_bat_form.h"
 #include "kes_bat_ids.h"
 #include "kes_bat_msg.h"
-#include "kes_bat_step.h"
+#include "Step.h"
 #include "kes_bat_texts.h"
 
 using namespace kes::journal;
@@ -79,7 +79,7 @@ void TKesBatForm::Menu_UndoClick(HWND) {
     ResetProgress();
     SetRunning(true);
     bool completed = false;
-    EndRunAfter([&] { completed = UndoRun(*journal); });
+    EndRunAfter([&] { completed = UndoRun(*journal, store); });
     // Marked undone only once nothing of it is left to put back: an undo
     // that was stopped, or that left a file another program held or that
     // was not where the run left it, is taken up again by the next one,
@@ -88,36 +88,23 @@ void TKesBatForm::Menu_UndoClick(HWND) {
     if (completed) store.MarkUndone(*run);
 }
 
-bool TKesBatForm::UndoRun(const JournalReader& journal) {
-    const std::vector<FileEntry>& files = journal.Files();
-    StartProgress(files.size(), IDS_UNDO_FILE_COUNT);
+bool TKesBatForm::UndoRun(const JournalReader& journal, const JournalStore& store) {
+    StartProgress(journal.Files().size(), IDS_UNDO_FILE_COUNT);
     // Records after a damaged one cannot be trusted, nor found: the files
     // they were for are not known.
     if (journal.End() == JournalEnd::Damaged) AddLog(LoadResString(IDS_UNDO_JOURNAL_DAMAGED));
     int left = 0;
-    bool remains = false;
-    FileIdentities identities;
-    // Newest first: a file that the run wrote twice goes back through each
-    // of its states in turn.
-    for (auto file = files.rbegin(); file != files.rend(); ++file) {
-        if (closeRequested_) {
-            StopProgress();
-            return false;
-        }
-        const TUndone undone = TFileStep::Undo(*file, journal, identities);
-        if (undone != TUndone::Restored && undone != TUndone::AlreadyBefore) {
-            AddLog(WidePath(LoadResString(LeftLine(undone))) + ToWide(file->path));
-            ++left;
-            remains = remains || Remains(undone);
-        }
-        if (RunEnvironment->EscapePressed()) {
-            StopProgress();
-            return false;
-        }
-        AdvanceProgress(file + 1 == files.rend());
+    TWindowReport report(*this);
+    const TUndoEnd end = UndoFiles(journal, store, report, [&](const TFilePath& path, TUndone undone) {
+        AddLog(WidePath(LoadResString(LeftLine(undone))) + path.Text());
+        ++left;
+    });
+    if (end == TUndoEnd::Stopped) {
+        StopProgress();
+        return false;
     }
     AddLog(LoadResString(IDS_UNDO_COMPLETED));
     if (left != 0) AddLog(std::to_string(left) + LoadResString(IDS_UNDO_LEFT_COUNT));
     RunEnvironment->Beep(MB_OK);
-    return !remains;
+    return end == TUndoEnd::Done;
 }

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <bcrypt.h>
+
 #include "Handles.h"
 #include "WholeFile.h"
 
@@ -28,71 +30,15 @@ constexpr SECURITY_INFORMATION kOwnerAndGroup = OWNER_SECURITY_INFORMATION | GRO
 
 // The folder of the target, where the temporary file goes, since
 // ReplaceFileW needs both on one volume.
+std::wstring Hex16(uint64_t value) {
+    std::wstring text(16, L'0');
+    for (size_t i = text.size(); i-- > 0; value >>= 4) text[i] = L"0123456789ABCDEF"[value & 15];
+    return text;
+}
+
 TFilePath FolderOf(const TFilePath& path) {
     const TFilePath folder = path.Folder();
     return folder.Empty() ? TFilePath(L".\\") : folder;
-}
-
-// The new contents' file beside the target, created once and already with
-// the target's attributes, under a name of the plug-in's own making
-// (GetTempFileNameW would create it, and it would have to be opened again).
-// With it goes the name ReplaceFileW gives the original until the plug-in
-// deletes it; a number whose backup name is taken (a backup left behind
-// earlier) is passed over, so that the replace never lands on one. The
-// temporary file is deleted again unless it is kept.
-class CTempFile {
-public:
-    CTempFile(const TFilePath& folder, DWORD attributes) {
-        static DWORD next = GetTickCount() ^ GetCurrentProcessId() << 16;
-        for (int tries = 0; tries < 100; ++tries) {
-            wchar_t name[16];
-            std::swprintf(name, 16, L"kes%08lX", static_cast<unsigned long>(next++));
-            const TFilePath stem = folder.Child(name);
-            const TFilePath backup(stem.Text() + L".bak");
-            if (GetFileAttributesW(backup.Win32().c_str()) != INVALID_FILE_ATTRIBUTES) continue;
-            const TFilePath path(stem.Text() + L".tmp");
-            handle_ = CFileHandle(
-                CreateFileW(path.Win32().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr));
-            if (handle_.IsOpen()) {
-                path_ = path;
-                backup_ = backup;
-                return;
-            }
-            if (GetLastError() != ERROR_FILE_EXISTS) return;
-        }
-    }
-    CTempFile(const CTempFile&) = delete;
-    CTempFile& operator=(const CTempFile&) = delete;
-    // The name was free and the file was made by CREATE_NEW: it is the
-    // plug-in's own.
-    ~CTempFile() {
-        handle_.Close();
-        if (!kept_ && !path_.Empty()) DeleteFileW(path_.Win32().c_str());
-    }
-
-    bool Created() const { return !path_.Empty(); }
-    HANDLE Handle() const { return handle_.Get(); }
-    void Close() { handle_.Close(); }
-    const TFilePath& Path() const { return path_; }
-    const TFilePath& Backup() const { return backup_; }
-    // Called once the file has become the target: nothing left to delete.
-    void Keep() { kept_ = true; }
-
-private:
-    CFileHandle handle_;
-    TFilePath path_, backup_;
-    bool kept_ = false;
-};
-
-// Fills the temporary file. ReplaceFileW gives the result the replacement's
-// modification time (and under Wine its creation time too, which Wine
-// cannot keep apart from it; Windows keeps the original's), so the kept
-// time is set here. Flushed so that the replace never exposes a file whose
-// data is not yet on disk.
-bool Fill(const CTempFile& temp, const TContentsWriter& contents, const FILETIME* modified) {
-    return contents([&](std::string_view bytes) { return WriteAll(temp.Handle(), bytes.data(), bytes.size()); }) &&
-           (!modified || SetFileTime(temp.Handle(), nullptr, nullptr, modified)) &&
-           FlushFileBuffers(temp.Handle());
 }
 
 // Who may read and change a file: its owner, its group and its access
@@ -147,12 +93,6 @@ private:
 
     std::vector<char> bytes_;
 };
-
-std::optional<CSecurity> SecurityAt(const TFilePath& path) {
-    CFileHandle h(CreateFileW(path.Win32().c_str(), READ_CONTROL, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!h.IsOpen()) return std::nullopt;
-    return CSecurity::Of(h.Get());
-}
 
 // The system's name of an open file or folder: its device or drive and
 // its path there, with every link on the way followed. Not
@@ -397,8 +337,13 @@ WriteResult StillAsSeen(const TFilePath& path, const WIN32_FILE_ATTRIBUTE_DATA& 
 // compared with the original, and where they differ the original is put
 // back by a rename, which keeps everything it had. Only then is the backup
 // deleted.
-WriteResult Settle(const TFilePath& path, const TFilePath& backup, const Original& original) {
-    if (SecurityAt(path) != original.security)
+WriteResult Settle(const TFilePath& path, const TFilePath& backup, const Original& original,
+                   std::optional<uint64_t>* fileNumber) {
+    CFileHandle result(CreateFileW(path.Win32().c_str(), READ_CONTROL, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+    const std::optional<CSecurity> security = result.IsOpen() ? CSecurity::Of(result.Get()) : std::nullopt;
+    if (fileNumber) *fileNumber = result.IsOpen() ? FileNumber(result.Get()) : std::nullopt;
+    result.Close();
+    if (security != original.security)
         return MoveFileExW(backup.Win32().c_str(), path.Win32().c_str(), MOVEFILE_REPLACE_EXISTING) ? kFileFailed
                                                                                                     : kBackupLeft;
     return DeleteOriginal(backup, original) ? kWritten : kBackupLeft;
@@ -431,6 +376,15 @@ bool ReachedWithoutLinks(HANDLE h, const TFilePath& path) {
     return OnlyWay(h, path);
 }
 
+bool SecurityDiffers(const TFilePath& a, const TFilePath& b) {
+    const auto of = [](const TFilePath& path) -> std::optional<CSecurity> {
+        CFileHandle h(CreateFileW(path.Win32().c_str(), READ_CONTROL, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+        return h.IsOpen() ? CSecurity::Of(h.Get()) : std::nullopt;
+    };
+    const std::optional<CSecurity> first = of(a), second = of(b);
+    return !first || !second || *first != *second;
+}
+
 WriteResult CheckSoleName(const TFilePath& path) {
     CFileHandle h(
         CreateFileW(path.Win32().c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -439,33 +393,99 @@ WriteResult CheckSoleName(const TFilePath& path) {
     return facts && SoleName(h.Get(), *facts, path) ? kWritten : kFileFailed;
 }
 
-WriteResult ReplaceContents(const TFilePath& path, const WIN32_FILE_ATTRIBUTE_DATA& seen,
-                            const TContentsWriter& contents, const FILETIME* modified) {
-    const DWORD attributes = seen.dwFileAttributes & kCreatableAttributes;
-    CTempFile temp(FolderOf(path), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
-    if (!temp.Created() || !Fill(temp, contents, modified))
-        return kFileFailed;
-    temp.Close();
+std::wstring TemporaryName(uint64_t token) { return L"kes-" + Hex16(token) + L".tmp"; }
+std::wstring BackupName(uint64_t token) { return L"kes-" + Hex16(token) + L".bak"; }
+
+uint64_t NewReplaceToken() {
+    uint64_t token = 0;
+    // Without the system's random numbers, the clock and the process still
+    // keep two replaces apart in practice, and a name in use is refused.
+    if (BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&token), sizeof token, BCRYPT_USE_SYSTEM_PREFERRED_RNG) < 0) {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        token = static_cast<uint64_t>(now.QuadPart) ^ uint64_t{GetCurrentProcessId()} << 40;
+    }
+    return token != 0 ? token : 1;
+}
+
+CReplacement::CReplacement(const TFilePath& target, uint64_t token, DWORD attributes)
+    : target_(target),
+      path_(FolderOf(target).WithTrailingDelimiter().Child(TemporaryName(token))),
+      backup_(FolderOf(target).WithTrailingDelimiter().Child(BackupName(token))) {
+    // The name is made once, from the token a journal may already hold: a
+    // name in use is no name of ours, and is left alone.
+    const DWORD creatable = attributes & kCreatableAttributes;
+    file_ = CFileHandle(CreateFileW(path_.Win32().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    creatable != 0 ? creatable : FILE_ATTRIBUTE_NORMAL, nullptr));
+    created_ = file_.IsOpen();
+}
+
+CReplacement::~CReplacement() {
+    file_.Close();
+    if (created_ && !kept_) DeleteFileW(path_.Win32().c_str());
+}
+
+bool CReplacement::Write(std::string_view bytes) { return WriteAll(file_.Get(), bytes.data(), bytes.size()); }
+
+bool CReplacement::SetTime(const FILETIME& modified) {
+    return SetFileTime(file_.Get(), nullptr, nullptr, &modified) != FALSE;
+}
+
+bool CReplacement::WriteOut() {
+    // FLUSH_FLAGS_NO_SYNC: data and metadata go to the disk without the
+    // flush of its cache (Windows 8 on, NTFS, FAT and exFAT). Wine has no
+    // such cache to tell apart, and would make each call a flush of its
+    // own: there, and where the call is missing or refused, the group's
+    // one flush makes the file durable.
+    using TNtFlushBuffersFileEx = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PIO_STATUS_BLOCK);
+    static const TNtFlushBuffersFileEx flushEx = [] {
+        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wcast-function-type"
+        return GetProcAddress(ntdll, "wine_get_version") != nullptr
+                   ? nullptr
+                   : reinterpret_cast<TNtFlushBuffersFileEx>(GetProcAddress(ntdll, "NtFlushBuffersFileEx"));
+#pragma GCC diagnostic pop
+    }();
+    constexpr ULONG kNoSync = 0x2;
+    IO_STATUS_BLOCK status;
+    return flushEx != nullptr && flushEx(file_.Get(), kNoSync, nullptr, 0, &status) == 0;
+}
+
+bool CReplacement::Flush() { return FlushFileBuffers(file_.Get()) != FALSE; }
+
+WriteResult CReplacement::Replace(const WIN32_FILE_ATTRIBUTE_DATA& seen, std::optional<uint64_t>* fileNumber) {
+    file_.Close();
     std::optional<Original> original;
-    const WriteResult state = StillAsSeen(path, seen, original);
+    const WriteResult state = StillAsSeen(target_, seen, original);
     if (state != kWritten) return state;
     // The owner, where the process may set it (Windows lets it name any
     // account of its own, as an elevated run needs); Settle tells whether it
     // held.
-    SetFileSecurityW(temp.Path().Win32().c_str(), kOwnerAndGroup, original->security.Descriptor());
+    SetFileSecurityW(path_.Win32().c_str(), kOwnerAndGroup, original->security.Descriptor());
 
     // With a backup name, no failure of ReplaceFileW loses the original:
     // it keeps its name, or after ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 it has
     // the backup name and is moved back. Without one, a failure may come
     // after the original was already removed.
-    if (!ReplaceFileW(path.Win32().c_str(), temp.Path().Win32().c_str(), temp.Backup().Win32().c_str(), 0, nullptr,
-                      nullptr)) {
+    if (!ReplaceFileW(target_.Win32().c_str(), path_.Win32().c_str(), backup_.Win32().c_str(), 0, nullptr, nullptr)) {
         if (GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
-            MoveFileExW(temp.Backup().Win32().c_str(), path.Win32().c_str(), 0);
+            MoveFileExW(backup_.Win32().c_str(), target_.Win32().c_str(), 0);
         return kFileFailed;
     }
-    temp.Keep();
-    return Settle(path, temp.Backup(), *original);
+    kept_ = true;
+    return Settle(target_, backup_, *original, fileNumber);
+}
+
+WriteResult ReplaceContents(const TFilePath& path, const WIN32_FILE_ATTRIBUTE_DATA& seen,
+                            const TContentsWriter& contents, const FILETIME* modified) {
+    CReplacement replacement(path, NewReplaceToken(), seen.dwFileAttributes);
+    // Flushed, so that the replace never exposes a file whose data is not
+    // yet on disk.
+    if (!replacement.Created() || !contents([&](std::string_view bytes) { return replacement.Write(bytes); }) ||
+        (modified && !replacement.SetTime(*modified)) || !replacement.Flush())
+        return kFileFailed;
+    return replacement.Replace(seen);
 }
 
 }  // namespace kes

@@ -5,10 +5,14 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "FilePath.h"
+#include "Handles.h"
 
 namespace kes {
 
@@ -46,11 +50,59 @@ WriteResult CheckTarget(const TFilePath& path, size_t handedSize, WIN32_FILE_ATT
 // asks it to say beforehand what a write would find.
 WriteResult CheckSoleName(const TFilePath& path);
 
+// Whether two files differ in who may read and change them (owner, group,
+// access list); where either cannot be told, they are taken to differ.
+bool SecurityDiffers(const TFilePath& a, const TFilePath& b);
+
 // Whether the open file `h` is what `path` leads to with no link anywhere
 // on the way: every folder of the path is its parent's own entry and the
 // file its folder's. An undo puts a file back only where the run left it,
 // not through a folder that has become a link to a copy elsewhere.
 bool ReachedWithoutLinks(HANDLE h, const TFilePath& path);
+
+// The names of a replace's temporary file and of the original's backup,
+// in the target's folder, made from a token: a journal keeps the token
+// before either file exists, so that after a crash the next start can
+// tell them as the tool's own.
+std::wstring TemporaryName(uint64_t token);
+std::wstring BackupName(uint64_t token);
+// A token that no other replace is likely to have: 64 random bits.
+uint64_t NewReplaceToken();
+
+// The new contents of a target, in a file beside it named by a token and
+// with the target's attributes, until they replace it. The file is deleted
+// when the object goes, unless it has become the target.
+class CReplacement {
+public:
+    // Creates the file; a name already in use is not ours, and is left.
+    CReplacement(const TFilePath& target, uint64_t token, DWORD attributes);
+    ~CReplacement();
+    CReplacement(const CReplacement&) = delete;
+    CReplacement& operator=(const CReplacement&) = delete;
+
+    bool Created() const { return created_; }
+    bool Write(std::string_view bytes);
+    // The result's modification time; without it, the time of the write.
+    bool SetTime(const FILETIME& modified);
+    // Sends the data to the disk without the flush of the disk's cache, so
+    // that one Flush of any file of the volume makes many durable; false
+    // where the system cannot (then that file needs a Flush of its own).
+    bool WriteOut();
+    bool Flush();
+    HANDLE Handle() const { return file_.Get(); }
+    const TFilePath& Path() const { return path_; }
+    const TFilePath& Backup() const { return backup_; }
+    // Replaces the target with this file in one step, as ReplaceContents
+    // does once its file is written and durable. `fileNumber`, when given,
+    // gets the target's number on its volume after the replace.
+    WriteResult Replace(const WIN32_FILE_ATTRIBUTE_DATA& seen, std::optional<uint64_t>* fileNumber = nullptr);
+
+private:
+    TFilePath target_, path_, backup_;
+    CFileHandle file_;
+    bool created_ = false;
+    bool kept_ = false;
+};
 
 // Replaces the file's contents in one step: a temporary file in its folder,
 // with its attributes, replaces it through ReplaceFileW, which keeps its

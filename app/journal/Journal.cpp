@@ -135,16 +135,20 @@ Middles MiddlesOf(const FileRecord& record) {
     return MiddlesOf(record.before.size, record.after.size, record.prefix, record.suffix);
 }
 
-UndoStep CheckAsLeft(const FileEntry& file, ByteSource& current, uint64_t currentTime) {
-    const FileVersion& after = file.record.after;
-    if (current.Size() != after.size || currentTime != after.time) return UndoStep::FileChanged;
+std::optional<Digest> HashOf(ByteSource& source) {
     Sha256 hash;
-    const UndoStep read = CopyRange(current, 0, after.size, [&](const uint8_t* data, size_t n) {
+    const UndoStep read = CopyRange(source, 0, source.Size(), [&](const uint8_t* data, size_t n) {
         hash.Update(data, n);
         return true;
     });
-    if (read != UndoStep::Ok) return read;
-    const std::optional<Digest> digest = hash.Final();
+    if (read != UndoStep::Ok) return std::nullopt;
+    return hash.Final();
+}
+
+UndoStep CheckAsLeft(const FileEntry& file, ByteSource& current, uint64_t currentTime) {
+    const FileVersion& after = file.record.after;
+    if (current.Size() != after.size || currentTime != after.time) return UndoStep::FileChanged;
+    const std::optional<Digest> digest = HashOf(current);
     if (!digest) return UndoStep::ReadFailed;
     return *digest == after.hash ? UndoStep::Ok : UndoStep::FileChanged;
 }

@@ -117,6 +117,9 @@ enum class UndoStep {
 // Where the record's two versions differ (see Delta.h).
 Middles MiddlesOf(const FileRecord& record);
 
+// The SHA-256 of all of a source; nothing when it could not be read.
+std::optional<Digest> HashOf(ByteSource& source);
+
 // Is the file still exactly as the run left it: size, time, then hash?
 UndoStep CheckAsLeft(const FileEntry& file, ByteSource& current, uint64_t currentTime);
 

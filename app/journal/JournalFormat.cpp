@@ -44,11 +44,7 @@ void PutIdentity(std::vector<uint8_t>& out, const FileIdentity& identity) {
     PutVarint(out, identity.volume);
     PutU64(out, identity.file);
 }
-std::u16string HexToken(uint64_t token) {
-    std::u16string text(16, u'0');
-    for (size_t i = text.size(); i-- > 0; token >>= 4) text[i] = u"0123456789ABCDEF"[token & 15];
-    return text;
-}
+
 
 void SetU32(uint8_t* at, uint32_t value) {
     for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
@@ -246,9 +242,6 @@ void SealRecord(std::vector<uint8_t>& record, uint64_t salt, uint32_t sequence) 
     SetU32(&record[4], sequence);
     SetU32(&record[8], RecordCrc(salt, sequence, length, &record[kRecordHeaderSize]));
 }
-
-std::u16string TemporaryName(uint64_t token) { return u"kes-" + HexToken(token) + u".tmp"; }
-std::u16string BackupName(uint64_t token) { return u"kes-" + HexToken(token) + u".bak"; }
 
 void AppendFileFields(std::vector<uint8_t>& record, const FileRecord& file) {
     PutPath(record, file.path, file.relative);

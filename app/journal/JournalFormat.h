@@ -22,8 +22,9 @@
 // file each written one is now.
 //
 // A file or intent record with a token names the temporary and backup
-// files of its replace (TemporaryName, BackupName), so that after a crash
-// the next start can finish or undo what was cut short.
+// files of its replace (the tool's safe replace makes their names from
+// it), so that after a crash the next start can finish or undo what was
+// cut short.
 #ifndef KESTRANE_JOURNAL_FORMAT_H
 #define KESTRANE_JOURNAL_FORMAT_H
 
@@ -109,11 +110,6 @@ struct DoneRecord {
     std::vector<std::pair<uint32_t, FileIdentity>> identities;
 };
 
-// The names of the temporary file and of the backup of one replace, in
-// the replaced file's folder: a token makes them, so that the journal
-// needs to keep only the token.
-std::u16string TemporaryName(uint64_t token);
-std::u16string BackupName(uint64_t token);
 
 struct JournalHeader {
     uint32_t version = kJournalVersion;

@@ -121,14 +121,23 @@ std::optional<FileIdentity> FileIdentities::Of(HANDLE file, const std::wstring& 
     IO_STATUS_BLOCK status;
     if (NtQueryInformationFile(file, &status, &internal, sizeof internal, kFileInternalInformation) != 0)
         return std::nullopt;
-    auto volume = volumes_.find(folder);
-    if (volume == volumes_.end()) {
-        DWORD serial = 0;
-        if (!GetVolumeInformationByHandleW(file, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0))
-            return std::nullopt;
-        volume = volumes_.emplace(folder, serial).first;
-    }
-    return FileIdentity{volume->second, static_cast<uint64_t>(internal.IndexNumber.QuadPart)};
+    const std::optional<uint32_t> volume = VolumeOf(file, folder);
+    if (!volume) return std::nullopt;
+    return FileIdentity{*volume, static_cast<uint64_t>(internal.IndexNumber.QuadPart)};
+}
+
+std::optional<uint32_t> FileIdentities::VolumeOf(HANDLE file, const std::wstring& folder) {
+    if (const std::optional<uint32_t> known = KnownVolume(folder)) return known;
+    DWORD serial = 0;
+    if (!GetVolumeInformationByHandleW(file, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) return std::nullopt;
+    volumes_.emplace(folder, serial);
+    return serial;
+}
+
+std::optional<uint32_t> FileIdentities::KnownVolume(const std::wstring& folder) const {
+    const auto volume = volumes_.find(folder);
+    if (volume == volumes_.end()) return std::nullopt;
+    return volume->second;
 }
 
 std::unique_ptr<TemporaryFile> TemporaryFile::CreateBeside(const std::wstring& target) {

@@ -76,6 +76,10 @@ class FileIdentities {
 public:
     // `folder` names the folder the file was opened in.
     std::optional<FileIdentity> Of(HANDLE file, const std::wstring& folder);
+    // The serial number of the volume of an open file in `folder`.
+    std::optional<uint32_t> VolumeOf(HANDLE file, const std::wstring& folder);
+    // ...as it was looked up already; nothing before.
+    std::optional<uint32_t> KnownVolume(const std::wstring& folder) const;
 
 private:
     std::map<std::wstring, uint32_t> volumes_;

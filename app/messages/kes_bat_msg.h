@@ -72,5 +72,6 @@
 #define IDS_UNDO_LEFT_MOVED 83          // followed by the path of a file moved or deleted since the run
 #define IDS_UNDO_LEFT_HELD 84           // ...of one another program has open
 #define IDS_UNDO_IN_USE 85              // box: the run is being written by a running tool
+#define IDS_REASON_PLAN_CHECK 86        // the planned contents did not read back with the comment
 
 #endif

@@ -1,4 +1,4 @@
-#include "kes_bat_step.h"
+#include "Step.h"
 
 #include <cstring>
 #include <vector>
@@ -54,15 +54,54 @@ bool ReadsBackAsWritten(const TFilePath& path, std::string_view contents, const 
     return KesBat.ReadComment(path, contents, found) == 0 && found.value_or(std::wstring()) == comment;
 }
 
+// The state of a file seen through an open handle, as the replace checks it.
+WIN32_FILE_ATTRIBUTE_DATA SeenOf(const FileSource& file) {
+    WIN32_FILE_ATTRIBUTE_DATA seen{};
+    seen.dwFileAttributes = file.Attributes();
+    seen.ftLastWriteTime = ToFileTime(file.LastWriteTime());
+    seen.nFileSizeHigh = static_cast<DWORD>(file.Size() >> 32);
+    seen.nFileSizeLow = static_cast<DWORD>(file.Size());
+    return seen;
+}
+
 // Puts the contents the tool read back into the file, with the time it
-// had, through the replace the plug-ins use.
-bool PutBack(const TFilePath& path, const TFileContents& old) {
-    const std::wstring win32 = path.Win32();
-    WIN32_FILE_ATTRIBUTE_DATA seen;
-    if (!GetFileAttributesExW(win32.c_str(), GetFileExInfoStandard, &seen)) return false;
-    const kes::WriteResult result = kes::ReplaceContents(
-        path, seen, [&](const auto& put) { return put(old.View()); }, &old.LastWrite);
-    return result == kes::kWritten || result == kes::kBackupLeft;
+// had, through the tool's commit: its replace is named first in a journal
+// of its own, which the next start would finish after a crash. Where no
+// journal can be written (a full disk), the file goes back all the same,
+// through the safe replace alone: a file changed without its record is
+// worse than a put-back that a crash could cut short.
+bool PutBack(const TFilePath& path, const TFileContents& old, const JournalStore& store, TEngineReport& report) {
+    std::unique_ptr<FileSource> current = FileSource::Open(path.Win32());
+    if (!current) return false;
+    std::unique_ptr<RunJournal> journal = store.StartUndo(RunInfo{});
+    if (!journal) {
+        const WIN32_FILE_ATTRIBUTE_DATA seen = SeenOf(*current);
+        current.reset();
+        const kes::WriteResult result = kes::ReplaceContents(
+            path, seen, [&](const auto& put) { return put(old.View()); }, &old.LastWrite);
+        return result == kes::kWritten || result == kes::kBackupLeft;
+    }
+    const std::optional<Digest> now = HashOf(*current);
+    MemorySource oldSource(old.Data.get(), old.Size);
+    const std::optional<Digest> before = HashOf(oldSource);
+    if (!now || !before) return false;
+    TCommitFile file;
+    file.Path = path;
+    file.Seen = SeenOf(*current);
+    file.Write = [&](kes::CReplacement& replacement) { return replacement.Write(old.View()); };
+    file.Time = old.LastWrite;
+    file.Token = kes::NewReplaceToken();
+    const IntentRecord intent{ToU16(path.Absolute().Text()), false, file.Token,
+                              {current->Size(), current->LastWriteTime(), *now},
+                              {old.Size, Join64(old.LastWrite), *before}};
+    current.reset();  // the replace must have the file to itself
+    FileIdentities identities;
+    std::vector<TCommitFile> group{std::move(file)};
+    const bool committed = journal->Writer().AppendIntent(intent) &&
+                           TGroupCommit(journal->Writer(), report, identities).Commit(group, [](TCommitFile&) {
+                               return true;
+                           });
+    return committed && (group[0].Result == kes::kWritten || group[0].Result == kes::kBackupLeft);
 }
 
 // A file the plug-in deleted, made anew from the contents the tool read,
@@ -109,17 +148,35 @@ TRunRecorder::TRunRecorder(JournalStore store, const TFilePath& root, RunInfo in
     info_.folder = ToU16(absoluteRoot_);
 }
 
+std::u16string TRunRecorder::FullPath(const TFilePath& path) const {
+    const std::wstring& text = path.Text();
+    return ToU16(text.compare(0, root_.size(), root_) == 0 ? absoluteRoot_ + text.substr(root_.size()) : text);
+}
+
+bool TRunRecorder::Started() {
+    if (!failed_ && !journal_) journal_ = store_.StartRun(info_);
+    failed_ = failed_ || !journal_;
+    return !failed_;
+}
+
 bool TRunRecorder::Record(const TFilePath& path, const TFileContents& old, const FileSource& after,
                           ByteSource& contents) {
-    if (failed_) return false;
-    if (!journal_) journal_ = store_.StartRun(info_);
-    const std::wstring& text = path.Text();
-    const std::wstring full = text.compare(0, root_.size(), root_) == 0 ? absoluteRoot_ + text.substr(root_.size())
-                                                                      : text;
-    WrittenFile file{ToU16(full), Join64(old.LastWrite), old.Attributes, after.LastWriteTime(),
+    if (!Started()) return false;
+    WrittenFile file{FullPath(path), Join64(old.LastWrite), old.Attributes, after.LastWriteTime(),
                      identities_.Of(after.Handle(), path.Folder().Text())};
-    failed_ = !journal_ || !journal_->Append(file, old.Data.get(), old.Size, contents);
+    failed_ = !journal_->Append(file, old.Data.get(), old.Size, contents);
+    if (!failed_) ++files_;
     return !failed_;
+}
+
+std::optional<uint32_t> TRunRecorder::RecordPlanned(const TFilePath& path, const TFileContents& old,
+                                                    uint64_t newTime, uint64_t token, ByteSource& contents) {
+    if (!Started()) return std::nullopt;
+    WrittenFile file{FullPath(path), Join64(old.LastWrite), old.Attributes, newTime};
+    file.token = token;
+    failed_ = !journal_->Writer().AppendFile(file, old.Data.get(), old.Size, contents, false);
+    if (failed_) return std::nullopt;
+    return files_++;
 }
 
 void TRunRecorder::Finish() {
@@ -133,7 +190,7 @@ void TRunRecorder::Finish() {
 }
 
 int TFileStep::Write(HWND window, const TFilePath& path, const std::wstring& comment, TRunRecorder& recorder,
-                     bool& stop) {
+                     TEngineReport& report, bool& stop) {
     TFileContents old;
     const int result = KesBat.WriteOneFile(window, path, comment, old);
     // Not handed to the plug-in at all.
@@ -179,7 +236,7 @@ int TFileStep::Write(HWND window, const TFilePath& path, const std::wstring& com
         }
         if (!asWritten) {
             after.reset();  // the replace must have the file to itself
-            if (PutBack(path, old)) return ErrCheckRestored;
+            if (PutBack(path, old, recorder.Store(), report)) return ErrCheckRestored;
             // Left as the plug-in wrote it: kept on record for an undo.
             putBackFailed = true;
             after = FileSource::Open(win32);
@@ -191,17 +248,29 @@ int TFileStep::Write(HWND window, const TFilePath& path, const std::wstring& com
     if (!recorder.Record(path, old, *after, source)) {
         // No file may stay changed without its record.
         after.reset();
-        PutBack(path, old);
+        PutBack(path, old, recorder.Store(), report);
         stop = true;
         return ErrNoRecord;
     }
     return putBackFailed ? ErrCheckNotRestored : result;
 }
 
-TUndone TFileStep::Undo(const FileEntry& file, const JournalReader& journal, FileIdentities& identities) {
+namespace {
+
+// A file of an undo, examined before any is written: what becomes of it,
+// and the replace that puts it back when it can be.
+struct TUndoFile {
+    const FileEntry* entry = nullptr;
+    TUndone undone = TUndone::Restored;
+    std::unique_ptr<FileSource> current;
+    UndoStep rebuilt = UndoStep::ReadFailed;
+};
+
+TUndone Examine(TUndoFile& undo, FileIdentities& identities) {
+    const FileEntry& file = *undo.entry;
     const TFilePath path(ToWide(file.path));
-    const std::wstring win32 = path.Win32();
-    std::unique_ptr<FileSource> current = FileSource::Open(win32);
+    undo.current = FileSource::Open(path.Win32());
+    FileSource* current = undo.current.get();
     if (!current) {
         const DWORD error = GetLastError();
         return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? TUndone::Held : TUndone::Moved;
@@ -225,25 +294,100 @@ TUndone TFileStep::Undo(const FileEntry& file, const JournalReader& journal, Fil
         case UndoStep::JournalDamaged: return TUndone::Damaged;
         default: return TUndone::Failed;
     }
-    if (!file.complete) return TUndone::Damaged;
+    return file.complete ? TUndone::Restored : TUndone::Damaged;
+}
 
-    WIN32_FILE_ATTRIBUTE_DATA seen;
-    if (!GetFileAttributesExW(win32.c_str(), GetFileExInfoStandard, &seen)) return TUndone::Failed;
-    const FILETIME beforeTime = ToFileTime(file.record.before.time);
-    UndoStep rebuilt = UndoStep::ReadFailed;
-    const kes::WriteResult result = kes::ReplaceContents(
-        path, seen,
-        [&](const std::function<bool(std::string_view)>& put) {
-            CPutSink sink(put);
-            rebuilt = journal.Rebuild(file, *current, sink);
-            current.reset();  // the replace must have the file to itself
-            return rebuilt == UndoStep::Ok;
-        },
-        &beforeTime);
-    if (rebuilt == UndoStep::JournalDamaged) return TUndone::Damaged;
-    if (rebuilt != UndoStep::Ok || (result != kes::kWritten && result != kes::kBackupLeft)) return TUndone::Failed;
-    const DWORD attributes = file.record.beforeAttributes & kSettableAttributes;
-    if ((seen.dwFileAttributes & kSettableAttributes) != attributes)
-        SetFileAttributesW(win32.c_str(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
-    return TUndone::Restored;
+// How many files an undo puts back with one flush.
+constexpr size_t kUndoGroup = 64;
+
+}  // namespace
+
+TUndoEnd UndoFiles(const JournalReader& journal, const JournalStore& store, TEngineReport& report,
+                   const std::function<void(const TFilePath&, TUndone)>& left) {
+    const std::vector<FileEntry>& files = journal.Files();
+    std::unique_ptr<RunJournal> own = store.StartUndo(journal.Info());
+    FileIdentities identities;
+    bool remains = false;
+    // Newest first: a file that the run wrote twice goes back through each
+    // of its states in turn, and so its states are put back one group
+    // apart: each group holds a file once.
+    auto next = files.rbegin();
+    while (next != files.rend()) {
+        if (report.Closing()) return TUndoEnd::Stopped;
+        // Reserved whole: a commit rebuilds from its file's entry in place.
+        std::vector<TUndoFile> undos;
+        undos.reserve(kUndoGroup);
+        std::vector<TCommitFile> commits;
+        std::vector<std::u16string> paths;
+        for (; next != files.rend() && undos.size() < kUndoGroup; ++next) {
+            if (std::find(paths.begin(), paths.end(), next->path) != paths.end()) break;
+            paths.push_back(next->path);
+            TUndoFile& undo = undos.emplace_back();
+            undo.entry = &*next;
+            undo.undone = Examine(undo, identities);
+            if (undo.undone != TUndone::Restored) {
+                undo.current.reset();
+                continue;
+            }
+            if (!own) {
+                undo.undone = TUndone::Failed;
+                continue;
+            }
+            const FileRecord& record = next->record;
+            TCommitFile& commit = commits.emplace_back();
+            commit.Path = TFilePath(ToWide(next->path));
+            commit.Seen = SeenOf(*undo.current);
+            commit.Time = ToFileTime(record.before.time);
+            commit.Token = kes::NewReplaceToken();
+            commit.Write = [&undo, &journal](kes::CReplacement& replacement) {
+                const std::function<bool(std::string_view)> put = [&](std::string_view bytes) {
+                    return replacement.Write(bytes);
+                };
+                CPutSink sink(put);
+                undo.rebuilt = journal.Rebuild(*undo.entry, *undo.current, sink);
+                undo.current.reset();  // the replace must have the file to itself
+                return undo.rebuilt == UndoStep::Ok;
+            };
+            own->Writer().AppendIntent({next->path, false, commit.Token, record.after, record.before});
+        }
+        // Each file is told in its order, whether it was written or not.
+        size_t told = 0;
+        const auto tell = [&](size_t upTo) {
+            for (; told < upTo; ++told) {
+                TUndoFile& undo = undos[told];
+                const TFilePath path(ToWide(undo.entry->path));
+                if (undo.undone != TUndone::Restored && undo.undone != TUndone::AlreadyBefore) {
+                    left(path, undo.undone);
+                    remains = remains || Remains(undo.undone);
+                }
+                if (report.StopRequested()) return false;
+                report.Advanced(next == files.rend() && told + 1 == undos.size());
+            }
+            return true;
+        };
+        bool going = true;
+        const auto each = [&](TCommitFile& commit) {
+            // The undo's file whose commit this is: the next that needs one.
+            while (going && undos[told].undone != TUndone::Restored) going = tell(told + 1);
+            if (!going) return false;
+            TUndoFile& undo = undos[told];
+            if (undo.rebuilt == UndoStep::JournalDamaged) {
+                undo.undone = TUndone::Damaged;
+            } else if (commit.Result != kes::kWritten && commit.Result != kes::kBackupLeft) {
+                undo.undone = TUndone::Failed;
+            } else {
+                // The attributes it had; the rest the system keeps to itself.
+                const DWORD attributes = undo.entry->record.beforeAttributes & kSettableAttributes;
+                if ((commit.Seen.dwFileAttributes & kSettableAttributes) != attributes)
+                    SetFileAttributesW(commit.Path.Win32().c_str(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
+            }
+            return going = tell(told + 1);
+        };
+        if (!commits.empty() && own && !TGroupCommit(own->Writer(), report, identities).Commit(commits, each)) {
+            for (TUndoFile& undo : undos)
+                if (undo.undone == TUndone::Restored) undo.undone = TUndone::Failed;
+        }
+        if (!going || !tell(undos.size())) return TUndoEnd::Stopped;
+    }
+    return remains ? TUndoEnd::Remains : TUndoEnd::Done;
 }

@@ -1,17 +1,20 @@
-// One file of a run or of an undo, from reading it to keeping its record:
-// the run reads the file, hands it to the plug-in, reads back what the
-// plug-in left and checks it, and journals the old contents so that the run
-// can be taken back; the undo checks the file is as the run left it,
-// rebuilds the old contents from the journal and puts them back through the
-// same safe replace as the plug-ins use.
-#ifndef KESTRANE_KES_BAT_STEP_H
-#define KESTRANE_KES_BAT_STEP_H
+// One file of a run or of an undo, and the journal that keeps them. A run
+// of a plug-in that writes its files itself reads each file, hands it to
+// the plug-in, reads back what the plug-in left and checks it, and
+// journals the old contents so that the run can be taken back; a file that
+// fails is put back. An undo checks that a file is as the run left it and
+// rebuilds its old contents from the journal. Put-backs and undos are
+// written by the tool's commit, as the files of a plug-in that plans.
+#ifndef KESTRANE_ENGINE_STEP_H
+#define KESTRANE_ENGINE_STEP_H
 
 #include <windows.h>
 
 #include <memory>
 #include <string>
 
+#include "Commit.h"
+#include "Engine.h"
 #include "FilePath.h"
 #include "Journal.h"
 #include "JournalStore.h"
@@ -30,6 +33,11 @@ enum {
     // The plug-in deleted the file: it was made anew from what the tool
     // read, with its time and attributes, and keeps its record.
     ErrDeletedRestored = -12,
+    // A cloud file whose contents are online only: left unread.
+    ErrOnlineOnly = -13,
+    // The plug-in planned new contents that do not read back with the
+    // comment: nothing was written.
+    ErrPlanCheck = -14,
 };
 
 // The journal of a run, begun with the first file it has to keep.
@@ -43,17 +51,30 @@ public:
     // (and for every file after that).
     bool Record(const TFilePath& path, const TFileContents& old, const kes::journal::FileSource& after,
                 kes::journal::ByteSource& contents);
-    // Once the run is over: the journals of old runs beyond the store's
-    // limits go.
+    // Writes, not yet durably, the record of a file the tool is about to
+    // replace with `contents`, dated `newTime`, through the replace that
+    // `token` names; its place among the journal's file records, or
+    // nothing when it cannot.
+    std::optional<uint32_t> RecordPlanned(const TFilePath& path, const TFileContents& old, uint64_t newTime,
+                                          uint64_t token, kes::journal::ByteSource& contents);
+    // The journal the planned records go to; null before the first.
+    kes::journal::JournalWriter* Writer() { return journal_ ? &journal_->Writer() : nullptr; }
+    const kes::journal::JournalStore& Store() const { return store_; }
+    // Once the run is over: the journal is closed, and the journals of old
+    // runs beyond the store's limits go.
     void Finish();
 
 private:
+    std::u16string FullPath(const TFilePath& path) const;
+    bool Started();
+
     kes::journal::JournalStore store_;
     std::wstring root_;          // as typed, with its delimiter
     std::wstring absoluteRoot_;  // the same folder from a drive or share
     kes::journal::RunInfo info_;
     std::unique_ptr<kes::journal::RunJournal> journal_;
     kes::journal::FileIdentities identities_;
+    uint32_t files_ = 0;  // file records so far
     bool failed_ = false;
 };
 
@@ -76,14 +97,22 @@ inline bool Remains(TUndone undone) {
 
 class TFileStep {
 public:
-    // One file of a run, through the prepared plug-in (CKesBat). The result
-    // is WriteOneFile's or one of the Err* above; `stop` is set when the
-    // run must not go on.
+    // One file of a run, through the prepared plug-in (CKesBat), which
+    // writes it itself. The result is WriteOneFile's or one of the Err*
+    // above; `stop` is set when the run must not go on.
     static int Write(HWND window, const TFilePath& path, const std::wstring& comment, TRunRecorder& recorder,
-                     bool& stop);
-    // One file of an undo.
-    static TUndone Undo(const kes::journal::FileEntry& file, const kes::journal::JournalReader& journal,
-                        kes::journal::FileIdentities& identities);
+                     TEngineReport& report, bool& stop);
 };
+
+enum class TUndoEnd {
+    Done,     // every file had its turn, and none is left that may still be put back
+    Remains,  // every file had its turn, but a later undo may still put one back
+    Stopped,  // at a file, by Escape or the window closing
+};
+
+// Takes back the files of a run, newest first, through the tool's commit;
+// `left` hears of each file left and why.
+TUndoEnd UndoFiles(const kes::journal::JournalReader& journal, const kes::journal::JournalStore& store,
+                   TEngineReport& report, const std::function<void(const TFilePath&, TUndone)>& left);
 
 #endif
