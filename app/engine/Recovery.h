@@ -65,9 +65,10 @@ struct RecoveryPlan {
 // Every recovered file ends as one whole version, or is the user's and
 // untouched; the temporary file and a backup holding a version never
 // remain; no step deletes a version while the target is missing. Where
-// the target is missing, a whole temporary file wins over the backup: the
-// run's record can still undo the new contents. Deciding again on what the
-// steps leave, even when a crash cuts them short, gives the same end.
+// the target is missing, a whole temporary file wins over the backup (the
+// run's record can still undo the new contents) unless its access differs.
+// Deciding again on what the steps leave, even when a crash cuts them
+// short, gives the same end.
 RecoveryPlan PlanRecovery(const Findings& found);
 
 }  // namespace kes::engine
