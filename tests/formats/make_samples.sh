@@ -77,6 +77,30 @@ flac -s -f --no-padding -o plain.flac tone.wav
 flac -s -f -P 256 -T TITLE=Title -T "COMMENT=old comment" -T "comment=second old one" -o commented.flac tone.wav
 cp plain.flac noblock.flac && metaflac --remove --block-type=VORBIS_COMMENT --dont-use-padding noblock.flac
 cp plain.flac id3.flac && $python -c 'from mutagen.id3 import ID3, TIT2; t = ID3(); t.add(TIT2(encoding=3, text="Title")); t.save("id3.flac", padding=lambda info: 0)'
+# A second Vorbis comment block after the first, as some taggers leave one
+# (metaflac keeps to one): readers show the first.
+cp plain.flac second.flac && metaflac --set-tag="COMMENT=second block comment" --set-tag=ARTIST=Second second.flac
+$python - commented.flac second.flac two.flac <<'PY'
+import sys
+def blocks(d):
+    at = d.index(b"fLaC") + 4
+    out = []
+    while True:
+        head, size = d[at], int.from_bytes(d[at + 1:at + 4], "big")
+        out.append((head & 0x7F, d[at + 4:at + 4 + size]))
+        at += 4 + size
+        if head & 0x80:
+            return d[:d.index(b"fLaC") + 4], out, d[at:]
+start, first, audio = blocks(open(sys.argv[1], "rb").read())
+extra = [b for b in blocks(open(sys.argv[2], "rb").read())[1] if b[0] == 4]
+at = [t for t, _ in first].index(4) + 1
+laid = first[:at] + extra + first[at:]
+with open(sys.argv[3], "wb") as f:
+    f.write(start)
+    for i, (kind, data) in enumerate(laid):
+        f.write(bytes([kind | (0x80 if i + 1 == len(laid) else 0)]) + len(data).to_bytes(3, "big") + data)
+    f.write(audio)
+PY
 oggenc -Q -q 0 -s 1 -o plain.ogg tone.wav
 oggenc -Q -q 0 -s 2 -c TITLE=Title -c "COMMENT=old comment" -c "comment=second old one" -o commented.ogg tone.wav
 cat plain.ogg commented.ogg >chained.ogg
