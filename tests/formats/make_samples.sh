@@ -111,6 +111,10 @@ opusenc --quiet --serial 3 --comment "COMMENT=old comment" tone.wav commented.op
 # the last page.
 ffmpeg -v error -f lavfi -i sine=frequency=440:duration=8 -ac 1 -ar 22050 -fflags +bitexact -y tone8.wav
 oggenc -Q -q -1 -s 4 -c "COMMENT=old comment" -o framed.ogg tone8.wav
-python3 "$here/make_ogg.py" framed.ogg shared.ogg
-python3 "$here/make_ogg.py" commented.opus shared.opus
+python3 "$here/make_ogg.py" shared framed.ogg shared.ogg
+python3 "$here/make_ogg.py" shared commented.opus shared.opus
+# Header packets spread over pages of one segment each, the comment's
+# closing segment of 0 bytes on a page without the continued flag.
+python3 "$here/make_ogg.py" tiny commented.ogg tiny.ogg
+python3 "$here/make_ogg.py" tiny commented.opus tiny.opus
 { cat plain.ogg; head -c 1000 /dev/zero; } >padded.ogg
