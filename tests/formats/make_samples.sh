@@ -32,6 +32,9 @@ head -c 40000 /dev/urandom >members/b.bin
 # A stray byte and text after the archive, and archives behind a program
 # (a self-extractor's stand-in) that their offsets do not count.
 { cat deflated.zip; printf 'junk\n'; } >trail.zip
+# A download cut short in the comment: the end record states more of it
+# than the file holds.
+head -c -5 commented.zip >cut.zip
 { printf 'MZ'; head -c 4094 /dev/zero; } >stub.bin
 cat stub.bin deflated.zip >sfx.zip
 cat stub.bin zip64.zip >sfx64.zip
