@@ -67,11 +67,15 @@ with open("v24.mp3", "wb") as f: f.write(audio)
 tag.save("v24.mp3", v2_version=4, padding=lambda info: 64)
 PY
 # Tags the common taggers no longer write (v2.2, a v2.4 checksum with
-# restricted encodings), stray bytes (zeros, the end of a removed tag)
-# before the first frame of an untagged file, and an APEv2 tag with a
+# restricted encodings and size), stray bytes (zeros, the end of a removed
+# tag) before the first frame of an untagged file, and an APEv2 tag with a
 # Comment item before an ID3v1 tag.
 python3 "$here/make_id3.py" v22 v22.mp3 plain.mp3
 python3 "$here/make_id3.py" crc crc.mp3 plain.mp3
+# Unsynchronised tags (a v2.3 one as a whole, with compressed and encrypted
+# frames; v2.4 frames each), and a v2.4 tag with frame sizes as plain
+# integers and ids of lower-case letters and spaces.
+for kind in unsync23 unsync24 plain24; do python3 "$here/make_id3.py" $kind $kind.mp3 plain.mp3; done
 { head -c 300 /dev/zero; printf 'TIT2\0\0\0\x06\0\0\0Title'; cat plain.mp3; } >stray.mp3
 cp plain.mp3 ape.mp3
 $python -c 'from mutagen.apev2 import APEv2; t = APEv2(); t["Artist"] = "Kestrane"; t["Comment"] = "old APE comment"; t.save("ape.mp3")'
