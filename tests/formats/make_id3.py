@@ -11,10 +11,11 @@ them out.
                                     40 KB
     make_id3.py unsync23 OUT AUDIO.mp3
                                     a v2.3 tag unsynchronised as a whole,
-                                    with compressed and encrypted frames
+                                    with an encrypted frame
     make_id3.py unsync24 OUT AUDIO.mp3
-                                    a v2.4 tag whose comment and one other
-                                    frame are unsynchronised each
+                                    a v2.4 tag whose comment and two other
+                                    frames, one of them compressed, are
+                                    unsynchronised each
     make_id3.py plain24 OUT AUDIO.mp3
                                     a v2.4 tag with frame sizes as plain
                                     integers and ids of lower-case letters
@@ -85,21 +86,22 @@ def crc_tag():
 
 
 def unsync23_tag():
-    text = b"\0compressed text " * 8
     frames = (v23_frame(b"TIT2", b"\0Title")
               + v23_frame(b"COMM", b"\0eng\0old comment")
               + v23_frame(b"PRIV", b"kestrane\0" + FALSE_SYNCS)
-              + v23_frame(b"TXXX", struct.pack(">I", len(text)) + zlib.compress(text), 0x0080)
               + v23_frame(b"PRIV", b"\x80" + FALSE_SYNCS, 0x0040))  # encrypted with method 0x80
     body = unsynchronised(frames + b"\0" * 32)
     return b"ID3\x03\0\x80" + syncsafe(len(body)) + body
 
 
 def unsync24_tag():
+    text = b"\0compressed text " * 8
+    compressed = syncsafe(len(text)) + zlib.compress(text)  # behind its data length
     frames = (v24_frame(b"TIT2", b"\x03Title")
               + v24_frame(b"COMM", unsynchronised(COMMENT_FF), 0x0002)
               + v24_frame(b"PRIV", unsynchronised(b"kestrane\0" + FALSE_SYNCS), 0x0002)
-              + v24_frame(b"PRIV", b"plain\0" + FALSE_SYNCS))  # not unsynchronised: kept as it is
+              + v24_frame(b"PRIV", b"plain\0" + FALSE_SYNCS)  # not unsynchronised: kept as it is
+              + v24_frame(b"TXXX", unsynchronised(compressed), 0x000B))
     body = frames + b"\0" * 32
     return b"ID3\x04\0\0" + syncsafe(len(body)) + body
 

@@ -72,9 +72,9 @@ PY
 # Comment item before an ID3v1 tag.
 python3 "$here/make_id3.py" v22 v22.mp3 plain.mp3
 python3 "$here/make_id3.py" crc crc.mp3 plain.mp3
-# Unsynchronised tags (a v2.3 one as a whole, with compressed and encrypted
-# frames; v2.4 frames each), and a v2.4 tag with frame sizes as plain
-# integers and ids of lower-case letters and spaces.
+# Unsynchronised tags (a v2.3 one as a whole, v2.4 frames each), with an
+# encrypted and a compressed frame, and a v2.4 tag with frame sizes as
+# plain integers and ids of lower-case letters and spaces.
 for kind in unsync23 unsync24 plain24; do python3 "$here/make_id3.py" $kind $kind.mp3 plain.mp3; done
 { head -c 300 /dev/zero; printf 'TIT2\0\0\0\x06\0\0\0Title'; cat plain.mp3; } >stray.mp3
 cp plain.mp3 ape.mp3
