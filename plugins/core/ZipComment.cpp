@@ -1,6 +1,7 @@
 #include "ZipComment.h"
 
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
 namespace kes {
@@ -126,15 +127,18 @@ std::vector<Candidate> Candidates(std::string_view file, size_t before, size_t s
 // or two in a file with such bytes, leave a doubt, and so does a signature
 // in those bytes, which readers that take the last one from the back meet
 // first. A comment cut short passes only the readers that take the last
-// signature and the comment as far as it goes: its record is taken only as
-// the one candidate and the last signature of all (checked by the caller).
+// signature and the comment as far as it goes: its record counts only
+// where no other comment ends within the file, as the one candidate and
+// the last signature of all (which the caller checks).
 std::optional<size_t> Choose(const std::vector<Candidate>& found) {
-    const auto count = [&](Reach reach) {
-        return std::count_if(found.begin(), found.end(), [&](const Candidate& c) { return c.reach == reach; });
-    };
-    const auto exact = count(Reach::kEnd);
-    if (exact > 1 || (exact == 0 && found.size() != 1)) return std::nullopt;
-    for (const Candidate& c : found)
+    std::vector<Candidate> within;
+    std::copy_if(found.begin(), found.end(), std::back_inserter(within),
+                 [](const Candidate& c) { return c.reach != Reach::kPast; });
+    if (within.empty()) return found.size() == 1 ? std::optional<size_t>(found[0].at) : std::nullopt;
+    const auto exact =
+        std::count_if(within.begin(), within.end(), [](const Candidate& c) { return c.reach == Reach::kEnd; });
+    if (exact > 1 || (exact == 0 && within.size() != 1)) return std::nullopt;
+    for (const Candidate& c : within)
         if (c.reach == Reach::kEnd || exact == 0) return c.at;
     return std::nullopt;
 }

@@ -141,6 +141,10 @@ TEST(ZipCore, ACommentCutShortIsReadAsFarAsItGoesAndGivesWayToOneOfTheRightLengt
     EXPECT_FALSE(ZipReadComment(withSignature.substr(0, withSignature.size() - 2)));
     EXPECT_FALSE(ZipSetComment(Sample("deflated.zip") + cut, "x"));
     EXPECT_TRUE(ZipSetComment(Sample("deflated.zip") + whole, "x")) << "one whose comment reaches the end is no doubt";
+    // Nor is a record whose comment would run past the end, before the one
+    // whose comment ends within the file.
+    const std::string deflated = Sample("deflated.zip");
+    EXPECT_TRUE(ZipSetComment(deflated.substr(0, deflated.size() - 2) + Le16(0xFFFF) + deflated + "\n", "x"));
 }
 
 TEST(ZipCore, CommentsThatWouldMakeASecondRecordAreRefused) {
