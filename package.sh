@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and makes the release package
-# build/kes_bat-<version>.zip: kes_bat.exe, the bundled plug-ins, readme.txt
-# and the sdk folder for plug-in authors.
+# build/kes_bat-<version>.zip: kes_bat.exe, the bundled plug-ins, readme.txt,
+# SHA256SUMS.txt and the sdk folder for plug-in authors; and beside it
+# build/kes_bat-<version>.zip.sha256, to be published with it.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/common.sh

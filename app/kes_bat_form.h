@@ -43,18 +43,24 @@ public:
 // One entry of a run's list, at its place in the search's order.
 enum class TQueued {
     Write,       // a file to hand to the plug-in
-    // Reported as failed without a call into the plug-in: a file or folder
-    // whose name the chosen plug-in cannot take, or a folder that could not
-    // be searched (its path then ends in "\").
-    Failed,
     // A cloud file whose contents are online only: reading it would make
     // the cloud client download it first. Reported and left.
     OnlineOnly,
+    // Reported as failed without a call into the plug-in, for the reason
+    // QueuedResult gives: a file or folder whose name the chosen plug-in
+    // cannot take (a character its code page lacks; a name the plain form
+    // would change), or a folder that could not be searched (its path then
+    // ends in "\").
+    NotInCodePage,
+    NameNotPlain,
+    Unsearchable,
 };
 struct TQueuedPath {
     TFilePath Path;
     TQueued Kind;
 };
+// The result a run reports for an entry it does not hand to the plug-in.
+int QueuedResult(TQueued kind);
 
 // The DPI a window is drawn at.
 int WindowDpi(HWND window);
@@ -161,14 +167,15 @@ private:
     // Does the work of a run, a preview or an undo, then ends it, also when
     // the work throws.
     void EndRunAfter(const std::function<void()>& work);
-    // False when it was stopped before every file had its turn.
+    // False when it was stopped before every file had its turn, or left a
+    // file that a later undo may still put back.
     bool UndoRun(const kes::journal::JournalReader& journal);
     void StartProgress(size_t total, int countLine);
     void AdvanceProgress(bool last);
     void ShowProgress();
     void StopProgress();
     void PreviewFiles(bool reads);
-    void QueueUnwritable(const TFilePath& path);
+    void QueueUnwritable(const TFilePath& path, TQueued kind);
     void DrawItem(const DRAWITEMSTRUCT& item);
     void MeasureItem(MEASUREITEMSTRUCT& item);
     bool Command(int id, int code, HWND sender);

@@ -98,7 +98,6 @@ struct TPreviewCounts {
 struct TPreviewTexts {
     std::wstring Write = ResText(IDS_PREVIEW_WRITE);
     std::wstring Refuse = ResText(IDS_PREVIEW_REFUSE);
-    std::wstring Unreachable = Refuse + L" (" + ResText(IDS_PREVIEW_UNREACHABLE) + L")";
     std::wstring OnlineOnly = Refuse + L" (" + ResText(IDS_PREVIEW_ONLINE_ONLY) + L")";
     std::wstring CannotTell = ResText(IDS_PREVIEW_CANNOT_TELL);
 };
@@ -109,7 +108,9 @@ TPreviewRow PreviewRow(const TQueuedPath& entry, bool reads, const TPreviewTexts
     TPreviewRow row{entry.Path.Text(), std::wstring(), std::wstring()};
     ++counts.Files;
     if (entry.Kind != TQueued::Write) {
-        row.Action = entry.Kind == TQueued::OnlineOnly ? texts.OnlineOnly : texts.Unreachable;
+        row.Action = entry.Kind == TQueued::OnlineOnly
+                         ? texts.OnlineOnly
+                         : texts.Refuse + L" (" + ResText(RefusalReason(QueuedResult(entry.Kind))) + L")";
         ++counts.Refused;
         return row;
     }

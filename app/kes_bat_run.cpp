@@ -10,6 +10,7 @@
 #include "Kes_bat_data.h"
 #include "Mbox_res.h"
 #include "PathText.h"
+#include "TextFile.h"
 #include "kes_bat_ids.h"
 #include "kes_bat_msg.h"
 #include "kes_bat_step.h"
@@ -133,8 +134,10 @@ void TKesBatForm::RunBatch() {
     while (!FileList->empty()) {
         if (closeRequested_) return stop();
         // Read for every file: an edit made between two files counts from
-        // the next file on.
-        const std::wstring comment = Text(IDC_MEMO_COMMENT);
+        // the next file on. A paste from another program may bring lone
+        // LFs or CRs: every plug-in gets CR LF, and its reader gives CR LF
+        // back, so that the check after the write compares like with like.
+        const std::wstring comment = ToCrLfText(Text(IDC_MEMO_COMMENT));
         const TQueuedPath& entry = FileList->front();
         if (entry.Kind == TQueued::OnlineOnly) {
             AddLog(WidePath(LoadResString(IDS_LOG_ONLINE_ONLY)) + entry.Path.Text());
@@ -142,7 +145,7 @@ void TKesBatForm::RunBatch() {
         } else {
             bool noRecord = false;
             const int result =
-                entry.Kind != TQueued::Write     ? ErrNotInCodePage
+                entry.Kind != TQueued::Write     ? QueuedResult(entry.Kind)
                 : RunEnvironment->KeepRecords() ? TFileStep::Write(Handle, entry.Path, comment, recorder, noRecord)
                                                  : KesBat.WriteOneFile(Handle, entry.Path, comment);
             if (result != 0) {
@@ -207,20 +210,32 @@ std::wstring TKesBatForm::ErrorLine(const TFilePath& path, int result) const {
     std::wstring line = WidePath(KES_ERROR_PREFIX) + path.Text();
     // Only a plug-in that writes through WriteCommentW gives its results
     // the meanings cpi.h names; another's are its own. The tool's own
-    // checks after a write are named for any plug-in.
-    const bool own = result == ErrCheckRestored || result == ErrCheckNotRestored || result == ErrNoRecord;
-    if (!own && !KesBat.PreparedUnicode()) return line;
+    // results, all below zero, are named for any plug-in.
+    if (result > 0 && !KesBat.PreparedUnicode()) return line;
     if (const int reason = RefusalReason(result)) line += L" (" + WidePath(LoadResString(reason)) + L")";
     return line;
+}
+
+int QueuedResult(TQueued kind) {
+    switch (kind) {
+        case TQueued::NotInCodePage: return ErrNotInCodePage;
+        case TQueued::NameNotPlain: return ErrNameNotPlain;
+        case TQueued::Unsearchable: return ErrUnsearchable;
+        default: return 0;
+    }
 }
 
 int RefusalReason(int result) {
     switch (result) {
         case ErrOpenRead: return IDS_REASON_OPEN_READ;
+        case ErrNotInCodePage: return IDS_REASON_NOT_IN_CODE_PAGE;
+        case ErrNameNotPlain: return IDS_REASON_NAME_NOT_PLAIN;
+        case ErrUnsearchable: return IDS_REASON_UNSEARCHABLE;
         case ErrNoMemory: return IDS_REASON_NO_MEMORY;
         case ErrCheckRestored: return IDS_REASON_CHECK_RESTORED;
         case ErrCheckNotRestored: return IDS_REASON_CHECK_NOT_RESTORED;
         case ErrNoRecord: return IDS_REASON_NO_RECORD;
+        case ErrDeletedRestored: return IDS_REASON_DELETED_RESTORED;
     }
     return result >= CpiRefused && result <= CpiCommentTooLong ? IDS_REASON_BASE + result : 0;
 }
@@ -263,7 +278,7 @@ bool TKesBatForm::SearchDir(const TFilePath& directory, const std::wstring& patt
         // Nothing matched, or the folder could not be searched at all
         // (access denied, vanished): the user must hear of the second, or
         // "include subfolders" silently does nothing.
-        if (search.Error() != ERROR_FILE_NOT_FOUND) QueueUnwritable(directory);
+        if (search.Error() != ERROR_FILE_NOT_FOUND) QueueUnwritable(directory, TQueued::Unsearchable);
         return true;
     }
     std::string codePageName;
@@ -274,20 +289,23 @@ bool TKesBatForm::SearchDir(const TFilePath& directory, const std::wstring& patt
         if (RunEnvironment->EscapePressed()) return false;
         const wchar_t* name = entry.cFileName;
         if (wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0) continue;
-        const bool exact = !codePageOnly || ExactName(name, codePageName);
+        // The same for a name that the plain form of a path, all such a
+        // plug-in takes, would change.
+        const TQueued unwritable = !codePageOnly                   ? TQueued::Write
+                                   : !TFilePath::KeptByWin32(name) ? TQueued::NameNotPlain
+                                   : !ExactName(name, codePageName) ? TQueued::NotInCodePage
+                                                                    : TQueued::Write;
         // Read-only, archive, compressed or not-indexed folders are ordinary
         // folders to the user; links and junctions are not followed, so
         // that no tree loops. Listing a cloud folder downloads nothing.
         if ((attributes & FILE_ATTRIBUTE_DIRECTORY) &&
             (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) || IsCloudFolder(entry))) {
-            if (!exact)
-                QueueUnwritable(directory.Child(name).WithTrailingDelimiter());
+            if (unwritable != TQueued::Write)
+                QueueUnwritable(directory.Child(name).WithTrailingDelimiter(), unwritable);
             else if (!CollectFiles(directory.Child(name), true))
                 return false;
         } else if (!dirPass) {
-            const TQueued kind = (attributes & kOnlineOnly) ? TQueued::OnlineOnly
-                                 : exact                    ? TQueued::Write
-                                                            : TQueued::Failed;
+            const TQueued kind = (attributes & kOnlineOnly) ? TQueued::OnlineOnly : unwritable;
             FileList->push_back({directory.Child(name), kind});
         }
     } while (search.Next());
@@ -296,9 +314,9 @@ bool TKesBatForm::SearchDir(const TFilePath& directory, const std::wstring& patt
 
 // Once for each name: every pattern's search of a folder that cannot be
 // searched fails alike.
-void TKesBatForm::QueueUnwritable(const TFilePath& path) {
-    if (FileList->empty() || FileList->back().Kind != TQueued::Failed || FileList->back().Path != path)
-        FileList->push_back({path, TQueued::Failed});
+void TKesBatForm::QueueUnwritable(const TFilePath& path, TQueued kind) {
+    if (FileList->empty() || FileList->back().Kind != kind || FileList->back().Path != path)
+        FileList->push_back({path, kind});
 }
 
 void TKesBatForm::AddLog(const std::wstring& line) {

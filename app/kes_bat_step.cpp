@@ -65,6 +65,21 @@ bool PutBack(const TFilePath& path, const TFileContents& old) {
     return result == kes::kWritten || result == kes::kBackupLeft;
 }
 
+// A file the plug-in deleted, made anew from the contents the tool read,
+// with their time and attributes.
+bool Recreate(const TFilePath& path, const TFileContents& old) {
+    constexpr DWORD kCreatable = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                 FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_TEMPORARY;
+    const DWORD attributes = old.Attributes & kCreatable;
+    CFileHandle file(CreateFileW(path.Win32().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr));
+    const bool made = file.IsOpen() && WriteAll(file.Get(), old.Data.get(), old.Size) &&
+                      SetFileTime(file.Get(), nullptr, nullptr, &old.LastWrite) && FlushFileBuffers(file.Get());
+    file.Close();
+    return made && (!(old.Attributes & FILE_ATTRIBUTE_READONLY) ||
+                    SetFileAttributesW(path.Win32().c_str(), old.Attributes & (kCreatable | FILE_ATTRIBUTE_READONLY)));
+}
+
 // Hands rebuilt bytes on to the replace's writer.
 class CPutSink : public ByteSink {
 public:
@@ -88,11 +103,9 @@ TRunRecorder::TRunRecorder(JournalStore store, const TFilePath& root, RunInfo in
     : store_(std::move(store)), root_(root.WithTrailingDelimiter().Text()), info_(std::move(info)) {
     // An undo may come from another current folder: the journal holds the
     // folder from its drive or share. Only the folder as typed is made
-    // full; the names below it are the search's own.
-    const DWORD n = GetFullPathNameW(root_.c_str(), 0, nullptr, nullptr);
-    absoluteRoot_.resize(n);
-    absoluteRoot_.resize(GetFullPathNameW(root_.c_str(), n, absoluteRoot_.data(), nullptr));
-    if (absoluteRoot_.empty()) absoluteRoot_ = root_;
+    // full, names kept: "y." is not "y". The names below it are the
+    // search's own.
+    absoluteRoot_ = TFilePath(root_).Absolute().WithTrailingDelimiter().Text();
     info_.folder = ToU16(absoluteRoot_);
 }
 
@@ -103,14 +116,16 @@ bool TRunRecorder::Record(const TFilePath& path, const TFileContents& old, const
     const std::wstring& text = path.Text();
     const std::wstring full = text.compare(0, root_.size(), root_) == 0 ? absoluteRoot_ + text.substr(root_.size())
                                                                       : text;
-    WrittenFile file{ToU16(full), Join64(old.LastWrite), old.Attributes, after.LastWriteTime()};
+    WrittenFile file{ToU16(full), Join64(old.LastWrite), old.Attributes, after.LastWriteTime(),
+                     identities_.Of(after.Handle(), path.Folder().Text())};
     failed_ = !journal_ || !journal_->Append(file, old.Data.get(), old.Size, contents);
     return !failed_;
 }
 
 void TRunRecorder::Finish() {
+    const std::wstring written = journal_ ? journal_->Path() : std::wstring();
     journal_.reset();
-    store_.Prune();
+    store_.Prune(written);
 }
 
 int TFileStep::Write(HWND window, const TFilePath& path, const std::wstring& comment, TRunRecorder& recorder,
@@ -118,14 +133,24 @@ int TFileStep::Write(HWND window, const TFilePath& path, const std::wstring& com
     TFileContents old;
     const int result = KesBat.WriteOneFile(window, path, comment, old);
     // Not handed to the plug-in at all.
-    if (result == ErrOpenRead || result == ErrNoMemory || result == ErrNotInCodePage) return result;
+    if (result == ErrOpenRead || result == ErrNoMemory || result == ErrNotInCodePage || result == ErrNameNotPlain)
+        return result;
     const bool claimsWritten = result == 0 || (KesBat.PreparedUnicode() && result == CpiBackupLeft);
     const std::wstring win32 = path.Win32();
 
     // Whatever the plug-in answered, what it left is read back: a file that
     // changed keeps its record, so that the run can be taken back.
     std::unique_ptr<FileSource> after = FileSource::Open(win32);
-    // Gone, or held by another program: there is nothing to read back.
+    // Deleted, whatever the plug-in said: the tool still holds its bytes.
+    // It keeps its record too, as any file the run has touched.
+    if (!after && GetLastError() == ERROR_FILE_NOT_FOUND && Recreate(path, old) &&
+        (after = FileSource::Open(win32))) {
+        MemorySource same(old.Data.get(), old.Size);
+        if (recorder.Record(path, old, *after, same)) return ErrDeletedRestored;
+        stop = true;
+        return ErrNoRecord;
+    }
+    // Held by another program, or gone for good: nothing to read back.
     if (!after) return claimsWritten ? ErrCheckNotRestored : result;
     const uint64_t size = after->Size();
     const bool whole = size <= kWholeReadBack;
@@ -169,17 +194,29 @@ int TFileStep::Write(HWND window, const TFilePath& path, const std::wstring& com
     return putBackFailed ? ErrCheckNotRestored : result;
 }
 
-TUndone TFileStep::Undo(const FileEntry& file, const JournalReader& journal) {
+TUndone TFileStep::Undo(const FileEntry& file, const JournalReader& journal, FileIdentities& identities) {
     const TFilePath path(ToWide(file.path));
     const std::wstring win32 = path.Win32();
     std::unique_ptr<FileSource> current = FileSource::Open(win32);
-    if (!current) return TUndone::Changed;  // moved, deleted, or held by another program
+    if (!current) {
+        const DWORD error = GetLastError();
+        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? TUndone::Held : TUndone::Moved;
+    }
     // Already as it was before the run: an undo stopped half way put it back.
     FileEntry before = file;
     before.record.after = file.record.before;
     if (CheckAsLeft(before, *current, current->LastWriteTime()) == UndoStep::Ok) return TUndone::AlreadyBefore;
     switch (CheckAsLeft(file, *current, current->LastWriteTime())) {
-        case UndoStep::Ok: break;
+        case UndoStep::Ok:
+            // As the run left it, and the very file the run left, where it
+            // left it: not a copy that has taken its place, nor the file
+            // reached through a folder that has become a link. The file
+            // itself may still come back.
+            if ((file.record.identity &&
+                 identities.Of(current->Handle(), path.Folder().Text()) != file.record.identity) ||
+                !kes::ReachedWithoutLinks(current->Handle(), path))
+                return TUndone::Moved;
+            break;
         case UndoStep::FileChanged: return TUndone::Changed;
         case UndoStep::JournalDamaged: return TUndone::Damaged;
         default: return TUndone::Failed;

@@ -27,13 +27,17 @@ enum {
     // No record of the file could be kept: it was put back, and the run
     // must stop.
     ErrNoRecord = -9,
+    // The plug-in deleted the file: it was made anew from what the tool
+    // read, with its time and attributes, and keeps its record.
+    ErrDeletedRestored = -12,
 };
 
 // The journal of a run, begun with the first file it has to keep.
 class TRunRecorder {
 public:
     // `root` is the folder as typed for the run: every path the run
-    // queues begins with it.
+    // queues begins with it. The journal keeps every path exactly as the
+    // run reached it, from its drive or share.
     TRunRecorder(kes::journal::JournalStore store, const TFilePath& root, kes::journal::RunInfo info);
     // Keeps the record of a file the run has changed; false when it cannot
     // (and for every file after that).
@@ -49,6 +53,7 @@ private:
     std::wstring absoluteRoot_;  // the same folder from a drive or share
     kes::journal::RunInfo info_;
     std::unique_ptr<kes::journal::RunJournal> journal_;
+    kes::journal::FileIdentities identities_;
     bool failed_ = false;
 };
 
@@ -56,10 +61,18 @@ private:
 enum class TUndone {
     Restored,       // put back as it was before the run
     AlreadyBefore,  // already as it was before the run (an undo that was stopped)
-    Changed,        // changed, moved or deleted since the run: left as it is
-    Damaged,        // the journal cannot give its old contents: left as it is
-    Failed,         // it could not be replaced: left as it is
+    Changed,        // changed since the run: left as it is, for good
+    Damaged,        // the journal cannot give its old contents: left as it is, for good
+    // Left as it is for now; a later undo of the same run takes it up again.
+    Moved,   // not at its path, or the path leads to another file or through a link
+    Held,    // another program has it open
+    Failed,  // it could not be replaced
 };
+
+// Whether a later undo may still put the file back.
+inline bool Remains(TUndone undone) {
+    return undone == TUndone::Moved || undone == TUndone::Held || undone == TUndone::Failed;
+}
 
 class TFileStep {
 public:
@@ -69,7 +82,8 @@ public:
     static int Write(HWND window, const TFilePath& path, const std::wstring& comment, TRunRecorder& recorder,
                      bool& stop);
     // One file of an undo.
-    static TUndone Undo(const kes::journal::FileEntry& file, const kes::journal::JournalReader& journal);
+    static TUndone Undo(const kes::journal::FileEntry& file, const kes::journal::JournalReader& journal,
+                        kes::journal::FileIdentities& identities);
 };
 
 #endif

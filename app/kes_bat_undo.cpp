@@ -35,6 +35,8 @@ int LeftLine(TUndone undone) {
     switch (undone) {
         case TUndone::Changed: return IDS_UNDO_LEFT_CHANGED;
         case TUndone::Damaged: return IDS_UNDO_LEFT_DAMAGED;
+        case TUndone::Moved: return IDS_UNDO_LEFT_MOVED;
+        case TUndone::Held: return IDS_UNDO_LEFT_HELD;
         default: return IDS_UNDO_LEFT_FAILED;
     }
 }
@@ -50,6 +52,11 @@ void TKesBatForm::Menu_UndoClick(HWND) {
         return;
     }
     std::unique_ptr<FileSource> source = FileSource::Open(run->path);
+    // Another window of the tool is writing it: intact, only not finished.
+    if (!source && GetLastError() == ERROR_SHARING_VIOLATION) {
+        MsgBoxRes(IDS_UNDO_IN_USE, IDS_CAPTION_WARNING, MB_ICONEXCLAMATION);
+        return;
+    }
     std::optional<JournalReader> journal;
     if (source) journal = JournalReader::Open(*source);
     if (!journal) {
@@ -73,9 +80,10 @@ void TKesBatForm::Menu_UndoClick(HWND) {
     SetRunning(true);
     bool completed = false;
     EndRunAfter([&] { completed = UndoRun(*journal); });
-    // Marked undone only once every file has had its turn: an undo that was
-    // stopped is taken up again by the next one, which passes over the
-    // files already back as they were.
+    // Marked undone only once nothing of it is left to put back: an undo
+    // that was stopped, or that left a file another program held or that
+    // was not where the run left it, is taken up again by the next one,
+    // which passes over the files already back as they were.
     source.reset();
     if (completed) store.MarkUndone(*run);
 }
@@ -87,6 +95,8 @@ bool TKesBatForm::UndoRun(const JournalReader& journal) {
     // they were for are not known.
     if (journal.End() == JournalEnd::Damaged) AddLog(LoadResString(IDS_UNDO_JOURNAL_DAMAGED));
     int left = 0;
+    bool remains = false;
+    FileIdentities identities;
     // Newest first: a file that the run wrote twice goes back through each
     // of its states in turn.
     for (auto file = files.rbegin(); file != files.rend(); ++file) {
@@ -94,10 +104,11 @@ bool TKesBatForm::UndoRun(const JournalReader& journal) {
             StopProgress();
             return false;
         }
-        const TUndone undone = TFileStep::Undo(*file, journal);
+        const TUndone undone = TFileStep::Undo(*file, journal, identities);
         if (undone != TUndone::Restored && undone != TUndone::AlreadyBefore) {
             AddLog(WidePath(LoadResString(LeftLine(undone))) + ToWide(file->path));
             ++left;
+            remains = remains || Remains(undone);
         }
         if (RunEnvironment->EscapePressed()) {
             StopProgress();
@@ -108,5 +119,5 @@ bool TKesBatForm::UndoRun(const JournalReader& journal) {
     AddLog(LoadResString(IDS_UNDO_COMPLETED));
     if (left != 0) AddLog(std::to_string(left) + LoadResString(IDS_UNDO_LEFT_COUNT));
     RunEnvironment->Beep(MB_OK);
-    return true;
+    return !remains;
 }

@@ -27,14 +27,32 @@ void ForEachName(std::wstring_view text, F f) {
     }
 }
 
+// The names Win32 takes for a device in any folder, whatever follows a dot:
+// "aux.txt" and "c:\music\nul.mp3" open no file at all. COM0, LPT0 and the
+// superscript digits are devices on some versions of Windows only; a name
+// taken for one too many only goes the safe way.
+bool NamesDevice(std::wstring_view name) {
+    std::wstring_view stem = name.substr(0, std::min(name.find(L'.'), name.size()));
+    while (!stem.empty() && stem.back() == L' ') stem.remove_suffix(1);
+    std::wstring upper(stem);
+    for (wchar_t& c : upper) c = c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+    if (upper == L"CON" || upper == L"PRN" || upper == L"AUX" || upper == L"NUL" || upper == L"CONIN$" ||
+        upper == L"CONOUT$")
+        return true;
+    const bool numbered = upper.size() == 4 && (upper.compare(0, 3, L"COM") == 0 || upper.compare(0, 3, L"LPT") == 0);
+    const wchar_t digit = numbered ? upper[3] : 0;
+    return (digit >= L'0' && digit <= L'9') || digit == L'\u00b9' || digit == L'\u00b2' || digit == L'\u00b3';
+}
+
 // Win32 strips a trailing dot or blank from a name, so "song." would open
-// "song". Wildcards are left alone: "*." is a pattern, not a name.
+// "song", and takes a device's name for the device. Wildcards are left
+// alone: "*." is a pattern, not a name.
 bool HoldsNameWin32Changes(std::wstring_view text) {
     bool changes = false;
     ForEachName(text, [&](std::wstring_view name) {
         if (name.empty() || name == L"." || name == L".." || name.find_first_of(L"*?") != std::wstring_view::npos)
             return;
-        if (name.back() == L'.' || name.back() == L' ') changes = true;
+        if (!TFilePath::KeptByWin32(name)) changes = true;
     });
     return changes;
 }
@@ -50,7 +68,7 @@ std::wstring FullPathOf(const wchar_t* base) {
 // The path made absolute. Only the base it is relative to (the current
 // folder, or a drive's) goes through GetFullPathNameW: the names found by
 // a search must reach the file system as they are.
-std::wstring Absolute(const std::wstring& text) {
+std::wstring MadeAbsolute(const std::wstring& text) {
     const bool unc = text.size() >= 2 && IsDelimiter(text[0]) && IsDelimiter(text[1]);
     const bool driveRooted = text.size() >= 3 && text[1] == L':' && IsDelimiter(text[2]);
     if (unc || driveRooted) return text;
@@ -109,6 +127,13 @@ std::wstring Verbatim(const std::wstring& absolute) {
 
 }  // namespace
 
+bool TFilePath::KeptByWin32(std::wstring_view name) {
+    return name.empty() || (name.back() != L'.' && name.back() != L' ' && !NamesDevice(name)) || name == L"." ||
+           name == L"..";
+}
+
+bool TFilePath::KeptByWin32() const { return !HoldsNameWin32Changes(text_); }
+
 TFilePath TFilePath::FromAnsi(const std::string& text) { return TFilePath(WidePath(text)); }
 
 TFilePath TFilePath::WithTrailingDelimiter() const {
@@ -136,9 +161,18 @@ std::wstring TFilePath::Win32() const {
     if (text_.compare(0, kVerbatim.size(), kVerbatim) == 0 || text_.compare(0, 4, L"\\\\.\\") == 0)
         return text_;
     if (text_.size() <= kPlainLength && !HoldsNameWin32Changes(text_)) return text_;
-    return Verbatim(Absolute(text_));
+    return Verbatim(MadeAbsolute(text_));
+}
+
+TFilePath TFilePath::Absolute() const {
+    if (text_.compare(0, 4, L"\\\\.\\") == 0) return *this;
+    std::wstring full = text_.compare(0, kVerbatim.size(), kVerbatim) == 0 ? text_ : Verbatim(MadeAbsolute(text_));
+    if (full.compare(0, 8, L"\\\\?\\UNC\\") == 0) return TFilePath(L"\\" + full.substr(7));
+    return TFilePath(full.substr(kVerbatim.size()));
 }
 
 bool TFilePath::ToAnsi(std::string& ansi) const {
-    return ExactName(text_.c_str(), ansi) && ansi.size() < MAX_PATH;
+    // The plain form is all such a plug-in can take, and it must lead to
+    // this very file: not to "album" for "album.", nor to a device.
+    return !HoldsNameWin32Changes(text_) && ExactName(text_.c_str(), ansi) && ansi.size() < MAX_PATH;
 }

@@ -37,11 +37,26 @@ public:
     // code: under \\?\ Windows resolves neither "." and ".." nor "/".
     std::wstring Win32() const;
 
+    // The same path from its drive or share, as a journal keeps it so that
+    // another current folder finds it again: "." and ".." resolved by our
+    // own code, every name exactly as given. Not GetFullPathNameW, which
+    // would drop the dot of "album." and make "nul" a device.
+    TFilePath Absolute() const;
+
     // The path in the system code page, for plug-ins that take it so.
     // False when the code page has no exact form of it (see ExactName in
-    // PathText.h) or the form does not fit in MAX_PATH: such a path, handed
-    // on, would name another file or none.
+    // PathText.h), when it holds a name that the plain form would change
+    // (see KeptByWin32), or the form does not fit in MAX_PATH: such a path,
+    // handed on, would name another file or none.
     bool ToAnsi(std::string& ansi) const;
+
+    // Whether Win32 takes this one name as it is: not when it ends in a dot
+    // or a blank, which Win32 strips ("album." would open "album"), nor
+    // when it names a device ("aux", "nul.txt", "com1.mp3"). Such a name is
+    // reached only through the \\?\ form.
+    static bool KeptByWin32(std::wstring_view name);
+    // Whether Win32 takes every name of this path as it is.
+    bool KeptByWin32() const;
 
     bool operator==(const TFilePath& other) const { return text_ == other.text_; }
     bool operator!=(const TFilePath& other) const { return text_ != other.text_; }

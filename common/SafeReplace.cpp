@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -183,6 +185,145 @@ std::optional<FileFacts> FactsOf(HANDLE h) {
                      basic.FileAttributes};
 }
 
+// A name as Wine's object names give it: without the dots and blanks at
+// its end, which Wine drops ("album." comes back as "album").
+std::wstring_view Bare(std::wstring_view name) {
+    while (!name.empty() && (name.back() == L'.' || name.back() == L' ')) name.remove_suffix(1);
+    return name;
+}
+
+// Two paths name by name, each without its trailing dots and blanks, case
+// counting. Where that loses a difference, another way to the same file
+// through twins (below) is refused.
+bool SameBarePath(std::wstring_view a, std::wstring_view b) {
+    for (;;) {
+        const size_t ea = std::min(a.find(L'\\'), a.size()), eb = std::min(b.find(L'\\'), b.size());
+        if (Bare(a.substr(0, ea)) != Bare(b.substr(0, eb))) return false;
+        if (ea == a.size() || eb == b.size()) return ea == a.size() && eb == b.size();
+        a.remove_prefix(ea + 1);
+        b.remove_prefix(eb + 1);
+    }
+}
+
+// The twins of a folder's names: other entries that are the same name but
+// for their trailing dots and blanks ("album" and "album."). Under Wine a
+// link to a twin is named as the twin and shows no reparse point, so that
+// only the twin tells it. A folder is listed once in a while, not for every
+// file written into it: a listing costs as much as a search of the whole
+// folder.
+class CTwins {
+public:
+    std::vector<std::wstring> Of(const std::wstring& folder, const std::wstring& name) {
+        const DWORD now = GetTickCount();
+        if (listings_.size() > kMaxFolders) listings_.clear();
+        Listing& listing = listings_[folder];
+        if (!listing.listed || now - listing.at > kFreshMs) listing = Listing{true, now, List(folder)};
+        std::vector<std::wstring> twins;
+        const auto same = listing.byBare.equal_range(std::wstring(Bare(name)));
+        for (auto it = same.first; it != same.second; ++it)
+            if (it->second != name) twins.push_back(it->second);
+        return twins;
+    }
+
+private:
+    static constexpr DWORD kFreshMs = 1000;
+    static constexpr size_t kMaxFolders = 64;
+    struct Listing {
+        bool listed = false;
+        DWORD at = 0;
+        std::multimap<std::wstring, std::wstring> byBare;  // names that have a twin, by their bare name
+    };
+
+    static std::multimap<std::wstring, std::wstring> List(const std::wstring& folder) {
+        std::multimap<std::wstring, std::wstring> all, twinned;
+        CFindFile search(TFilePath(folder).Win32(), L"*");
+        if (search.Found()) {
+            do {
+                const std::wstring name = search.Data().cFileName;
+                if (name != L"." && name != L"..") all.emplace(std::wstring(Bare(name)), name);
+            } while (search.Next());
+        }
+        for (const auto& entry : all)
+            if (all.count(entry.first) > 1) twinned.insert(entry);
+        return twinned;
+    }
+
+    std::map<std::wstring, Listing> listings_;
+};
+
+// How much of an absolute path is its root: "C:\" or "\\srv\share\".
+size_t RootLength(const std::wstring& full) {
+    if (full.compare(0, 2, L"\\\\") != 0) return std::min<size_t>(3, full.size());
+    const size_t server = full.find(L'\\', 2);
+    const size_t share = server == std::wstring::npos ? server : full.find(L'\\', server + 1);
+    return share == std::wstring::npos ? full.size() : share + 1;
+}
+
+// The path from its drive or share, then each folder it lies in up to the
+// root's own names: one level for each name below the root.
+std::vector<TFilePath> Levels(const TFilePath& path) {
+    std::wstring full = path.Absolute().Text();
+    const size_t root = RootLength(full);
+    std::vector<TFilePath> levels;
+    while (full.size() > root) {
+        if (full.back() == L'\\') full.pop_back();
+        levels.emplace_back(full);
+        full = levels.back().Folder().Text();
+    }
+    return levels;
+}
+
+// A file's number on its volume.
+std::optional<uint64_t> FileNumber(HANDLE h) {
+    struct {
+        LARGE_INTEGER IndexNumber;
+    } internal{};
+    constexpr auto kFileInternalInformation = static_cast<FILE_INFORMATION_CLASS>(6);
+    IO_STATUS_BLOCK status;
+    if (NtQueryInformationFile(h, &status, &internal, sizeof internal, kFileInternalInformation) != 0)
+        return std::nullopt;
+    return static_cast<uint64_t>(internal.IndexNumber.QuadPart);
+}
+
+// Whether a path that is the same as `path` but for trailing dots and
+// blanks somewhere, through twins, leads to the file numbered `number`.
+// Under Wine a link whose target is such a path is named as its target,
+// and nothing else tells it from the file: two ways to one file are
+// refused, whichever is the link. Without twins on the way, nothing is
+// opened.
+bool OtherWayReaches(const TFilePath& path, uint64_t number) {
+    static CTwins twins;
+    const std::vector<TFilePath> levels = Levels(path);
+    // From the root down: each name as it is, or one of its twins.
+    const std::function<bool(const std::wstring&, size_t, bool)> search = [&](const std::wstring& folder,
+                                                                              size_t level, bool other) {
+        const std::wstring name = levels[level - 1].Name();
+        std::vector<std::wstring> names = twins.Of(folder, name);
+        names.push_back(name);
+        for (const std::wstring& each : names) {
+            const bool differs = other || each != name;
+            const std::wstring at = folder + each;
+            if (level > 1) {
+                if (search(at + L'\\', level - 1, differs)) return true;
+                continue;
+            }
+            if (!differs) continue;
+            CFileHandle h(CreateFileW(TFilePath(at).Win32().c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+            // One that cannot be told is taken for the same file.
+            if (h.IsOpen() && FileNumber(h.Get()).value_or(number) == number) return true;
+        }
+        return false;
+    };
+    return !levels.empty() && search(levels.back().Folder().Text(), levels.size(), false);
+}
+
+// No other way to the open file, but for its path's own names.
+bool OnlyWay(HANDLE h, const TFilePath& path) {
+    const std::optional<uint64_t> number = FileNumber(h);
+    return number && !OtherWayReaches(path, *number);
+}
+
 // Whether the open file, of which `facts` were read, is reached by this
 // name alone. A file with further
 // names would keep the old contents under them, and a link would become a
@@ -192,14 +333,20 @@ std::optional<FileFacts> FactsOf(HANDLE h) {
 // name handed in. A link named like its target ("view\\song.jpg" to
 // "lib\\song.jpg", or "case.jpg" to "Case.jpg") differs in the folder or in
 // case, which a comparison of the last name alone, without case, missed:
-// the replace then moved the target away and deleted it.
+// the replace then moved the target away and deleted it. A link to a
+// target that differs only in trailing dots or blanks ("song.jpg" to
+// "song.jpg.", "view\\song.jpg" to "view.\\song.jpg") looks like its
+// target under Wine, which drops them from the names it gives: a file that
+// such a twin of its path also reaches is refused.
 bool SoleName(HANDLE h, const FileFacts& facts, const TFilePath& path) {
     if (facts.links != 1 || (facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
     CFileHandle folder(CreateFileW(FolderOf(path).Win32().c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!folder.IsOpen()) return false;
     const std::optional<std::wstring> file = ObjectName(h), inFolder = ObjectName(folder.Get());
-    return file && inFolder && *file == TFilePath(*inFolder).WithTrailingDelimiter().Child(path.Name()).Text();
+    return file && inFolder &&
+           SameBarePath(*file, TFilePath(*inFolder).WithTrailingDelimiter().Child(path.Name()).Text()) &&
+           OnlyWay(h, path);
 }
 
 // What the replace must keep of the original, as found just before it.
@@ -265,6 +412,23 @@ WriteResult CheckTarget(const TFilePath& path, size_t handedSize, WIN32_FILE_ATT
     if (seen.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return kFileFailed;
     if (Join64(seen.nFileSizeHigh, seen.nFileSizeLow) != handedSize) return kChangedElsewhere;
     return kWritten;
+}
+
+bool ReachedWithoutLinks(HANDLE h, const TFilePath& path) {
+    // Each name must be its folder's own entry, up to the root: a link
+    // anywhere on the way makes a name the system gives differ from the
+    // path's.
+    std::optional<std::wstring> name = ObjectName(h);
+    for (const TFilePath& level : Levels(path)) {
+        CFileHandle folder(CreateFileW(level.Folder().Win32().c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        const std::optional<std::wstring> folderName = folder.IsOpen() ? ObjectName(folder.Get()) : std::nullopt;
+        if (!name || !folderName ||
+            !SameBarePath(*name, TFilePath(*folderName).WithTrailingDelimiter().Child(level.Name()).Text()))
+            return false;
+        name = folderName;
+    }
+    return OnlyWay(h, path);
 }
 
 WriteResult CheckSoleName(const TFilePath& path) {

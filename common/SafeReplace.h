@@ -46,6 +46,12 @@ WriteResult CheckTarget(const TFilePath& path, size_t handedSize, WIN32_FILE_ATT
 // asks it to say beforehand what a write would find.
 WriteResult CheckSoleName(const TFilePath& path);
 
+// Whether the open file `h` is what `path` leads to with no link anywhere
+// on the way: every folder of the path is its parent's own entry and the
+// file its folder's. An undo puts a file back only where the run left it,
+// not through a folder that has become a link to a copy elsewhere.
+bool ReachedWithoutLinks(HANDLE h, const TFilePath& path);
+
 // Replaces the file's contents in one step: a temporary file in its folder,
 // with its attributes, replaces it through ReplaceFileW, which keeps its
 // alternate streams, encryption, compression and short name. The result's

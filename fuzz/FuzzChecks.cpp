@@ -13,6 +13,7 @@
 #include "OggComment.h"
 #include "PngComment.h"
 #include "Text.h"
+#include "WavComment.h"
 #include "ZipComment.h"
 
 namespace kes_fuzz {
@@ -101,6 +102,10 @@ kes::Rewrite SetMp3(std::string_view file, std::string_view comment) {
     return kes::Mp3SetComment(file, comment, comment);
 }
 
+kes::Rewrite SetWav(std::string_view file, std::string_view comment) {
+    return kes::WavSetComment(file, comment, comment);
+}
+
 }  // namespace
 
 std::string CheckZip(const uint8_t* data, size_t size) {
@@ -156,6 +161,17 @@ std::string CheckOgg(const uint8_t* data, size_t size) {
     return CheckWithRest(kes::OggSetComment, kes::OggRead, c, kes::ToLineFeeds(c.comment));
 }
 
+std::string CheckWav(const uint8_t* data, size_t size) {
+    const Case c = Split(data, size);
+    return CheckWithRest(SetWav, kes::WavRead, c, kes::ToLineFeeds(c.comment), [&](const std::string& out) {
+        // The ICMT item holds the same text with CR LF line breaks.
+        const std::optional<std::string> icmt = kes::WavRead(out)->icmt;
+        std::string crLf;
+        for (char ch : kes::ToLineFeeds(c.comment)) crLf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+        return (c.comment.empty() ? !icmt : icmt == crLf) ? "" : "the ICMT item reads back differently";
+    });
+}
+
 namespace {
 
 // FNV-1a, 64 bits, and the length: plenty to notice a changed byte.
@@ -175,7 +191,8 @@ std::string OutputDigest(const std::string& format, const uint8_t* data, size_t 
     static const std::map<std::string, SetFn> kSetters = {
         {"zip", kes::ZipSetComment}, {"jpeg", kes::JpegSetComment},
         {"png", kes::PngSetComment}, {"gif", kes::GifSetComment},
-        {"mp3", SetMp3}, {"flac", kes::FlacSetComment}, {"ogg", kes::OggSetComment}};
+        {"mp3", SetMp3}, {"flac", kes::FlacSetComment}, {"ogg", kes::OggSetComment},
+        {"wav", SetWav}};
     const SetFn& set = kSetters.at(format);
     const Case c = Split(data, size);
     return Digest(set(c.file, c.comment)) + "/" + Digest(set(c.file, ""));

@@ -118,6 +118,7 @@ int CKesBat::WriteOneFile(HWND window, const TFilePath& path, const std::wstring
     // this file and this comment, or nothing.
     std::string ansiPath, ansiComment;
     const bool unicode = slot_.HasWriteCommentW();
+    if (!unicode && !path.KeptByWin32()) return ErrNameNotPlain;
     if (!unicode && (!path.ToAnsi(ansiPath) || !ExactText(comment, ansiComment))) return ErrNotInCodePage;
     const std::wstring win32 = path.Win32();
     // Read and closed before the call: the plug-in must be free to rewrite it.

@@ -26,7 +26,14 @@ enum {
     ErrNoMemory = -4,  // no buffer for the contents, or too large for the interface
     // The plug-in takes code page text, and the path or the comment has no
     // exact form in it; the plug-in is not called.
-    ErrNotInCodePage = -6
+    ErrNotInCodePage = -6,
+    // The plug-in takes the plain form of a path only, and the path holds a
+    // name that this form changes: one ending in a dot or a blank, which
+    // Win32 strips ("album." would lead to "album"), or a device's name.
+    // The plug-in is not called.
+    ErrNameNotPlain = -10,
+    // A folder of the run that could not be searched at all.
+    ErrUnsearchable = -11,
 };
 
 class CKesBat {

@@ -34,6 +34,20 @@
  * named Cpi* below let the tool say why a file was refused; the tool reads
  * them only from a plug-in that has WriteCommentW.
  *
+ * Three further optional exports let a plug-in with both of those leave
+ * the writing to the tool, which then writes many files with one flush of
+ * the disk and keeps a record that survives a crash at any point:
+ *
+ *   PlanCommentW       what the file's new contents would be, as pieces;
+ *                      it opens and writes no file
+ *   ReleasePlanW       gives back what a plan holds
+ *   ReadCommentBytesW  the comment that given contents hold, from the
+ *                      bytes alone: the tool checks a plan with it
+ *
+ * When a plug-in has all three, the tool plans, checks and writes every
+ * file itself and calls neither WriteCommentW nor WriteComment; it still
+ * calls ReadCommentW for the preview's view of a file as it is.
+ *
  * This header serves both the tool and plug-in authors. A plug-in defines
  * CPI_PLUGIN before including it to get the declarations of its exports.
  */
@@ -130,6 +144,52 @@ typedef int(WINAPI* TWriteCommentW)(HWND window, LPCWSTR path, const void* conte
 typedef int(WINAPI* TReadCommentW)(LPCWSTR path, const void* contents, DWORD size,
                                    LPWSTR comment, DWORD* length);
 
+/* One piece of a plan's new contents: `size` bytes, taken from the
+   contents the plug-in was handed, from `offset` on, when `bytes` is null;
+   else the `size` bytes at `bytes`, which stay valid until ReleasePlanW. */
+typedef struct CpiPiece {
+    const void* bytes;
+    DWORD offset;
+    DWORD size;
+} CpiPiece;
+
+/* The new contents of one file. The tool sets `size` to sizeof(CpiPlan)
+   and everything else to zero before the call; the plug-in fills in the
+   rest. The pieces, in order, spell the new contents; none at all is an
+   empty file. Pieces that spell the contents handed over unchanged say
+   that the file needs no change. */
+typedef struct CpiPlan {
+    DWORD size;
+    DWORD flags;             /* CpiPlan* flags below */
+    DWORD pieceCount;
+    const CpiPiece* pieces;  /* valid until ReleasePlanW */
+    void* owner;             /* the plug-in's own, for ReleasePlanW; the tool never reads it */
+} CpiPlan;
+
+enum {
+    CpiPlanKeepTime = 1  /* the new file keeps the old file's modification time */
+};
+
+/* Optional, with WriteCommentW and ReadCommentW. path, contents, size,
+   comment and commentLength are as WriteCommentW gets them. Opens,
+   creates and writes no file, and may be called again, with other
+   contents, before an earlier plan is released.
+   Result CpiWritten: `plan` holds the new contents. The tool keeps
+   `contents` unchanged and valid, and calls ReleasePlanW(plan) once, when
+   it no longer needs the plan.
+   Any other result: the code with which WriteCommentW would refuse the
+   file (CpiRefused, CpiCommentNotHeld, CpiCommentTooLong, ...); the plan
+   holds nothing and is not released. */
+typedef int(WINAPI* TPlanCommentW)(LPCWSTR path, const void* contents, DWORD size, LPCWSTR comment,
+                                   DWORD commentLength, CpiPlan* plan);
+/* Gives back what PlanCommentW put into `plan`. */
+typedef void(WINAPI* TReleasePlanW)(CpiPlan* plan);
+/* Optional, with PlanCommentW. ReadCommentW's answer for `contents`
+   alone, looking at no file: CpiWritten with the comment these bytes hold
+   (or CPI_NO_COMMENT), else CpiRefused for contents that are no file of
+   the plug-in's type. The buffer protocol is ReadCommentW's. */
+typedef int(WINAPI* TReadCommentBytesW)(const void* contents, DWORD size, LPWSTR comment, DWORD* length);
+
 /* Further names of the interface that this tool never looks up. */
 typedef int(WINAPI* TIsSupported)(LPCSTR path, DWORD handle);
 typedef int(WINAPI* TGetComment)(LPCSTR path, LPSTR buffer, int bufferSize);
@@ -145,6 +205,10 @@ CPI_EXPORT int WINAPI WriteCommentW(HWND window, LPCWSTR path, const void* conte
                                     DWORD size, LPCWSTR comment, DWORD commentLength);
 CPI_EXPORT int WINAPI ReadCommentW(LPCWSTR path, const void* contents, DWORD size,
                                    LPWSTR comment, DWORD* length);
+CPI_EXPORT int WINAPI PlanCommentW(LPCWSTR path, const void* contents, DWORD size, LPCWSTR comment,
+                                   DWORD commentLength, CpiPlan* plan);
+CPI_EXPORT void WINAPI ReleasePlanW(CpiPlan* plan);
+CPI_EXPORT int WINAPI ReadCommentBytesW(const void* contents, DWORD size, LPWSTR comment, DWORD* length);
 #endif
 
 #ifdef __cplusplus

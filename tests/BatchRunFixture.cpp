@@ -48,45 +48,6 @@ std::wstring WideText(int id) {
 
 std::wstring WideRes(int id) { return AnsiText(LoadResString(id)); }
 
-std::string Ktf(const std::wstring& comment) {
-    return "KTF1" + std::string(reinterpret_cast<const char*>(comment.data()), comment.size() * sizeof(wchar_t)) +
-           "END!";
-}
-
-void ForEachFile(const std::wstring& dir, const std::function<void(const std::wstring&, const WIN32_FIND_DATAW&)>& f) {
-    WIN32_FIND_DATAW d;
-    HANDLE h = FindFirstFileW((dir + L"*").c_str(), &d);
-    if (h == INVALID_HANDLE_VALUE) return;
-    do {
-        const std::wstring name = d.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            ForEachFile(dir + name + L"\\", f);
-        else
-            f(dir + name, d);
-    } while (FindNextFileW(h, &d));
-    FindClose(h);
-}
-
-Snapshot TakeSnapshot(const std::wstring& dir) {
-    Snapshot files;
-    ForEachFile(dir, [&](const std::wstring& path, const WIN32_FIND_DATAW& d) {
-        TFileContents contents;
-        EXPECT_EQ(ReadWholeFile(TFilePath(path).Win32(), contents), TReadResult::Read);
-        files[path] = {std::string(contents.View()),
-                       ULONGLONG{d.ftLastWriteTime.dwHighDateTime} << 32 | d.ftLastWriteTime.dwLowDateTime};
-    });
-    return files;
-}
-
-void AgeFiles(const std::wstring& dir) {
-    ForEachFile(dir, [](const std::wstring& path, const WIN32_FIND_DATAW&) {
-        CFileHandle file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     0, nullptr));
-        const FILETIME old{0x12345678, 0x01c00000};
-        EXPECT_TRUE(SetFileTime(file.Get(), nullptr, nullptr, &old));
-    });
-}
 
 bool MenuGrayed(int id) {
     const UINT state = GetMenuState(GetMenu(KesBatForm->Handle), id, MF_BYCOMMAND);

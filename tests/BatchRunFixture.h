@@ -145,15 +145,7 @@ std::wstring MakeWideFile(const std::wstring& path, const std::string& bytes = "
 std::vector<std::wstring> WideLog();
 std::wstring WideText(int id);
 std::wstring WideRes(int id);
-// A file as the test plug-ins that read comments keep one: none when empty.
-std::string Ktf(const std::wstring& comment);
 
-void ForEachFile(const std::wstring& dir, const std::function<void(const std::wstring&, const WIN32_FIND_DATAW&)>& f);
-// Every file below dir, with its bytes and modification time.
-using Snapshot = std::map<std::wstring, std::pair<std::string, ULONGLONG>>;
-Snapshot TakeSnapshot(const std::wstring& dir);
-// Dated years back, so that a rewrite shows even within the same second.
-void AgeFiles(const std::wstring& dir);
 bool MenuGrayed(int id);
 
 // Answers the next box (or dialog) of the main window with `button` from

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The comment of each file as the formats' common readers show it, for the
-# end-to-end tests under Wine: mutagen for MP3 and Opus, metaflac for FLAC,
-# vorbiscomment for Vorbis, exiftool for PNG. A Wine program can neither
-# wait for a Unix program nor read its output, so this reads a list of Unix
-# paths (UTF-8, one a line) and writes each file's comment, ended by a NUL
-# byte, to OUT, which appears whole and last, by renaming.
+# end-to-end tests under Wine: mutagen for MP3, Opus and WAV, metaflac for
+# FLAC, vorbiscomment for Vorbis, exiftool for PNG and WAV's ICMT item. A
+# Wine program can neither wait for a Unix program nor read its output, so
+# this reads a list of Unix paths (UTF-8, one a line) and writes each
+# file's comment, ended by a NUL byte, to OUT, which appears whole and
+# last, by renaming.
 #   peer_comments.sh LIST OUT
 set -uo pipefail
 list=$1 out=$2
@@ -30,6 +31,15 @@ PY
     *.ogg) vorbiscomment -l "$1" | sed -n '/^COMMENT=/,$p' ;;
     *.opus) $python -c 'import sys, mutagen.oggopus as o; print(*o.OggOpus(sys.argv[1]).get("comment", []))' "$1" ;;
     *.png) exiftool -b -Comment "$1" ;;
+    *.wav)  # and an ICMT item, in Shift_JIS, where there is one
+      $python - "$1" <<'PY'
+import sys
+from mutagen.wave import WAVE
+for c in WAVE(sys.argv[1]).tags.getall("COMM"):
+    print(c.desc, "|".join(c.text), sep="=")
+PY
+      icmt=$(exiftool -charset Latin -b -RIFF:Comment "$1" | iconv -f CP932 -t UTF-8)
+      [ -z "$icmt" ] || echo "ICMT=$icmt" ;;
     *) echo "(no reader for $1)" ;;
   esac
 }

@@ -382,14 +382,18 @@ TEST_F(BatchRun, EveryNameReachesAUnicodePluginAndNoneAPluginOfTheCodePageAsAnot
         MakeWideFile(inner + L"\u604b\u306e\u3046\u305f\u2661.txt"),
         MakeWideFile(inner + L"Ry\u016bichi \u301c\\\uc0ac\ub791 \U0001F600.txt"),
         MakeWideFile(inner + deep + L"\\long.txt"),  // a path of over 300 characters
+        // Names the plain form changes: "album." would be "album", "aux" a device.
+        MakeWideFile(inner + L"album.\\track.txt"),
+        MakeWideFile(inner + L"aux.txt"),
     };
+    top.MakeFile("inner\\album\\track.txt", "ok");
     top.MakeFile("inner\\dz\\y.txt", "ok");  // what "d?" as a wildcard would also search
     top.MakeFile("inner\\a.txt", "ok");
     top.MakeDir("inner\\gone");
     // "gone" vanishes between its listing and its search: once the .txt
     // files of "inner" are queued, its folder pass has begun.
     env_.EscapeInCollection = [&](int) {
-        if (KesBatForm->FileList->size() == 3) RemoveDirectoryW((inner + L"gone").c_str());
+        if (KesBatForm->FileList->size() == 4) RemoveDirectoryW((inner + L"gone").c_str());
         return false;
     };
     SetWindowTextW(Control(IDC_EDIT_DIR), inner.c_str());
@@ -403,20 +407,24 @@ TEST_F(BatchRun, EveryNameReachesAUnicodePluginAndNoneAPluginOfTheCodePageAsAnot
         std::vector<std::string> written;
         for (const auto& w : probe.Writes()) written.push_back(w.PathHex);
         std::sort(written.begin(), written.end());
-        EXPECT_EQ(written, (Lines{Hex(Narrow(inner) + "a.txt"), Hex(Narrow(inner) + "dz\\y.txt")}));
+        EXPECT_EQ(written, (Lines{Hex(Narrow(inner) + "a.txt"), Hex(Narrow(inner) + "album\\track.txt"),
+                                  Hex(Narrow(inner) + "dz\\y.txt")}));
         EXPECT_EQ(ReadFileBytes(outside), "outside");
         const std::vector<std::wstring> log = WideLog();
         std::vector<std::wstring> errors(log.begin() + 1, log.end() - 2);
         std::sort(errors.begin(), errors.end());
-        const std::wstring error = AnsiText(KES_ERROR_PREFIX);
-        std::vector<std::wstring> expected = {error + inner + L"\u00a5..\u00a5outside.txt", error + inner + L"d\u00e9\\",
-                                              error + inner + L"gone\\",
-                                              error + inner + L"\u604b\u306e\u3046\u305f\u2661.txt",
-                                              error + inner + L"Ry\u016bichi \u301c\\", error + inner + deep.substr(0, 120) + L"\\"};
+        const std::map<std::wstring, int> why = {
+            {L"\u00a5..\u00a5outside.txt", IDS_REASON_NOT_IN_CODE_PAGE}, {L"d\u00e9\\", IDS_REASON_NOT_IN_CODE_PAGE},
+            {L"gone\\", IDS_REASON_UNSEARCHABLE}, {L"\u604b\u306e\u3046\u305f\u2661.txt", IDS_REASON_NOT_IN_CODE_PAGE},
+            {L"Ry\u016bichi \u301c\\", IDS_REASON_NOT_IN_CODE_PAGE}, {deep.substr(0, 120) + L"\\", IDS_REASON_NOT_IN_CODE_PAGE},
+            {L"album.\\", IDS_REASON_NAME_NOT_PLAIN}, {L"aux.txt", IDS_REASON_NAME_NOT_PLAIN}};
+        std::vector<std::wstring> expected;
+        for (const auto& [name, reason] : why)
+            expected.push_back(AnsiText(KES_ERROR_PREFIX) + inner + name + L" (" + WideRes(reason) + L")");
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(errors, expected);
-        EXPECT_EQ(log.front(), L"8" + AnsiText(kCountLine));
-        EXPECT_EQ(log.back(), L"6" + AnsiText(LoadResString(IDS_LOG_ERROR_COUNT)));
+        EXPECT_EQ(log.front(), L"11" + AnsiText(kCountLine));
+        EXPECT_EQ(log.back(), L"8" + AnsiText(LoadResString(IDS_LOG_ERROR_COUNT)));
     }
     // The Unicode plug-in: every file, by its own name; a long path in the
     // \\?\ form that the file functions take.
@@ -425,7 +433,8 @@ TEST_F(BatchRun, EveryNameReachesAUnicodePluginAndNoneAPluginOfTheCodePageAsAnot
     SetWindowTextW(Control(IDC_MEMO_COMMENT), L"caf\u00e9 \u2661");
     ProbeLog probe;
     KesBatForm->Button_StartClick(Control(IDC_BUTTON_START));
-    std::vector<std::string> written, expected = {WideHex(inner + L"a.txt"), WideHex(inner + L"dz\\y.txt")};
+    std::vector<std::string> written, expected = {WideHex(inner + L"a.txt"), WideHex(inner + L"dz\\y.txt"),
+                                                  WideHex(inner + L"album\\track.txt")};
     for (const auto& w : probe.Writes()) {
         EXPECT_TRUE(w.Wide);
         EXPECT_EQ(w.CommentHex, WideHex(L"caf\u00e9 \u2661"));

@@ -28,19 +28,6 @@ namespace {
 
 std::wstring Res(int id) { return AnsiText(LoadResString(id)); }
 
-// A file that tests/formats/make_samples.sh made with the formats' tools.
-std::string Sample(const std::string& name) {
-    const char* dir = std::getenv("KES_SAMPLES");
-    if (dir == nullptr) {
-        ADD_FAILURE() << "KES_SAMPLES names no folder of samples";
-        return std::string();
-    }
-    // A Unix path; Wine shows the root as Z:.
-    std::string path = std::string("Z:") + dir + "/" + name;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return ReadFileBytes(path);
-}
-
 std::wstring Extension(const std::string& name) { return Wide(name.substr(name.rfind('.'))); }
 
 std::string Utf8(const std::wstring& text) {
@@ -106,40 +93,6 @@ std::wstring WithoutCr(std::wstring text) {
     return text;
 }
 
-// Every file below `dir`, with its bytes and the time it was last written.
-using Snapshot = std::map<std::wstring, std::pair<std::string, ULONGLONG>>;
-void AddToSnapshot(const std::wstring& dir, Snapshot& files) {
-    for (const std::wstring& name : NamesIn(dir)) {
-        const std::wstring path = dir + name;
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        ASSERT_TRUE(GetFileAttributesExW(TFilePath(path).Win32().c_str(), GetFileExInfoStandard, &data));
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            AddToSnapshot(path + L"\\", files);
-            continue;
-        }
-        files[path] = {GetFile(path), ULONGLONG{data.ftLastWriteTime.dwHighDateTime} << 32 |
-                                          data.ftLastWriteTime.dwLowDateTime};
-    }
-}
-Snapshot TakeSnapshot(const std::wstring& dir) {
-    Snapshot files;
-    AddToSnapshot(dir, files);
-    return files;
-}
-
-// The files whose bytes or time differ between two snapshots, or that are
-// in only one of them.
-std::vector<std::string> Changes(const Snapshot& before, const Snapshot& after) {
-    std::vector<std::string> changed;
-    for (const auto& [path, state] : before) {
-        const auto now = after.find(path);
-        if (now == after.end() || now->second != state) changed.push_back(Utf8(path));
-    }
-    for (const auto& entry : after)
-        if (before.count(entry.first) == 0) changed.push_back(Utf8(entry.first) + " (new)");
-    return changed;
-}
-
 // A run's log with its error lines, which come in the order the search
 // met the files, sorted.
 Lines SortedErrors(Lines lines) {
@@ -170,6 +123,7 @@ TEST(BundledE2E, EveryNameAndCommentThroughTheWindow) {
         {"*.ogg", {"commented.ogg", "commented.opus"}, true},
         {"*.png", {"commented.png"}, true}, {"*.zip", {"commented.zip"}, false},
         {"*.jpg", {"commented.jpg"}, false}, {"*.gif", {"commented.gif"}, false},
+        {"*.wav", {"commented.wav"}, true},
     };
     CUnicodeDir target;
     const std::wstring named = target.Make(L"Sigur Rós ♡ Ryūichi〜\\한국어 𝄞\\");
@@ -185,7 +139,7 @@ TEST(BundledE2E, EveryNameAndCommentThroughTheWindow) {
         }
 
     TBundledTool tool;
-    ASSERT_EQ(tool.Plugins(), 7);
+    ASSERT_EQ(tool.Plugins(), 8);
     ASSERT_TRUE(tool->Start());
     const std::wstring comment = L"Café ♡ Ryūichi\r\n한국어 𝄞";
     tool->SetText(IDC_MEMO_COMMENT, comment);
@@ -221,15 +175,16 @@ TEST(BundledE2E, EveryNameAndCommentThroughTheWindow) {
     tool->PostMenu(IDM_EXIT);
     EXPECT_EQ(tool->WaitExit(), 0u);
 
-    // What each reader shows: an MP3's one comment frame, without a
-    // description, and no ID3v1 comment left; the one COMMENT field of a
-    // FLAC or Vorbis stream, the old ones gone.
+    // What each reader shows: an MP3's or a WAV file's one comment frame,
+    // without a description, and no ID3v1 comment or ICMT item left; the
+    // one COMMENT field of a FLAC or Vorbis stream, the old ones gone.
     const std::wstring shown = WithoutCr(comment);
     const std::map<std::wstring, std::wstring> byReader = {{L".mp3", L"=" + shown},
                                                            {L".flac", L"COMMENT=" + shown},
                                                            {L".ogg", L"COMMENT=" + shown},
                                                            {L".opus", shown},
-                                                           {L".png", shown}};
+                                                           {L".png", shown},
+                                                           {L".wav", L"=" + shown}};
     const std::vector<std::wstring> read = PeerComments(written);
     ASSERT_EQ(read.size(), written.size());
     for (size_t i = 0; i < written.size(); ++i)
@@ -254,7 +209,7 @@ TEST(BundledE2E, EveryBundledTypesRunIsUndoneByteForByte) {
     const std::pair<const char*, std::string> kinds[] = {
         {"*.mp3", "v23.mp3"},         {"*.flac", "commented.flac"}, {"*.ogg", "commented.ogg"},
         {"*.png", "commented.png"},   {"*.zip", "commented.zip"},   {"*.jpg", "commented.jpg"},
-        {"*.gif", "commented.gif"},
+        {"*.gif", "commented.gif"},   {"*.wav", "commented.wav"},
     };
     TBundledTool tool;
     ASSERT_TRUE(tool->Start());
@@ -290,12 +245,14 @@ TEST(BundledE2E, EveryBundledTypesRunIsUndoneByteForByte) {
         const Snapshot after = TakeSnapshot(target.Path());
         for (const wchar_t* name : {L"a", L"b ♡"})
             EXPECT_EQ(after.at(target.Path() + name + ext), before.at(target.Path() + name + ext)) << Utf8(name);
-        Lines left;
+        std::map<int, Lines> left;
         for (const std::wstring& line : tool->WideLogLines())
-            if (line.rfind(Res(IDS_UNDO_LEFT_CHANGED), 0) == 0) left.push_back(line.substr(Res(IDS_UNDO_LEFT_CHANGED).size()));
-        std::sort(left.begin(), left.end());
-        EXPECT_EQ(left, (Lines{target.Path() + L"changed" + ext, target.Path() + L"deleted" + ext,
-                               target.Path() + L"renamed" + ext}));
+            for (const int why : {IDS_UNDO_LEFT_CHANGED, IDS_UNDO_LEFT_MOVED})
+                if (line.rfind(Res(why), 0) == 0) left[why].push_back(line.substr(Res(why).size()));
+        std::sort(left[IDS_UNDO_LEFT_MOVED].begin(), left[IDS_UNDO_LEFT_MOVED].end());
+        EXPECT_EQ(left, (std::map<int, Lines>{{IDS_UNDO_LEFT_CHANGED, {target.Path() + L"changed" + ext}},
+                                              {IDS_UNDO_LEFT_MOVED,
+                                               {target.Path() + L"deleted" + ext, target.Path() + L"renamed" + ext}}}));
     }
     tool->PostMenu(IDM_EXIT);
     EXPECT_EQ(tool->WaitExit(), 0u);
@@ -321,6 +278,7 @@ TEST(BundledE2E, ThePreviewOfEveryBundledTypeReadsAndWritesNothing) {
         {"*.zip", "commented.zip", "stored.zip", L"old comment"},
         {"*.jpg", "commented.jpg", "plain.jpg", L"old comment"},
         {"*.gif", "commented.gif", "plain.gif", L"old comment"},
+        {"*.wav", "commented.wav", "plain.wav", L"old comment"},
     };
     CUnicodeDir target;
     for (const TKind& kind : kinds) {
@@ -359,7 +317,7 @@ TEST(BundledE2E, ThePreviewOfEveryBundledTypeReadsAndWritesNothing) {
     }
     tool->PostMenu(IDM_EXIT);
     EXPECT_EQ(tool->WaitExit(), 0u);
-    EXPECT_EQ(Changes(before, TakeSnapshot(target.Path())), std::vector<std::string>());
+    EXPECT_EQ(Changes(before, TakeSnapshot(target.Path())), std::vector<std::wstring>());
 }
 
 namespace {

@@ -131,7 +131,7 @@ TEST_F(BatchRun, APluginWithoutTheReadExportIsNotLoadedAndNoRowCanTell) {
         std::vector<Row> rows = PreviewRows();
         std::sort(rows.begin(), rows.end());
         EXPECT_EQ(rows, (std::vector<Row>{{dir + L"a.txt", L"", WideRes(IDS_PREVIEW_CANNOT_TELL)},
-                                          {dir + L"caf\u00e9.txt", L"", Refused(IDS_PREVIEW_UNREACHABLE)}}))
+                                          {dir + L"caf\u00e9.txt", L"", Refused(IDS_REASON_NOT_IN_CODE_PAGE)}}))
             << plugin;
         EXPECT_EQ(Narrow(PreviewText(IDC_PREVIEW_SUMMARY)), "ファイル 2 個のうち、コメントのあるもの ? 個、書き込めないもの ? 個");
     }

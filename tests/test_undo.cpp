@@ -94,10 +94,21 @@ TEST_F(Undo, AWholeRunGoesBackByteForByteAndWhatChangedSinceIsLeftAndListed) {
         EXPECT_EQ(after.at(dir + L"changed.txt").first, "changed by the user");
         EXPECT_EQ(after.count(dir + L"deleted.txt"), 0u);
         EXPECT_EQ(after.at(dir + L"renamed2.txt"), written.at(dir + L"renamed.txt"));
-        EXPECT_EQ(LogLinesStartingWith(IDS_UNDO_LEFT_CHANGED),
-                  (std::vector<std::wstring>{dir + L"changed.txt", dir + L"deleted.txt", dir + L"renamed.txt"}));
+        EXPECT_EQ(LogLinesStartingWith(IDS_UNDO_LEFT_CHANGED), std::vector<std::wstring>{dir + L"changed.txt"});
+        EXPECT_EQ(LogLinesStartingWith(IDS_UNDO_LEFT_MOVED),
+                  (std::vector<std::wstring>{dir + L"deleted.txt", dir + L"renamed.txt"}));
         EXPECT_EQ(WideLog().back(), L"3" + WideRes(IDS_UNDO_LEFT_COUNT));
-        // Undone once: the next undo has nothing to take back.
+
+        // What was moved away may come back: the same run is offered again
+        // and takes what remains. A new file in a deleted one's place is
+        // the user's, and with it nothing remains to put back.
+        ASSERT_TRUE(MoveFileW((dir + L"renamed2.txt").c_str(), (dir + L"renamed.txt").c_str()));
+        MakeWideFile(dir + L"deleted.txt", "a new file of the user's");
+        EXPECT_NE(UndoNewest().find(dir), std::wstring::npos);
+        EXPECT_EQ(TakeSnapshot(dir).at(dir + L"renamed.txt"), before.at(dir + L"renamed.txt"));
+        EXPECT_EQ(LogLinesStartingWith(IDS_UNDO_LEFT_CHANGED),
+                  (std::vector<std::wstring>{dir + L"changed.txt", dir + L"deleted.txt"}));
+        // Undone: the next undo has nothing to take back.
         std::wstring nothing;
         std::thread user = AnswerBox(IDOK, &nothing);
         KesBatForm->Menu_UndoClick(nullptr);

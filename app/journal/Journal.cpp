@@ -72,6 +72,7 @@ bool JournalWriter::AppendFile(const WrittenFile& file, const uint8_t* old, size
     record.after = {newFile.Size(), file.newTime, scan->hash};
     record.prefix = scan->prefix;
     record.suffix = scan->suffix;
+    record.identity = file.identity;
 
     std::vector<uint8_t> pending = NewRecord(RecordType::File);
     AppendFileFields(pending, record);
@@ -160,7 +161,7 @@ bool JournalReader::Take(const std::vector<uint8_t>& payload, uint64_t offset, u
         files_.back().complete = --missingChunks_ == 0;
         return true;
     }
-    std::optional<FileRecord> record = DecodeFileRecord(payload.data(), payload.size());
+    std::optional<FileRecord> record = DecodeFileRecord(payload.data(), payload.size(), header_.version);
     if (missingChunks_ != 0 || !record) return false;
     FileEntry entry;
     entry.path = record->relative ? JoinPath(header_.info.folder, record->path) : record->path;

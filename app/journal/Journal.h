@@ -33,6 +33,7 @@ struct WrittenFile {
     uint64_t oldTime = 0;  // FILETIME of the last write before the run
     uint32_t oldAttributes = 0;
     uint64_t newTime = 0;  // and as the run leaves the file
+    std::optional<FileIdentity> identity = std::nullopt;  // of the file as the run leaves it
 };
 
 class JournalWriter {

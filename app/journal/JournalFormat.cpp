@@ -137,9 +137,10 @@ std::vector<uint8_t> EncodeHeader(uint64_t salt, const RunInfo& info) {
 
 std::optional<JournalHeader> DecodeHeader(ByteSource& journal) {
     std::vector<uint8_t> bytes(kHeaderStart);
-    if (!journal.Read(0, bytes.data(), bytes.size()) || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0 ||
-        GetU32(&bytes[sizeof kMagic]) != kJournalVersion)
+    if (!journal.Read(0, bytes.data(), bytes.size()) || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0)
         return std::nullopt;
+    const uint32_t version = GetU32(&bytes[sizeof kMagic]);
+    if (version != 1 && version != kJournalVersion) return std::nullopt;
     const uint32_t bodySize = GetU32(&bytes[sizeof kMagic + 4]);
     if (bodySize > kMaxHeaderBody) return std::nullopt;
     bytes.resize(kHeaderStart + bodySize + 4);
@@ -148,6 +149,7 @@ std::optional<JournalHeader> DecodeHeader(ByteSource& journal) {
         return std::nullopt;
     Cursor body(&bytes[kHeaderStart], bodySize);
     JournalHeader header;
+    header.version = version;
     header.salt = body.U64();
     header.info.startTime = body.U64();
     header.info.folder = body.Text();
@@ -232,9 +234,15 @@ void AppendFileFields(std::vector<uint8_t>& record, const FileRecord& file) {
     PutDigest(record, file.after.hash);
     PutVarint(record, file.prefix);
     PutVarint(record, file.suffix);
+    // Present or not, then the two numbers.
+    record.push_back(file.identity ? 1 : 0);
+    if (file.identity) {
+        PutVarint(record, file.identity->volume);
+        PutU64(record, file.identity->file);
+    }
 }
 
-std::optional<FileRecord> DecodeFileRecord(const uint8_t* payload, size_t size) {
+std::optional<FileRecord> DecodeFileRecord(const uint8_t* payload, size_t size, uint32_t version) {
     Cursor in(payload, size);
     if (in.U8() != static_cast<uint8_t>(RecordType::File)) return std::nullopt;
     FileRecord file;
@@ -251,11 +259,20 @@ std::optional<FileRecord> DecodeFileRecord(const uint8_t* payload, size_t size) 
     file.after.hash = in.DigestBytes();
     file.prefix = in.Varint();
     file.suffix = in.Varint();
+    uint64_t volume = 0;
+    if (version >= 2) {
+        const uint8_t known = in.U8();
+        if (known > 1) return std::nullopt;
+        if (known == 1) {
+            volume = in.Varint();
+            file.identity = FileIdentity{static_cast<uint32_t>(volume), in.U64()};
+        }
+    }
     const bool pathOk = !file.path.empty() && file.path.find(u'\0') == std::u16string::npos;
     const bool sizesOk = file.before.size <= kMaxFileSize && file.after.size <= kMaxFileSize &&
                          file.prefix <= kMaxFileSize && file.suffix <= kMaxFileSize &&
                          file.prefix + file.suffix <= std::min(file.before.size, file.after.size);
-    if (!in.AtEnd() || !pathOk || !sizesOk || attributes > UINT32_MAX) return std::nullopt;
+    if (!in.AtEnd() || !pathOk || !sizesOk || attributes > UINT32_MAX || volume > UINT32_MAX) return std::nullopt;
     return file;
 }
 

@@ -31,7 +31,9 @@
 
 namespace kes::journal {
 
-constexpr uint32_t kJournalVersion = 1;
+// Version 2 keeps each written file's identity; version 1 journals, of
+// the release before, are read too.
+constexpr uint32_t kJournalVersion = 2;
 constexpr size_t kRecordHeaderSize = 12;
 // The longest payload a record may have: a chunk's frame is at most a little
 // more than a chunk. A longer length is damage, never a reason to allocate.
@@ -56,6 +58,16 @@ struct FileVersion {
     Digest hash{};
 };
 
+// Which file a path led to: its volume's serial number and its number on
+// that volume. Another file put at the path, or the path led elsewhere by a
+// link, has another identity.
+struct FileIdentity {
+    uint32_t volume = 0;
+    uint64_t file = 0;
+    bool operator==(const FileIdentity& o) const { return volume == o.volume && file == o.file; }
+    bool operator!=(const FileIdentity& o) const { return !(*this == o); }
+};
+
 struct FileRecord {
     // Relative to the run's folder when `relative`, else the full path.
     std::u16string path;
@@ -67,9 +79,12 @@ struct FileRecord {
     // contents share; the delta holds the old bytes between them.
     uint64_t prefix = 0;
     uint64_t suffix = 0;
+    // The written file's, as the run left it; unknown in a version 1 journal.
+    std::optional<FileIdentity> identity;
 };
 
 struct JournalHeader {
+    uint32_t version = kJournalVersion;
     uint64_t salt = 0;
     RunInfo info;
     uint64_t size = 0;  // bytes of the header in the file: records start here
@@ -100,7 +115,7 @@ void AppendFileFields(std::vector<uint8_t>& record, const FileRecord& file);
 // Nothing unless the payload (type byte first) is exactly one well-formed
 // file record: a path without NULs, sizes up to kMaxFileSize, and a
 // prefix and suffix that fit both versions.
-std::optional<FileRecord> DecodeFileRecord(const uint8_t* payload, size_t size);
+std::optional<FileRecord> DecodeFileRecord(const uint8_t* payload, size_t size, uint32_t version = kJournalVersion);
 
 }  // namespace kes::journal
 

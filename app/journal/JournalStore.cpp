@@ -2,6 +2,7 @@
 
 #include <bcrypt.h>
 #include <shlobj.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <cwchar>
@@ -11,8 +12,11 @@
 namespace kes::journal {
 namespace {
 
-// A run's journal is run-<start time as 16 hex digits>.kjl, and .kju once
-// undone: names sort by time, and an undo is one rename.
+// A run's journal is run-<number as 16 hex digits>.kjl, and .kju once
+// undone: each run takes the number after the highest there is, so that
+// names sort by the order runs started in, whatever the clock said (a
+// clock set back must not make the newest run look the oldest). An undo
+// is one rename.
 constexpr wchar_t kRunPrefix[] = L"run-";
 constexpr wchar_t kLiveExtension[] = L".kjl";
 constexpr wchar_t kUndoneExtension[] = L".kju";
@@ -101,6 +105,26 @@ bool FileSource::Read(uint64_t offset, uint8_t* buffer, size_t length) {
     return true;
 }
 
+std::optional<FileIdentity> FileIdentities::Of(HANDLE file, const std::wstring& folder) {
+    // FileInternalInformation: the file's number on its volume, without the
+    // volume query that GetFileInformationByHandle makes every time.
+    struct {
+        LARGE_INTEGER IndexNumber;
+    } internal{};
+    constexpr auto kFileInternalInformation = static_cast<FILE_INFORMATION_CLASS>(6);
+    IO_STATUS_BLOCK status;
+    if (NtQueryInformationFile(file, &status, &internal, sizeof internal, kFileInternalInformation) != 0)
+        return std::nullopt;
+    auto volume = volumes_.find(folder);
+    if (volume == volumes_.end()) {
+        DWORD serial = 0;
+        if (!GetVolumeInformationByHandleW(file, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0))
+            return std::nullopt;
+        volume = volumes_.emplace(folder, serial).first;
+    }
+    return FileIdentity{volume->second, static_cast<uint64_t>(internal.IndexNumber.QuadPart)};
+}
+
 std::unique_ptr<TemporaryFile> TemporaryFile::CreateBeside(const std::wstring& target) {
     const size_t slash = target.find_last_of(L"\\/");
     const std::wstring folder = slash == std::wstring::npos ? std::wstring() : target.substr(0, slash + 1);
@@ -146,7 +170,9 @@ std::unique_ptr<RunJournal> JournalStore::StartRun(const RunInfo& info) const {
     if (!CreateDirectoryW(folder_.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return nullptr;
     const std::optional<uint64_t> salt = RandomU64();
     if (!salt) return nullptr;
-    for (uint64_t id = info.startTime; id < info.startTime + kNameAttempts; ++id) {
+    const std::vector<RunFile> runs = Runs();
+    const uint64_t next = runs.empty() ? 1 : runs.front().id + 1;
+    for (uint64_t id = next; id < next + kNameAttempts; ++id) {
         // An undone journal of the same id would take this one's place.
         if (GetFileAttributesW(Join(folder_, RunFileName(id, true)).c_str()) != INVALID_FILE_ATTRIBUTES) continue;
         std::wstring path = Join(folder_, RunFileName(id, false));
@@ -198,7 +224,7 @@ bool JournalStore::MarkUndone(const RunFile& run) const {
            FALSE;
 }
 
-void JournalStore::Prune() const {
+void JournalStore::Prune(const std::wstring& written) const {
     const std::vector<RunFile> runs = Runs();
     size_t keep = 1;
     uint64_t total = runs.empty() ? 0 : runs[0].size;
@@ -207,7 +233,8 @@ void JournalStore::Prune() const {
         if (total > limits_.sizeCap) break;
     }
     // Oldest first, so that a failure part-way leaves the newer ones.
-    for (size_t i = runs.size(); i-- > keep;) DeleteFileW(runs[i].path.c_str());
+    for (size_t i = runs.size(); i-- > keep;)
+        if (runs[i].path != written) DeleteFileW(runs[i].path.c_str());
 }
 
 }  // namespace kes::journal

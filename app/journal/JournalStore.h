@@ -30,6 +30,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -49,7 +50,8 @@ inline std::wstring ToWide(const std::u16string& text) { return std::wstring(tex
 // delete it meanwhile, so that what was checked is what is read.
 class FileSource : public ByteSource {
 public:
-    // Null when the file cannot be opened (missing, a folder, in use).
+    // Null when the file cannot be opened (missing, a folder, in use);
+    // GetLastError() then tells why.
     static std::unique_ptr<FileSource> Open(const std::wstring& path);
     // Takes over a handle opened for reading; null when it tells nothing
     // of its file.
@@ -58,6 +60,7 @@ public:
     bool Read(uint64_t offset, uint8_t* buffer, size_t length) override;
     uint64_t LastWriteTime() const { return lastWriteTime_; }  // FILETIME
     uint32_t Attributes() const { return attributes_; }
+    HANDLE Handle() const { return file_.Get(); }
 
 private:
     explicit FileSource(CFileHandle file) : file_(std::move(file)) {}
@@ -65,6 +68,17 @@ private:
     uint64_t size_ = 0;
     uint64_t lastWriteTime_ = 0;
     uint32_t attributes_ = 0;
+};
+
+// The identities of open files. A volume's serial number costs Wine half a
+// millisecond to look up, so it is looked up once per folder.
+class FileIdentities {
+public:
+    // `folder` names the folder the file was opened in.
+    std::optional<FileIdentity> Of(HANDLE file, const std::wstring& folder);
+
+private:
+    std::map<std::wstring, uint32_t> volumes_;
 };
 
 // A new file beside a target, for its rebuilt contents, so that replacing
@@ -131,7 +145,7 @@ private:
 
 struct RunFile {
     std::wstring path;
-    uint64_t id = 0;  // the run's start time (FILETIME), made unique
+    uint64_t id = 0;  // in the order runs started: the newest has the highest
     bool undone = false;
     uint64_t size = 0;  // bytes
 };
@@ -160,9 +174,10 @@ public:
     // being written, or the rename fails.
     bool MarkUndone(const RunFile& run) const;
     // Deletes the oldest journals until at most `keepRuns` remain within
-    // `sizeCap` bytes; the newest always stays. A journal still being
-    // written is never deleted.
-    void Prune() const;
+    // `sizeCap` bytes; the newest, and the journal at `written` (the run
+    // just written), always stay. A journal still being written is never
+    // deleted.
+    void Prune(const std::wstring& written = std::wstring()) const;
 
 private:
     std::wstring folder_;

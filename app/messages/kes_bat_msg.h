@@ -48,7 +48,6 @@
 #define IDS_PREVIEW_EXAMINING 62     // follows the number of files
 #define IDS_PREVIEW_WRITE 63
 #define IDS_PREVIEW_REFUSE 64        // followed by the reason in parentheses, where one is known
-#define IDS_PREVIEW_UNREACHABLE 65   // the reason for an entry the run reports without a call
 #define IDS_PREVIEW_ONLINE_ONLY 66   // the reason for a cloud file left online only
 #define IDS_PREVIEW_CANNOT_TELL 67   // the plug-in has no ReadCommentW
 #define IDS_PREVIEW_SUMMARY 68       // %1 files, %2 with a comment, %3 refused
@@ -64,5 +63,14 @@
 #define IDS_UNDO_LEFT_FAILED 76      // ...of one that could not be replaced
 #define IDS_UNDO_LEFT_COUNT 77       // follows the number of files left
 #define IDS_UNDO_UNREADABLE 78       // box: the journal cannot be read
+
+// Why a file was not written, for the tool's own reasons.
+#define IDS_REASON_NOT_IN_CODE_PAGE 79  // a character the plug-in's code page lacks
+#define IDS_REASON_NAME_NOT_PLAIN 80    // a name the plain form of a path would change
+#define IDS_REASON_UNSEARCHABLE 81      // a folder that could not be searched
+#define IDS_REASON_DELETED_RESTORED 82  // the plug-in deleted the file; the tool put it back
+#define IDS_UNDO_LEFT_MOVED 83          // followed by the path of a file moved or deleted since the run
+#define IDS_UNDO_LEFT_HELD 84           // ...of one another program has open
+#define IDS_UNDO_IN_USE 85              // box: the run is being written by a running tool
 
 #endif

@@ -493,6 +493,44 @@ std::string CommText(const Frame& f, const Description& d) {
     return out;
 }
 
+// The tag again with the comment, or a new v2.3 tag in front where there
+// was none; nothing is put where there is neither tag nor comment. Nothing
+// when written, else why not.
+std::optional<Refusal> PutComment(Pieces& out, const std::optional<Tag>& tag, std::string_view text) {
+    if (tag) return PutTag(out, *tag, text);
+    if (text.empty()) return std::nullopt;
+    Tag bare;
+    bare.header = {3, 0, 0, kId3HeaderSize};
+    bare.bytes = kNewTag;
+    return PutTag(out, bare, text);
+}
+
+// The tag's comment frames without description, in UTF-8 and joined, and
+// the rest of the tag (as a rewrite keeps it) for comparing; false where a
+// comment frame cannot be read.
+bool ReadTag(const Tag& tag, std::string& comment, std::string& rest) {
+    const std::string_view s = tag.bytes;
+    std::string frames;
+    for (const Frame& f : tag.list) {
+        const std::optional<bool> replaced = Replaced(f, tag.header.version);
+        if (!replaced) return false;
+        if (*replaced) {
+            comment += CommText(f, *ReadDescription(f, tag.header.version));
+        } else {
+            frames.append(s.substr(f.begin, f.end - f.begin));
+        }
+    }
+    // A v2.3 tag with nothing but comments counts as none: the setter
+    // adds one to a file without. The padding size of a v2.3 extended
+    // header and the checksum of a v2.4 one follow the frames.
+    std::string extended(s.substr(kId3HeaderSize, tag.frames - kId3HeaderSize));
+    if (tag.header.version == 3 && !extended.empty()) extended.replace(6, 4, 4, '\0');
+    if (tag.crc) extended.replace(*tag.crc - kId3HeaderSize, kCrcSize, kCrcSize, '\0');
+    if (!frames.empty() || !extended.empty() || tag.header.version != 3 || tag.header.flags != 0)
+        rest = std::string(s.substr(3, 3)) + extended + frames;
+    return true;
+}
+
 }  // namespace
 
 std::string Id3v1Comment(std::string_view s, size_t room) {
@@ -519,15 +557,7 @@ Rewrite Mp3SetComment(std::string_view file, std::string_view shiftJis, std::str
     const std::optional<Mp3> mp3 = Parse(file);
     if (!mp3) return std::nullopt;
     Pieces out;
-    std::optional<Refusal> refused;
-    if (mp3->tag) {
-        refused = PutTag(out, *mp3->tag, *text);
-    } else if (!text->empty()) {
-        Tag bare;
-        bare.header = {3, 0, 0, kId3HeaderSize};
-        bare.bytes = kNewTag;
-        refused = PutTag(out, bare, *text);
-    }
+    const std::optional<Refusal> refused = PutComment(out, mp3->tag, *text);
     if (refused) return *refused == Refusal::kCommentTooLong ? Rewrite::CommentTooLong() : std::nullopt;
     size_t at = mp3->audio;
     if (mp3->ape) {
@@ -549,27 +579,7 @@ std::optional<Mp3Tags> Mp3Read(std::string_view file) {
     const std::optional<Mp3> mp3 = Parse(file);
     if (!mp3) return std::nullopt;
     Mp3Tags read;
-    if (mp3->tag) {
-        const Tag& tag = *mp3->tag;
-        std::string frames;
-        for (const Frame& f : tag.list) {
-            const std::optional<bool> replaced = Replaced(f, tag.header.version);
-            if (!replaced) return std::nullopt;
-            if (*replaced) {
-                read.comment += CommText(f, *ReadDescription(f, tag.header.version));
-            } else {
-                frames.append(tag.bytes.substr(f.begin, f.end - f.begin));
-            }
-        }
-        // A v2.3 tag with nothing but comments counts as none: the setter
-        // adds one to a file without. The padding size of a v2.3 extended
-        // header and the checksum of a v2.4 one follow the frames.
-        std::string extended(tag.bytes.substr(kId3HeaderSize, tag.frames - kId3HeaderSize));
-        if (tag.header.version == 3 && !extended.empty()) extended.replace(6, 4, 4, '\0');
-        if (tag.crc) extended.replace(*tag.crc - kId3HeaderSize, kCrcSize, kCrcSize, '\0');
-        if (!frames.empty() || !extended.empty() || tag.header.version != 3 || tag.header.flags != 0)
-            read.rest = std::string(tag.bytes.substr(3, 3)) + extended + frames;
-    }
+    if (mp3->tag && !ReadTag(*mp3->tag, read.comment, read.rest)) return std::nullopt;
     size_t at = mp3->audio;
     if (mp3->ape) {
         const Ape& ape = *mp3->ape;
@@ -599,6 +609,19 @@ std::optional<Mp3Tags> Mp3Read(std::string_view file) {
     }
     read.rest.append(file.substr(at));
     return read;
+}
+
+std::optional<Id3v2Comment> Id3v2ReadComment(std::string_view tag) {
+    const std::optional<Tag> parsed = ParseTag(tag);
+    Id3v2Comment read;
+    if (!parsed || !ReadTag(*parsed, read.comment, read.rest)) return std::nullopt;
+    return read;
+}
+
+bool Id3v2PutComment(Pieces& out, std::string_view tag, std::string_view text) {
+    std::optional<Tag> parsed;
+    if (!tag.empty() && !(parsed = ParseTag(tag))) return false;
+    return !PutComment(out, parsed, text);
 }
 
 }  // namespace kes

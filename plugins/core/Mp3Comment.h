@@ -45,6 +45,20 @@ std::optional<Mp3Tags> Mp3Read(std::string_view file);
 // spaces, cut between characters to `room` bytes and padded with NULs.
 std::string Id3v1Comment(std::string_view shiftJis, size_t room);
 
+// An ID3v2 tag on its own, as a WAV file carries one in a chunk: the same
+// comment frame by the same rules. `tag` starts with the tag's header;
+// bytes after the tag are the caller's. Nothing where the tag is refused.
+struct Id3v2Comment {
+    std::string comment;  // as Mp3Tags has it
+    std::string rest;     // the rest of the tag; empty for a v2.3 tag of nothing but comments
+};
+std::optional<Id3v2Comment> Id3v2ReadComment(std::string_view tag);
+
+// The tag again with `text` (UTF-8 with LF line breaks) in its comment
+// frame, or a new v2.3 tag where `tag` is empty; nothing is put for no tag
+// and no text. False where the tag or the text is refused.
+bool Id3v2PutComment(Pieces& out, std::string_view tag, std::string_view text);
+
 }  // namespace kes
 
 #endif

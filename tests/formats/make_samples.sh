@@ -125,3 +125,29 @@ python3 "$here/make_ogg.py" shared commented.opus shared.opus
 python3 "$here/make_ogg.py" tiny commented.ogg tiny.ogg
 python3 "$here/make_ogg.py" tiny commented.opus tiny.opus
 { cat plain.ogg; head -c 1000 /dev/zero; } >padded.ogg
+
+# WAV, short PCM from sox and ffmpeg. ffmpeg keeps a comment and a title
+# in a LIST/INFO chunk before the audio, and writes a broadcast chunk
+# before and a peak chunk after it; it also writes each without the
+# comment, to compare with. 8-bit audio of an odd length has a pad byte
+# after its data, which some writers leave out while the RIFF size counts
+# it (nopad); taggers put an id3 chunk at the end; RF64 is refused.
+sox -n -r 8000 -c 1 -b 16 plain.wav synth 0.05 sine 440
+ffmpeg -v error -i plain.wav -c copy -fflags +bitexact -metadata comment="old comment" -metadata title=Title -y commented.wav
+ffmpeg -v error -i plain.wav -c copy -fflags +bitexact -metadata title=Title -y titled.wav
+ffmpeg -v error -i plain.wav -fflags +bitexact -write_bext 1 -write_peak on -metadata comment="old comment" -y broadcast.wav
+ffmpeg -v error -i plain.wav -fflags +bitexact -write_bext 1 -write_peak on -y broadcast_uncommented.wav
+sox -n -r 8000 -c 1 -b 8 odd.wav synth 0.012375 sine 440
+head -c -1 odd.wav >nopad.wav
+ffmpeg -v error -i plain.wav -c copy -fflags +bitexact -rf64 always -y rf64.wav
+cp commented.wav tagged.wav
+$python - <<'PY'
+from mutagen.id3 import COMM, TIT2
+from mutagen.wave import WAVE
+wav = WAVE("tagged.wav")
+wav.add_tags()
+wav.tags.add(TIT2(encoding=3, text="Title"))
+wav.tags.add(COMM(encoding=3, lang="eng", desc="", text="id3 comment"))
+wav.tags.add(COMM(encoding=0, lang="eng", desc="iTunNORM", text=" 00000001 00000002"))
+wav.save(padding=lambda info: 16)
+PY

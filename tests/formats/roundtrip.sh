@@ -76,6 +76,43 @@ PY
 }
 # The decoded samples, to compare before and after.
 samples() { ffmpeg -v error -i "$1" -map 0:a -f s16le - | md5sum; }
+# The comment frames without description of a WAV file's id3 chunk as
+# mutagen reads them, "language encoding text".
+mutagen_wav_comments() {
+  $python - "$1" <<'PY'
+import sys
+from mutagen.wave import WAVE
+tags = WAVE(sys.argv[1]).tags
+for f in tags.getall("COMM") if tags else []:
+    if f.desc == "":
+        print("%s %d %s" % (f.lang, f.encoding, "\n".join(f.text)))
+PY
+}
+# The chunks of a WAV file, walked here with their pad bytes: every chunk
+# but the INFO list and the id3 chunk, and every INFO item but ICMT, by its
+# id and its data's digest; and whether the RIFF size counts them all.
+wav_chunks() {
+  $python - "$1" <<'PY'
+import hashlib, struct, sys
+d = open(sys.argv[1], "rb").read()
+def chunks(data, at):
+    found = []
+    while at + 8 <= len(data):
+        cid, size = data[at:at + 4], struct.unpack("<I", data[at + 4:at + 8])[0]
+        found.append((cid, data[at + 8:at + 8 + size]))
+        at += 8 + size + size % 2
+    return found, at
+found, end = chunks(d, 12)
+print("RIFF size and chunks fill the file:", end == len(d) and struct.unpack("<I", d[4:8])[0] == len(d) - 8)
+for cid, data in found:
+    if cid == b"LIST" and data[:4] == b"INFO":
+        for item, text in chunks(data, 4)[0]:
+            if item != b"ICMT":
+                print("INFO", item, hashlib.md5(text).hexdigest())
+    elif cid != b"id3 ":
+        print(cid, hashlib.md5(data).hexdigest())
+PY
+}
 
 # write COMMENT_FILE EXPECTED_RESULT FILE...: one Wine run for all files.
 write() {
@@ -150,6 +187,18 @@ check_comment() {  # check_comment FILE COMMENT_FILE
       same "vorbiscomment -l $f" "$(vorbiscomment -l "$f" | sed -n '/^COMMENT=/,$p')" "${want:+COMMENT=$want}" ;;
     *.opus)
       same "opusinfo COMMENT of $f" "$(opusinfo "$f" | grep -c $'^\tCOMMENT=')" "$([ -n "$want" ] && echo 1 || echo 0)" ;;
+    *.wav)  # the id3 frame in Unicode with LF; the ICMT item as the comment file's bytes
+      want=$(iconv -f CP932 -t UTF-8 "$c" | tr -d '\r')
+      same "mutagen $f" "$(mutagen_wav_comments "$f")" "${want:+eng 1 $want}"
+      # exiftool shows the last comment frame, here the one with a description.
+      [ "$f" == files/tagged.wav ] || same "exiftool -ID3:Comment $f" "$(exiftool -b -ID3:Comment "$f" 2>/dev/null)" "$want"
+      # RIFF text as it stands: exiftool gives the bytes back in "Latin".
+      same "exiftool -RIFF:Comment $f" "$(exiftool -charset Latin -b -RIFF:Comment "$f" 2>/dev/null | od -An -tx1)" \
+        "$(od -An -tx1 "$c")"
+      # ffprobe shows the ICMT item rather than the frame, as UTF-8: plain
+      # ASCII reads the same.
+      LC_ALL=C grep -q '[^ -~]' "$c" || same "ffprobe comment of $f" \
+        "$(ffprobe -v error -show_entries format_tags=comment -of default=nw=1:nk=1 "$f")" "$want" ;;
   esac
 }
 
@@ -175,7 +224,7 @@ check_intact() {  # check_intact FILE ORIGINAL
       cmp -s <(exiftool -b -MPImage2 "$f") samples/mpf_second.jpg || fail "$f: second picture lost"
       [[ $f != *mpf_ii* ]] || cmp -s <(exiftool -b -MPImage3 "$f") samples/mpf_third.jpg || fail "$f: third picture lost"
       djpeg "$f" >/dev/null || fail "djpeg $f" ;;
-    *.mp3 | *.flac | *.ogg | *.opus)
+    *.mp3 | *.flac | *.ogg | *.opus | *.wav)
       same "decoded samples of $f" "$(samples "$f")" "$(samples "$o")" ;;&
     *.mp3) same "ID3v2 frames of $f" "$(mutagen_frames "$f")" "$(mutagen_frames "$o")" ;;&
     *unsync*.mp3) same "unsynchronisation flag of $f" "$(head -c 6 "$f" | tail -c 1 | od -An -tx1)" " 00" ;;&
@@ -190,6 +239,11 @@ check_intact() {  # check_intact FILE ORIGINAL
       ogginfo <(head -c -1000 "$f") >ogginfo.txt || fail "ogginfo $f: $(grep -E 'WARN|ERR' ogginfo.txt)" ;;
     *.ogg | *.opus) ogginfo "$f" >ogginfo.txt || fail "ogginfo $f: $(grep -E 'WARN|ERR' ogginfo.txt)" ;;&
     *.opus) opusinfo "$f" >/dev/null || fail "opusinfo $f" ;;
+    *.wav)  # every other chunk and item as it was, the pad byte that nopad lacked now there
+      [[ $o != *nopad.wav ]] || o=samples/odd.wav
+      same "chunks of $f" "$(wav_chunks "$f")" "$(wav_chunks "$o")"
+      same "sox samples of $f" "$(sox "$f" -t raw - | md5sum)" "$(sox "$o" -t raw - | md5sum)"
+      same "ffprobe streams of $f" "$(ffprobe -v error -show_streams "$f")" "$(ffprobe -v error -show_streams "$o")" ;;
   esac
 }
 
@@ -204,13 +258,16 @@ declare -A bare=(
   [old87a.gif]=old87a.gif
   [plain.flac]=plain.flac [id3.flac]=id3.flac [plain.ogg]=plain.ogg [chained.ogg]=chained.ogg
   [padded.ogg]=padded.ogg
+  [plain.wav]=plain.wav [odd.wav]=odd.wav [nopad.wav]=odd.wav [commented.wav]=titled.wav
+  [broadcast.wav]=broadcast_uncommented.wav
 )
 names=(stored.zip deflated.zip zip64.zip commented.zip trail.zip sfx.zip sfx64.zip cut.zip
        plain.jpg exif.jpg progressive.jpg commented.jpg mpf_ii.jpg mpf_mm.jpg mpf_hdr.jpg
        plain.png commented.png plain.gif animated.gif commented.gif old87a.gif
        plain.mp3 v23.mp3 v24.mp3 v22.mp3 crc.mp3 stray.mp3 ape.mp3 unsync23.mp3 unsync24.mp3 plain24.mp3
        plain.flac commented.flac noblock.flac id3.flac two.flac
-       plain.ogg commented.ogg chained.ogg shared.ogg padded.ogg tiny.ogg commented.opus tiny.opus)
+       plain.ogg commented.ogg chained.ogg shared.ogg padded.ogg tiny.ogg commented.opus tiny.opus
+       plain.wav commented.wav broadcast.wav odd.wav nopad.wav tagged.wav)
 targets=()
 for n in "${names[@]}"; do cp "samples/$n" files/ && targets+=("files/$n"); done
 
@@ -234,7 +291,7 @@ check_comment files/stored.zip two.txt
 check_comment files/crc.mp3 two.txt
 # Long: split JPEG segments, several Ogg pages for the comment header, a
 # larger ID3v2 tag (also one that was unsynchronised).
-long_music=(v24.mp3 unsync24.mp3 commented.flac chained.ogg commented.opus)
+long_music=(v24.mp3 unsync24.mp3 commented.flac chained.ogg commented.opus tagged.wav)
 write long.txt 0 files/plain.jpg files/plain.png files/plain.gif "${long_music[@]/#/files/}"
 for n in plain.jpg plain.png plain.gif "${long_music[@]}"; do check_comment "files/$n" long.txt; done
 for n in "${long_music[@]}"; do check_intact "files/$n" "samples/$n"; done
@@ -248,15 +305,15 @@ check_intact files/mpf_mm.jpg samples/mpf_mm.jpg
 # Text that is no Shift_JIS (a lead byte alone) cannot become Unicode.
 printf 'broken \x83' >broken.txt
 cp -r files files.orig
-write broken.txt 1 files/v24.mp3 files/commented.flac files/commented.opus
-for n in v24.mp3 commented.flac commented.opus; do same_file "refused $n" "files/$n" "files.orig/$n"; done
+write broken.txt 1 files/v24.mp3 files/commented.flac files/commented.opus files/commented.wav
+for n in v24.mp3 commented.flac commented.opus commented.wav; do same_file "refused $n" "files/$n" "files.orig/$n"; done
 
 write none.txt 0 "${targets[@]}"
 for n in "${names[@]}"; do
   check_intact "files/$n" "samples/$n"
   case $n in
     *.jpg | *.png | *.gif) [ -z "$(exiftool -s3 -Comment "files/$n" 2>/dev/null)" ] || fail "files/$n keeps a comment" ;;
-    *.zip | *.mp3 | *.flac | *.ogg | *.opus) check_comment "files/$n" none.txt ;;
+    *.zip | *.mp3 | *.flac | *.ogg | *.opus | *.wav) check_comment "files/$n" none.txt ;;
   esac
   if [ -n "${bare[$n]:-}" ]; then
     skip=0 && [ "$n" == old87a.gif ] && skip=6
@@ -298,11 +355,23 @@ head -c -5 samples/commented.opus >bad/truncated.opus
 cp samples/shared.opus bad/  # Opus headers must end their page
 { cat samples/deflated.zip; printf 'PK\x05\x06'; } >bad/signature-after-comment.zip
 { head -c -2 samples/deflated.zip; printf '\x20\x00see PK\x05\x06 here'; } >bad/signature-in-comment-cut.zip
+printf 'just some text\r\n' >bad/text.wav
+head -c 100 samples/commented.wav >bad/truncated.wav
+{ cat samples/plain.wav; printf 'TAG%125s' ''; } >bad/id3v1-after-riff.wav
+cp samples/rf64.wav bad/
+# Streamed to a pipe, ffmpeg leaves the sizes at their largest.
+ffmpeg -v error -i samples/plain.wav -c copy -fflags +bitexact -f wav - >bad/streamed.wav
+# An unsynchronised id3 tag with a false sync ($FF $E0) left in a comment.
+cp samples/tagged.wav bad/unsynchronised.wav
+printf '\x80' | dd of=bad/unsynchronised.wav bs=1 conv=notrunc status=none \
+  seek=$(($(grep -obUa ID3 samples/tagged.wav | head -n 1 | cut -d: -f1) + 5))
+printf '\xff\xe0' | dd of=bad/unsynchronised.wav bs=1 conv=notrunc status=none \
+  seek=$(($(grep -obUa iTunNORM samples/tagged.wav | head -n 1 | cut -d: -f1) + 9))
 cp -r bad bad.orig
 write one.txt 1 bad/*
 for f in bad/*; do same_file "refused $f" "$f" "bad.orig/${f#bad/}"; done
 # Empty comment, damaged file: refused just the same.
-write none.txt 1 bad/*.mp3 bad/*.flac bad/*.ogg bad/*.opus
+write none.txt 1 bad/*.mp3 bad/*.flac bad/*.ogg bad/*.opus bad/*.wav
 for f in bad/*; do same_file "refused $f" "$f" "bad.orig/${f#bad/}"; done
 same "files left beside the targets" "$(ls files bad | grep -ciE '\.(tmp|bak)$')" "0"
 

@@ -17,6 +17,7 @@
 #include "kes_version.h"
 
 using kes_test::ReadFileBytes;
+using kes_test::Sample;
 using kes_test::TempDir;
 
 namespace {
@@ -39,6 +40,8 @@ const TBundled kBundled[] = {
     // Two COMMENT fields, in two cases of the name.
     {"kes_flac", false, "commented.flac", L"old comment\r\nsecond old one"},
     {"kes_ogg", false, "commented.ogg", L"old comment\r\nsecond old one"},
+    // mutagen's comment frame, read before ffmpeg's ICMT item ("old comment").
+    {"kes_wav", false, "tagged.wav", L"id3 comment"},
 };
 
 // Every plug-in that ships has its line above, and no other.
@@ -112,11 +115,12 @@ std::wstring FromShiftJis(const std::string& s) {
 TEST(BundledPlugins, AnswerTheirTagPatternsAndJapaneseDescriptions) {
     ASSERT_EQ(GetACP(), 932u) << "Wine must run under a Japanese locale";
     const char* const patterns[] = {"*.zip", "*.jpg;*.jpeg;*.jpe;*.jfif", "*.png", "*.gif",
-                                    "*.mp3", "*.flac", "*.ogg;*.oga;*.opus"};
+                                    "*.mp3", "*.flac", "*.ogg;*.oga;*.opus", "*.wav"};
     const wchar_t* const descriptions[] = {L"ZIP書庫", L"JPEG画像", L"PNG画像", L"GIF画像",
-                                           L"MP3音声", L"FLAC音声", L"Ogg Vorbis/Opus音声"};
+                                           L"MP3音声", L"FLAC音声", L"Ogg Vorbis/Opus音声", L"WAV音声"};
+    static_assert(std::size(patterns) == std::size(kBundled) && std::size(descriptions) == std::size(kBundled));
     TempDir dir;
-    for (int i = 0; i < 7; ++i) {
+    for (size_t i = 0; i < std::size(kBundled); ++i) {
         SCOPED_TRACE(kBundled[i].name);
         const CPluginModule plugin(CopyBundled(dir, kBundled[i].name));
         ASSERT_TRUE(plugin.Loaded());
@@ -288,13 +292,6 @@ TEST(BundledPlugins, AnExceptionInsideAPlugInFailsTheFileInsteadOfEndingTheProgr
 }
 
 namespace {
-
-std::string Sample(const std::string& name) {
-    // A Unix path; Wine shows the root as Z:.
-    std::string path = std::string("Z:") + std::getenv("KES_SAMPLES") + "/" + name;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return ReadFileBytes(path);
-}
 
 // What the tool hands WriteComment for a comment it holds as UTF-16.
 std::string ShiftJis(const std::wstring& text) {

@@ -259,20 +259,29 @@ TEST(JournalStore, AFolderThatCannotBeMadeStartsNoRun) {
     EXPECT_FALSE(Exists(Wide(tmp / "missing")));
 }
 
-TEST(JournalStore, RunsAreListedNewestFirstAndRunsOfOneMomentKeptApart) {
+// Runs in the order they started, whatever the clock said: one of a clock
+// set back (time 7 after 9), and two of one moment.
+TEST(JournalStore, RunsAreListedNewestFirstWhateverTheClockSaid) {
     TempDir tmp;
     JournalStore store(Wide(tmp.Path()));
-    for (uint64_t time : {5, 9, 9, 7}) ASSERT_TRUE(store.StartRun(Info(time)));
+    std::vector<std::wstring> paths;
+    for (uint64_t time : {5, 9, 9, 7}) paths.push_back(store.StartRun(Info(time))->Path());
     tmp.MakeFile("run-0000000000000003.txt");  // not a journal's name
     tmp.MakeFile("notes.kjl");
-    tmp.MakeDir("run-0000000000000004.kjl");
-    const std::vector<RunFile> runs = store.Runs();
+    tmp.MakeDir("run-0000000000000009.kjl");
+    std::vector<RunFile> runs = store.Runs();
     ASSERT_EQ(runs.size(), 4u);
-    EXPECT_EQ(runs[0].id, 10u);  // the second run of time 9
-    EXPECT_EQ(runs[1].id, 9u);
-    EXPECT_EQ(runs[2].id, 7u);
-    EXPECT_EQ(runs[3].id, 5u);
+    for (size_t i = 0; i < runs.size(); ++i) EXPECT_EQ(runs[i].path, paths[paths.size() - 1 - i]);
     EXPECT_GT(runs[3].size, 0u);
+    // Pruning after a run never takes that run, even where the store keeps
+    // one run only and another window started a run since.
+    const std::wstring written = store.StartRun(Info(1))->Path();
+    const std::wstring later = store.StartRun(Info(1))->Path();
+    JournalStore(Wide(tmp.Path()), StoreLimits{1, 1}).Prune(written);
+    runs = store.Runs();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].path, later);
+    EXPECT_EQ(runs[1].path, written);
 }
 
 TEST(JournalStore, MarkingARunUndoneLastsAndTheUndoMovesToTheRunBefore) {
@@ -329,14 +338,16 @@ TEST(JournalStore, PruningKeepsTheNewestTenWithinTheSizeCapAndAlwaysTheNewest) {
     EXPECT_EQ(runs.back().id, 11u);
 
     // A newest run bigger than the cap by itself still stays.
+    std::wstring big;
     {
-        std::unique_ptr<RunJournal> big = JournalStore(folder).StartRun(Info(20));
-        for (int i = 0; i < 5; ++i) ASSERT_TRUE(AppendFile(*big, i));
+        std::unique_ptr<RunJournal> journal = JournalStore(folder).StartRun(Info(20));
+        for (int i = 0; i < 5; ++i) ASSERT_TRUE(AppendFile(*journal, i));
+        big = journal->Path();
     }
     JournalStore(folder, StoreLimits{10, each}).Prune();
     runs = JournalStore(folder).Runs();
     ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0].id, 20u);
+    EXPECT_EQ(runs[0].path, big);
 }
 
 }  // namespace

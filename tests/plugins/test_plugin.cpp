@@ -19,6 +19,8 @@
 //                     comment's bytes as given
 //   WRONG_COMMENT     ...with "!" after the comment
 //   TRUNCATE          ...without the closing "END!"
+//   DELETES_FILES     the writes delete the file and answer 3, or 0 for
+//                     contents that begin with "DEL0"
 //   GATE              a write whose contents begin with "WAIT" sets the event
 //                     named by KES_GATE with "_reached" appended, then waits
 //                     for the one with "_open", so that a test can act while
@@ -242,6 +244,10 @@ int WINAPI WriteComment(HWND window, LPCSTR path, const void* contents, DWORD si
     if (size >= 4 && memcmp(contents, "WAIT", 4) == 0) WaitAtGate();
 #endif
     if (size >= 4 && memcmp(contents, "FAIL", 4) == 0) return 7;
+#ifdef DELETES_FILES
+    DeleteFileA(path);
+    return size >= 4 && memcmp(contents, "DEL0", 4) == 0 ? 0 : 3;
+#endif
 #ifdef WRITES_FILES
     std::wstring wide(MAX_PATH, L'\0');
     wide.resize(MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), MAX_PATH) - 1);

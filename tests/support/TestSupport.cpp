@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <sstream>
 
 #include "PathText.h"
+#include "WholeFile.h"
 
 namespace kes_test {
 
@@ -79,6 +81,83 @@ std::vector<WIN32_FIND_DATAA> FolderEntries(const std::string& dir, const std::s
     } while (FindNextFileA(h, &d));
     FindClose(h);
     return entries;
+}
+
+std::string Ktf(const std::wstring& comment) {
+    return "KTF1" + std::string(reinterpret_cast<const char*>(comment.data()), comment.size() * sizeof(wchar_t)) +
+           "END!";
+}
+
+std::string Sample(const std::string& name) {
+    const char* dir = std::getenv("KES_SAMPLES");
+    if (dir == nullptr) {
+        ADD_FAILURE() << "KES_SAMPLES names no folder of samples";
+        return std::string();
+    }
+    // A Unix path; Wine shows the root as Z:.
+    std::string path = std::string("Z:") + dir + "/" + name;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return ReadFileBytes(path);
+}
+
+namespace {
+
+void AddToSnapshot(const std::wstring& dir, Snapshot& files) {
+    WIN32_FIND_DATAW d;
+    HANDLE h = FindFirstFileW(TFilePath(dir + L"*").Win32().c_str(), &d);
+    if (h == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring name = d.cFileName, path = dir + name;
+        if (name == L"." || name == L"..") continue;
+        if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            AddToSnapshot(path + L"\\", files);
+            continue;
+        }
+        TFileContents contents;
+        const bool read = ReadWholeFile(TFilePath(path).Win32(), contents) == TReadResult::Read;
+        files[path] = {read ? std::string(contents.View()) : "(cannot read)", Join64(d.ftLastWriteTime)};
+    } while (FindNextFileW(h, &d));
+    FindClose(h);
+}
+
+}  // namespace
+
+Snapshot TakeSnapshot(const std::wstring& dir) {
+    Snapshot files;
+    AddToSnapshot(dir, files);
+    return files;
+}
+
+std::vector<std::wstring> Changes(const Snapshot& before, const Snapshot& after) {
+    std::vector<std::wstring> changed;
+    for (const auto& [path, state] : before) {
+        const auto now = after.find(path);
+        if (now == after.end()) changed.push_back(path + L" (gone)");
+        else if (now->second != state) changed.push_back(path);
+    }
+    for (const auto& entry : after)
+        if (before.count(entry.first) == 0) changed.push_back(entry.first + L" (new)");
+    return changed;
+}
+
+void AgeFiles(const std::wstring& dir) {
+    for (const auto& entry : TakeSnapshot(dir)) {
+        HANDLE file = CreateFileW(TFilePath(entry.first).Win32().c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        const FILETIME old{0x12345678, 0x01c00000};
+        EXPECT_TRUE(file != INVALID_HANDLE_VALUE && SetFileTime(file, nullptr, nullptr, &old)) << Narrow(entry.first);
+        CloseHandle(file);
+    }
+}
+
+std::string RunShell(const std::string& script, const std::vector<std::string>& arguments) {
+    TempDir work;
+    const std::string out = work / "out";
+    std::vector<std::string> all = {"-c", "(" + script + ") > \"$0.part\" 2>&1; mv \"$0.part\" \"$0\"",
+                                    UnixPath(AnsiText(out))};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    if (!RunUnixProgram("/bin/sh", all, out)) return "(no answer)";
+    return ReadFileBytes(out);
 }
 
 std::string ReadFileBytes(const std::string& path) {

@@ -8,7 +8,9 @@
 #include "FilePath.h"
 #include "PathText.h"
 
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kes_test {
@@ -60,6 +62,29 @@ public:
 private:
     std::string path_;
 };
+
+// A file as the test plug-ins that read comments keep one: none when empty.
+std::string Ktf(const std::wstring& comment);
+
+// A file that tests/formats/make_samples.sh made with the formats' own
+// tools, in the folder KES_SAMPLES names; the test fails without it.
+std::string Sample(const std::string& name);
+
+// Every file below `dir` (ending in '\'), of any name, with its bytes and
+// the time it was last written.
+using Snapshot = std::map<std::wstring, std::pair<std::string, ULONGLONG>>;
+Snapshot TakeSnapshot(const std::wstring& dir);
+// The files whose bytes or time differ between two snapshots, or that are
+// in one of them only (marked " (new)" or " (gone)").
+std::vector<std::wstring> Changes(const Snapshot& before, const Snapshot& after);
+
+// Every file below `dir` dated years back, so that a rewrite shows even
+// within the same second.
+void AgeFiles(const std::wstring& dir);
+
+// Runs a shell script of this machine with `arguments` as $1, $2, ... and
+// waits for it; what it printed, or "(no answer)".
+std::string RunShell(const std::string& script, const std::vector<std::string>& arguments = {});
 
 // Removes the folder with everything in it, of any name and depth.
 void RemoveTree(const std::string& path);

@@ -61,3 +61,4 @@ TEST(CorpusReplay, Gif) { Replay("gif", kes_fuzz::CheckGif); }
 TEST(CorpusReplay, Mp3) { Replay("mp3", kes_fuzz::CheckMp3); }
 TEST(CorpusReplay, Flac) { Replay("flac", kes_fuzz::CheckFlac); }
 TEST(CorpusReplay, Ogg) { Replay("ogg", kes_fuzz::CheckOgg); }
+TEST(CorpusReplay, Wav) { Replay("wav", kes_fuzz::CheckWav); }
