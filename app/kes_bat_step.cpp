@@ -123,7 +123,11 @@ bool TRunRecorder::Record(const TFilePath& path, const TFileContents& old, const
 }
 
 void TRunRecorder::Finish() {
-    const std::wstring written = journal_ ? journal_->Path() : std::wstring();
+    std::wstring written;
+    if (journal_) {
+        journal_->Close();
+        written = journal_->Path();
+    }
     journal_.reset();
     store_.Prune(written);
 }

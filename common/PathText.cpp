@@ -64,7 +64,12 @@ bool ExactText(std::wstring_view wide, std::string& text, UINT codePage) {
     text.resize(static_cast<size_t>(bytes));
     BOOL usedDefault = FALSE;
     WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), length, text.data(), bytes, "?", &usedDefault);
-    // And the text must lead back to exactly these characters.
+    // And the text must lead back to exactly these characters. This is for
+    // Windows, whose best fit may map a character in spite of the flag
+    // without reporting the default ("〜" U+301C as the bytes of "～"
+    // U+FF5E). Wine already gives "?" for it; there the check only refuses
+    // U+F8F0 to U+F8F3, whose single bytes (A0, FD to FF) its strict
+    // decoding does not take back.
     return !usedDefault && StrictWide(codePage, text) == std::wstring(wide);
 }
 

@@ -23,6 +23,7 @@ std::string CheckMp3(const uint8_t* data, size_t size);
 std::string CheckFlac(const uint8_t* data, size_t size);
 std::string CheckOgg(const uint8_t* data, size_t size);
 std::string CheckWav(const uint8_t* data, size_t size);
+std::string CheckM4a(const uint8_t* data, size_t size);
 
 // A digest of what the core of `format` writes for the input's file with
 // its comment and with the empty comment ("-" for a refusal), to tell

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fuzzes the format cores with libFuzzer, natively with clang, one core at a
 # time (the machine is shared). Not part of the tests: run it by hand.
-#   fuzz/run.sh [seconds per core, default 600] [zip jpeg png gif mp3 flac ogg wav]
+#   fuzz/run.sh [seconds per core, default 600] [zip jpeg png gif mp3 flac ogg wav m4a]
 # Each run starts from fuzz/corpus/<format> and seeds from the sample files
 # the real tools and the test scripts make, so that a new shape of file
 # reaches the fuzzer, and merges what it learned back into the corpus,
@@ -13,7 +13,7 @@ root=$(dirname "$here")
 seconds=${1:-600}
 shift || true
 formats=("$@")
-[ ${#formats[@]} -gt 0 ] || formats=(zip jpeg png gif mp3 flac ogg wav)
+[ ${#formats[@]} -gt 0 ] || formats=(zip jpeg png gif mp3 flac ogg wav m4a)
 out=$root/build-fuzz
 mkdir -p "$out"
 
@@ -47,6 +47,7 @@ seed() {  # seed FORMAT: small real files, each with a few comments
     flac) files=("$tmp"/*.flac) ;;
     ogg) files=("$tmp"/*.ogg "$tmp"/*.opus) ;;
     wav) files=("$tmp"/{plain,commented,broadcast,odd,nopad,tagged,rf64}.wav) ;;  # not the long tones
+    m4a) files=("$tmp"/*.m4a "$tmp"/*.mp4) ;;
   esac
   mkdir -p "$dir"
   local f

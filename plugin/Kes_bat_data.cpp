@@ -5,6 +5,14 @@
 
 CKesBat KesBat;
 
+namespace {
+
+// Empty contents still reach a plug-in as a valid pointer, as the
+// interface promises.
+const void* Handed(std::string_view contents) { return contents.empty() ? "" : contents.data(); }
+
+}  // namespace
+
 bool CKesBat::ScanDirectory(const TFilePath& directory, const std::wstring& mask) {
     int accepted = 0;
     CFindFile search(directory.Win32(), mask);
@@ -37,6 +45,7 @@ bool CKesBat::AddPlugin(const TFilePath& path) {
     entry.Flags = slot_.CallConfigurationDlg(nullptr, ModeQuery);
     entry.Unicode = slot_.HasExport("WriteCommentW");
     entry.Reads = entry.Unicode && slot_.HasExport("ReadCommentW");
+    entry.Plans = slot_.HasPlanExports();
     plugins_.push_back(std::move(entry));
     return true;
 }
@@ -79,6 +88,11 @@ bool CKesBat::CanRead(int index) const {
     return e && e->Reads;
 }
 
+bool CKesBat::CanPlan(int index) const {
+    const TPluginList* e = Entry(index);
+    return e && e->Plans;
+}
+
 bool CKesBat::PrepareWrite(int index) {
     const TPluginList* e = Entry(index);
     if (e == nullptr || !slot_.Load(e->Path)) return false;
@@ -86,7 +100,7 @@ bool CKesBat::PrepareWrite(int index) {
         slot_.Unload();
         return false;
     }
-    if (slot_.BindWriteCommentW()) slot_.BindReadCommentW();
+    if (slot_.BindWriteCommentW() && slot_.BindReadCommentW()) slot_.BindPlans();
     slotTaken_ = true;
     return true;
 }
@@ -98,6 +112,7 @@ bool CKesBat::PrepareRead(int index) {
         slot_.Unload();
         return false;
     }
+    slot_.BindPlans();
     slotTaken_ = true;  // the slot is the preview's until released
     return true;
 }
@@ -143,7 +158,26 @@ int CKesBat::ReadOneFile(const TFilePath& path, std::optional<std::wstring>& com
 
 int CKesBat::ReadComment(const TFilePath& path, std::string_view contents, std::optional<std::wstring>& comment) {
     if (!slot_.HasReadCommentW()) return CpiUnexpected;
-    return slot_.CallReadCommentW(path.Win32(), contents.data(), static_cast<DWORD>(contents.size()), comment);
+    return slot_.CallReadCommentW(path.Win32(), Handed(contents), static_cast<DWORD>(contents.size()), comment);
+}
+
+int CKesBat::PlanFile(const TFilePath& path, std::string_view contents, const std::wstring& comment,
+                      TFilePlan& plan) {
+    plan = TFilePlan();
+    if (!slot_.HasPlans()) return CpiUnexpected;
+    // On the heap, so that ReleasePlanW gets the very CpiPlan that
+    // PlanCommentW filled in, wherever the caller moves the plan.
+    auto answered = std::make_unique<CpiPlan>();
+    answered->size = sizeof(CpiPlan);
+    const int result = slot_.CallPlanCommentW(path.Win32(), Handed(contents), static_cast<DWORD>(contents.size()),
+                                              comment, *answered);
+    if (result != CpiWritten) return result;  // a refusal holds nothing to give back
+    return TFilePlan::Adopt(slot_, std::move(answered), contents, plan);
+}
+
+int CKesBat::ReadBytes(std::string_view contents, std::optional<std::wstring>& comment) {
+    if (!slot_.HasPlans()) return CpiUnexpected;
+    return slot_.CallReadCommentBytesW(Handed(contents), static_cast<DWORD>(contents.size()), comment);
 }
 
 bool CKesBat::ShowPluginDialog(HWND window, int index, int mode) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "FilePlan.h"
 #include "Vornic_dll.h"
 #include "WholeFile.h"
 
@@ -18,6 +19,7 @@ struct TPluginList {
     int Flags = 0;            // CapAbout, CapSettings from the second capability query
     bool Unicode = false;     // exports WriteCommentW: takes any name and any comment
     bool Reads = false;       // exports ReadCommentW: tells a file's comment
+    bool Plans = false;       // exports the plan exports too: the tool writes its files itself
 };
 
 // Result codes of WriteOneFile besides the plug-in's own.
@@ -54,6 +56,9 @@ public:
     // ReadCommentW; false out of range.
     bool IsUnicode(int index) const;
     bool CanRead(int index) const;
+    // Whether the entry plans its files for the tool to write; false out
+    // of range.
+    bool CanPlan(int index) const;
 
     bool PrepareWrite(int index);
     // Loads the entry for reading comments only; false when it cannot be
@@ -77,6 +82,19 @@ public:
     // comments.
     bool PreparedUnicode() const { return slot_.HasWriteCommentW(); }
     bool PreparedReads() const { return slot_.HasReadCommentW(); }
+    // Whether the prepared plug-in plans: PlanFile and ReadBytes need it.
+    bool PreparedPlans() const { return slot_.HasPlans(); }
+    // The new contents that the prepared plug-in plans for `contents`,
+    // which the caller keeps alive and unchanged while it uses the plan;
+    // it looks at no file. 0 with the plan, else the plug-in's refusal, or
+    // CpiUnexpected for a plan that does not hold together (given back at
+    // once) or a plug-in that does not plan. An earlier plan in `plan` is
+    // given back first. The plan goes back through this registry's slot,
+    // so the registry must outlive it.
+    int PlanFile(const TFilePath& path, std::string_view contents, const std::wstring& comment, TFilePlan& plan);
+    // The comment that `contents` hold, from the bytes alone, as
+    // ReadComment answers; CpiUnexpected for a plug-in that does not plan.
+    int ReadBytes(std::string_view contents, std::optional<std::wstring>& comment);
     // The module's path of an entry; empty out of range.
     TFilePath GetModulePath(int index) const;
     // Refused while a write is prepared: the slot then belongs to the run.

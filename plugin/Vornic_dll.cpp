@@ -15,12 +15,39 @@ Fn ResolveExport(HMODULE module, const char* name) {
 #pragma GCC diagnostic pop
 }
 
+// The buffer protocol of the read exports, for either of them: `read`
+// calls the export with a buffer and its room. Most comments fit the first
+// buffer; a longer one is asked for again with the room the plug-in said
+// it needs.
+template <class Read>
+int ReadInto(Read read, std::optional<std::wstring>& comment) {
+    std::wstring buffer(256, L'\0');
+    for (;;) {
+        DWORD length = static_cast<DWORD>(buffer.size());
+        const int result = read(buffer.data(), &length);
+        if (result != 0) return result;
+        if (length == CPI_NO_COMMENT) {
+            comment.reset();
+            return 0;
+        }
+        if (length < buffer.size()) {
+            comment = buffer.substr(0, length);
+            return 0;
+        }
+        // A plug-in that keeps asking for more than it said is answered as
+        // one that failed, rather than followed without end.
+        if (length >= 0x7FFFFFF) return CpiUnexpected;
+        buffer.assign(size_t{length} + 1, L'\0');
+    }
+}
+
 }  // namespace
 
 CVornicDLL::~CVornicDLL() { Unload(); }
 
 bool CVornicDLL::Load(const TFilePath& path) {
     Unload();
+    ++LoadCount;
     // Wide, so that a tool unpacked into a folder whose name the code page
     // cannot hold still finds its plug-ins; the plug-in sees no difference.
     ModuleHandle = LoadLibraryW(path.Win32().c_str());
@@ -35,6 +62,9 @@ void CVornicDLL::Unload() {
     ConfigurationDlg = nullptr;
     WriteCommentW = nullptr;
     ReadCommentW = nullptr;
+    PlanCommentW = nullptr;
+    ReleasePlanW = nullptr;
+    ReadCommentBytesW = nullptr;
     if (ModuleHandle == nullptr) return;
     FreeLibrary(ModuleHandle);
     ModuleHandle = nullptr;
@@ -60,6 +90,23 @@ bool CVornicDLL::BindWriteCommentW() {
 bool CVornicDLL::BindReadCommentW() {
     ReadCommentW = ResolveExport<TReadCommentW>(ModuleHandle, "ReadCommentW");
     return ReadCommentW != nullptr;
+}
+
+bool CVornicDLL::HasPlanExports() const {
+    // A plug-in that has only some of them is not trusted with the file:
+    // without the release its plans would never be given back, without the
+    // byte reader no plan could be checked.
+    for (const char* name : {"WriteCommentW", "ReadCommentW", "PlanCommentW", "ReleasePlanW", "ReadCommentBytesW"})
+        if (!HasExport(name)) return false;
+    return true;
+}
+
+bool CVornicDLL::BindPlans() {
+    const bool all = HasPlanExports();
+    PlanCommentW = all ? ResolveExport<TPlanCommentW>(ModuleHandle, "PlanCommentW") : nullptr;
+    ReleasePlanW = all ? ResolveExport<TReleasePlanW>(ModuleHandle, "ReleasePlanW") : nullptr;
+    ReadCommentBytesW = all ? ResolveExport<TReadCommentBytesW>(ModuleHandle, "ReadCommentBytesW") : nullptr;
+    return all;
 }
 
 bool CVornicDLL::HasExport(const char* name) const {
@@ -97,26 +144,21 @@ int CVornicDLL::CallWriteCommentW(HWND window, const std::wstring& path, const v
 
 int CVornicDLL::CallReadCommentW(const std::wstring& path, const void* contents, DWORD size,
                                  std::optional<std::wstring>& comment) {
-    // Most comments fit the first buffer; a longer one is asked for again
-    // with the room the plug-in said it needs.
-    std::wstring buffer(256, L'\0');
-    for (;;) {
-        DWORD length = static_cast<DWORD>(buffer.size());
-        const int result = ReadCommentW(path.c_str(), contents, size, buffer.data(), &length);
-        if (result != 0) return result;
-        if (length == CPI_NO_COMMENT) {
-            comment.reset();
-            return 0;
-        }
-        if (length < buffer.size()) {
-            comment = buffer.substr(0, length);
-            return 0;
-        }
-        // A plug-in that keeps asking for more than it said is answered as
-        // one that failed, rather than followed without end.
-        if (length >= 0x7FFFFFF) return CpiUnexpected;
-        buffer.assign(size_t{length} + 1, L'\0');
-    }
+    return ReadInto(
+        [&](LPWSTR buffer, DWORD* length) { return ReadCommentW(path.c_str(), contents, size, buffer, length); },
+        comment);
+}
+
+int CVornicDLL::CallPlanCommentW(const std::wstring& path, const void* contents, DWORD size,
+                                 const std::wstring& comment, CpiPlan& plan) {
+    return PlanCommentW(path.c_str(), contents, size, comment.c_str(), static_cast<DWORD>(comment.size()), &plan);
+}
+
+void CVornicDLL::CallReleasePlanW(CpiPlan& plan) { ReleasePlanW(&plan); }
+
+int CVornicDLL::CallReadCommentBytesW(const void* contents, DWORD size, std::optional<std::wstring>& comment) {
+    return ReadInto([&](LPWSTR buffer, DWORD* length) { return ReadCommentBytesW(contents, size, buffer, length); },
+                    comment);
 }
 
 int CVornicDLL::CallConfigurationDlg(HWND window, int mode) {

@@ -31,6 +31,10 @@ public:
     // The optional Unicode write and read; false for a plug-in without them.
     bool BindWriteCommentW();
     bool BindReadCommentW();
+    // The plan exports, all three or none, and only from a module that also
+    // exports WriteCommentW and ReadCommentW; false binds none.
+    bool BindPlans();
+    bool HasPlanExports() const;  // whether BindPlans would bind them
     // Whether the loaded module exports this name. Looking an export up
     // calls nothing in the plug-in.
     bool HasExport(const char* name) const;
@@ -46,7 +50,17 @@ public:
     // ReadCommentW's result; on 0, the comment, or nothing for none.
     int CallReadCommentW(const std::wstring& path, const void* contents, DWORD size,
                          std::optional<std::wstring>& comment);
+    bool HasPlans() const { return PlanCommentW != nullptr; }
+    // PlanCommentW's result; `plan` comes in with only its size set.
+    int CallPlanCommentW(const std::wstring& path, const void* contents, DWORD size, const std::wstring& comment,
+                         CpiPlan& plan);
+    void CallReleasePlanW(CpiPlan& plan);
+    // As CallReadCommentW, from the bytes alone.
+    int CallReadCommentBytesW(const void* contents, DWORD size, std::optional<std::wstring>& comment);
     int CallConfigurationDlg(HWND window, int mode);
+    // Counts the loads: a plan is given back only to the very load of the
+    // module that made it, never to a later one, even of the same file.
+    unsigned Generation() const { return LoadCount; }
 
 private:
     HMODULE ModuleHandle = nullptr;
@@ -57,6 +71,10 @@ private:
     TConfigurationDlg ConfigurationDlg = nullptr;
     TWriteCommentW WriteCommentW = nullptr;  // the optional extensions
     TReadCommentW ReadCommentW = nullptr;
+    TPlanCommentW PlanCommentW = nullptr;
+    TReleasePlanW ReleasePlanW = nullptr;
+    TReadCommentBytesW ReadCommentBytesW = nullptr;
+    unsigned LoadCount = 0;
 };
 
 #endif

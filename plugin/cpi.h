@@ -46,7 +46,8 @@
  *
  * When a plug-in has all three, the tool plans, checks and writes every
  * file itself and calls neither WriteCommentW nor WriteComment; it still
- * calls ReadCommentW for the preview's view of a file as it is.
+ * calls ReadCommentW for the preview's view of a file as it is. A plug-in
+ * that has only some of the three is treated as having none of them.
  *
  * This header serves both the tool and plug-in authors. A plug-in defines
  * CPI_PLUGIN before including it to get the declarations of its exports.
@@ -157,7 +158,11 @@ typedef struct CpiPiece {
    and everything else to zero before the call; the plug-in fills in the
    rest. The pieces, in order, spell the new contents; none at all is an
    empty file. Pieces that spell the contents handed over unchanged say
-   that the file needs no change. */
+   that the file needs no change. The tool checks a plan before it writes
+   anything: a piece that reaches past the contents handed over or past
+   the end of memory, pieces that add up to 4 GiB or more, or a count
+   without pieces fail the file as CpiUnexpected would, and the plan is
+   released. */
 typedef struct CpiPlan {
     DWORD size;
     DWORD flags;             /* CpiPlan* flags below */
@@ -175,14 +180,15 @@ enum {
    creates and writes no file, and may be called again, with other
    contents, before an earlier plan is released.
    Result CpiWritten: `plan` holds the new contents. The tool keeps
-   `contents` unchanged and valid, and calls ReleasePlanW(plan) once, when
-   it no longer needs the plan.
+   `contents` unchanged and valid, and calls ReleasePlanW once, with this
+   same `plan` pointer, when it no longer needs the plan.
    Any other result: the code with which WriteCommentW would refuse the
    file (CpiRefused, CpiCommentNotHeld, CpiCommentTooLong, ...); the plan
    holds nothing and is not released. */
 typedef int(WINAPI* TPlanCommentW)(LPCWSTR path, const void* contents, DWORD size, LPCWSTR comment,
                                    DWORD commentLength, CpiPlan* plan);
-/* Gives back what PlanCommentW put into `plan`. */
+/* Gives back what PlanCommentW put into `plan`: the CpiPlan it filled in,
+   at the same address and as it left it. */
 typedef void(WINAPI* TReleasePlanW)(CpiPlan* plan);
 /* Optional, with PlanCommentW. ReadCommentW's answer for `contents`
    alone, looking at no file: CpiWritten with the comment these bytes hold

@@ -19,9 +19,8 @@ const std::string kSearching = LoadResString(IDS_LOG_SEARCHING);
 
 std::wstring MakeWideFile(const std::wstring& path, const std::string& bytes) {
     for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1))
-        CreateDirectoryW(TFilePath(path.substr(0, at)).Win32().c_str(), nullptr);
-    CFileHandle file(CreateFileW(TFilePath(path).Win32().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                                 nullptr));
+        CreateDirectoryW(LongForm(path.substr(0, at)).c_str(), nullptr);
+    CFileHandle file(CreateFileW(LongForm(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     DWORD written = 0;
     EXPECT_TRUE(file.IsOpen() && WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
                                            nullptr));

@@ -140,6 +140,10 @@ protected:
 
 extern const std::string kCountLine, kSearching;
 
+// An absolute path in the \\?\ form, which the file functions take at
+// any length: built here, so that no test expects what the code under test
+// made.
+inline std::wstring LongForm(const std::wstring& absolute) { return L"\\\\?\\" + absolute; }
 // Makes a file (and the folders above it) whose path holds any characters.
 std::wstring MakeWideFile(const std::wstring& path, const std::string& bytes = "x");
 std::vector<std::wstring> WideLog();

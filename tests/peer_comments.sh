@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The comment of each file as the formats' common readers show it, for the
-# end-to-end tests under Wine: mutagen for MP3, Opus and WAV, metaflac for
-# FLAC, vorbiscomment for Vorbis, exiftool for PNG and WAV's ICMT item. A
-# Wine program can neither wait for a Unix program nor read its output, so
-# this reads a list of Unix paths (UTF-8, one a line) and writes each
-# file's comment, ended by a NUL byte, to OUT, which appears whole and
-# last, by renaming.
+# end-to-end tests under Wine: mutagen for MP3, Opus, WAV and MPEG-4,
+# metaflac for FLAC, vorbiscomment for Vorbis, exiftool for PNG and WAV's
+# ICMT item. A Wine program can neither wait for a Unix program nor read
+# its output, so this reads a list of Unix paths (UTF-8, one a line) and
+# writes each file's comment, ended by a NUL byte, to OUT, which appears
+# whole and last, by renaming.
 #   peer_comments.sh LIST OUT
 set -uo pipefail
 list=$1 out=$2
@@ -40,6 +40,7 @@ for c in WAVE(sys.argv[1]).tags.getall("COMM"):
 PY
       icmt=$(exiftool -charset Latin -b -RIFF:Comment "$1" | iconv -f CP932 -t UTF-8)
       [ -z "$icmt" ] || echo "ICMT=$icmt" ;;
+    *.m4a | *.mp4) $python -c 'import sys, mutagen.mp4 as m; print(*m.MP4(sys.argv[1]).tags["\xa9cmt"], sep="|")' "$1" ;;
     *) echo "(no reader for $1)" ;;
   esac
 }

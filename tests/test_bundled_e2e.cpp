@@ -20,6 +20,7 @@
 #include "kes_bat_ids.h"
 #include "kes_bat_msg.h"
 #include "kes_bat_texts.h"
+#include "kes_bundled.h"
 
 using namespace kes_test;
 using Lines = std::vector<std::wstring>;
@@ -124,6 +125,7 @@ TEST(BundledE2E, EveryNameAndCommentThroughTheWindow) {
         {"*.png", {"commented.png"}, true}, {"*.zip", {"commented.zip"}, false},
         {"*.jpg", {"commented.jpg"}, false}, {"*.gif", {"commented.gif"}, false},
         {"*.wav", {"commented.wav"}, true},
+        {"*.m4a", {"commented.m4a", "video.mp4"}, true},
     };
     CUnicodeDir target;
     const std::wstring named = target.Make(L"Sigur Rós ♡ Ryūichi〜\\한국어 𝄞\\");
@@ -139,7 +141,7 @@ TEST(BundledE2E, EveryNameAndCommentThroughTheWindow) {
         }
 
     TBundledTool tool;
-    ASSERT_EQ(tool.Plugins(), 8);
+    ASSERT_EQ(tool.Plugins(), static_cast<int>(std::size(kBundledPlugins)));
     ASSERT_TRUE(tool->Start());
     const std::wstring comment = L"Café ♡ Ryūichi\r\n한국어 𝄞";
     tool->SetText(IDC_MEMO_COMMENT, comment);
@@ -184,7 +186,10 @@ TEST(BundledE2E, EveryNameAndCommentThroughTheWindow) {
                                                            {L".ogg", L"COMMENT=" + shown},
                                                            {L".opus", shown},
                                                            {L".png", shown},
-                                                           {L".wav", L"=" + shown}};
+                                                           {L".wav", L"=" + shown},
+
+                                                           {L".m4a", shown},
+                                                           {L".mp4", shown}};
     const std::vector<std::wstring> read = PeerComments(written);
     ASSERT_EQ(read.size(), written.size());
     for (size_t i = 0; i < written.size(); ++i)
@@ -210,6 +215,7 @@ TEST(BundledE2E, EveryBundledTypesRunIsUndoneByteForByte) {
         {"*.mp3", "v23.mp3"},         {"*.flac", "commented.flac"}, {"*.ogg", "commented.ogg"},
         {"*.png", "commented.png"},   {"*.zip", "commented.zip"},   {"*.jpg", "commented.jpg"},
         {"*.gif", "commented.gif"},   {"*.wav", "commented.wav"},
+        {"*.m4a", "commented.m4a"},
     };
     TBundledTool tool;
     ASSERT_TRUE(tool->Start());
@@ -279,6 +285,7 @@ TEST(BundledE2E, ThePreviewOfEveryBundledTypeReadsAndWritesNothing) {
         {"*.jpg", "commented.jpg", "plain.jpg", L"old comment"},
         {"*.gif", "commented.gif", "plain.gif", L"old comment"},
         {"*.wav", "commented.wav", "plain.wav", L"old comment"},
+        {"*.m4a", "commented.m4a", "plain.m4a", L"old comment"},
     };
     CUnicodeDir target;
     for (const TKind& kind : kinds) {

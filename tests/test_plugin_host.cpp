@@ -281,10 +281,11 @@ TEST(WriteOneFile, ThePluginGetsTheFileExactly) {
                                   WriteLine(nullptr, empty, "", sjis),
                                   WriteLine(nullptr, empty, "", ""),
                                   WriteLine(nullptr, failing, "FAIL here", "c")}));
-    EXPECT_EQ(sjis.size(), 12u);
+    // The length counts bytes, as the code page's texts do: "表示" is four.
+    EXPECT_EQ(log.Writes().at(1).Length, std::to_string(sjis.size()));
 }
 
-TEST(WriteOneFile, UnreadableFilesNeverReachThePlugin) {
+TEST(WriteOneFile, UnreadableFilesAndTextsBeyondTheCodePageNeverReachThePlugin) {
     TempDir dir;
     dir.CopyPlugin("probe", "probe.cpi");
     ProbeLog log;
@@ -321,8 +322,197 @@ TEST(WriteOneFile, UnreadableFilesNeverReachThePlugin) {
         EXPECT_EQ(registry.WriteOneFile(nullptr, AnsiPath(huge), AnsiText("c")), ErrNoMemory) << size;
     }
 
+    // A comment or a name that the code page cannot hold exactly would
+    // reach the plug-in as "?" or a look-alike.
+    const std::string plain = dir.MakeFile("plain.txt", "ok");
+    for (const std::wstring& comment : {std::wstring(L"caf\u00e9"), std::wstring(L"\u2661"), std::wstring(L"x\xD800")})
+        EXPECT_EQ(registry.WriteOneFile(nullptr, AnsiPath(plain), comment), ErrNotInCodePage);
+    EXPECT_EQ(registry.WriteOneFile(nullptr, TFilePath(AnsiText(dir / "caf") + L"\u00e9.txt"), AnsiText("c")),
+              ErrNotInCodePage);
+
     EXPECT_EQ(log.Lines(), Lines{});
     // The tool's own handle is closed on every path: the file can be removed.
     EXPECT_TRUE(DeleteFileA(busy.c_str()));
     EXPECT_TRUE(DeleteFileA(huge.c_str()));
+}
+
+namespace {
+
+// The log's lines of one kind of call, e.g. "ReleasePlanW".
+Lines CallsOf(const ProbeLog& log, const std::string& call) {
+    Lines found;
+    for (const std::string& line : log.Lines()) {
+        const size_t at = line.find(' ');
+        if (line.compare(at + 1, call.size() + 1, call + " ") == 0) found.push_back(line.substr(at + 1));
+    }
+    return found;
+}
+
+std::string Joined(const TFilePlan& plan) {
+    std::string out;
+    for (std::string_view piece : plan.Pieces()) out.append(piece);
+    return out;
+}
+
+// The planning test plug-in prepared for a run, its calls in the log.
+class PlanningPlugIn : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(registry.AddPlugin(AnsiPath(dir.CopyPlugin("plan_rw", "plan_rw.cpi"))));
+        ASSERT_TRUE(registry.PrepareWrite(0));
+    }
+    TempDir dir;
+    ProbeLog log;
+    CKesBat registry;
+};
+
+}  // namespace
+
+// Planning takes all three plan exports besides WriteCommentW and
+// ReadCommentW; a plug-in with only some of them is called exactly as one
+// without any: neither the plan nor the byte reader is ever reached.
+TEST(Plans, OnlyAPlugInWithEverythingPlanningTakesIsAskedForPlans) {
+    const struct {
+        const char* variant;
+        bool plans, reads;
+    } cases[] = {{"plan_rw", true, true},
+                 {"plan_norelease", false, true},
+                 {"plan_noread", false, false},
+                 {"plan_nowrite", false, false},
+                 {"probe_rw", false, true}};
+    TempDir dir;
+    ProbeLog log;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.variant);
+        const std::string name = std::string(c.variant) + ".cpi";
+        CKesBat registry;
+        ASSERT_TRUE(registry.AddPlugin(AnsiPath(dir.CopyPlugin(c.variant, name))));
+        EXPECT_EQ(registry.CanPlan(0), c.plans);
+        EXPECT_EQ(registry.PrepareRead(0), c.reads);
+        EXPECT_EQ(registry.PreparedPlans(), c.plans);
+        registry.ReleasePlugin();
+        log.Clear();
+        ASSERT_TRUE(registry.PrepareWrite(0));
+        EXPECT_EQ(registry.PreparedPlans(), c.plans);
+        if (c.plans) continue;
+        TFilePlan plan;
+        std::optional<std::wstring> comment = L"untouched";
+        EXPECT_EQ(registry.PlanFile(AnsiPath(dir / "a.txt"), Ktf(L"old"), L"new", plan), CpiUnexpected);
+        EXPECT_EQ(registry.ReadBytes(Ktf(L"old"), comment), CpiUnexpected);
+        EXPECT_EQ(comment, L"untouched");
+        registry.ReleasePlugin();
+        EXPECT_EQ(log.Lines(), (Lines{name + " load", name + " unload"}));
+    }
+}
+
+TEST_F(PlanningPlugIn, APlanGivesItsPiecesAndIsGivenBackOnceWhenItGoes) {
+    const TFilePath path = AnsiPath(dir / "\x95\x5c.ktf");
+    const std::string old = Ktf(L"old"), same = Ktf(L"same"), keep = "TIME and other bytes";
+    const std::wstring heart = L"new ♡";
+    const struct {
+        const std::string& contents;
+        std::wstring comment;
+        bool unchanged, keepTime;
+    } cases[] = {{old, heart, false, false}, {same, L"same", true, false}, {keep, L"kept", false, true},
+                 {old, L"", false, false}};
+    std::vector<TFilePlan> plans;
+    for (const auto& c : cases) {
+        TFilePlan plan;
+        ASSERT_EQ(registry.PlanFile(path, c.contents, c.comment, plan), CpiWritten);
+        EXPECT_EQ(Joined(plan), Ktf(c.comment));
+        EXPECT_EQ(plan.Size(), Ktf(c.comment).size());
+        EXPECT_EQ(plan.Unchanged(), c.unchanged);
+        EXPECT_EQ(plan.KeepTime(), c.keepTime);
+        plans.push_back(std::move(plan));
+    }
+    // A file in the form already: its frame is taken from the contents
+    // handed over, by reference.
+    EXPECT_EQ(plans[0].Pieces().front().data(), old.data());
+    EXPECT_EQ(plans[0].Pieces().back().data(), old.data() + old.size() - 4);
+    // An empty comment gives no piece for it.
+    EXPECT_EQ(plans[3].Pieces().size(), 2u);
+    EXPECT_EQ(CallsOf(log, "PlanCommentW").front(), "PlanCommentW 1 " + WideHex(path.Win32()) + " " +
+                                                        std::to_string(old.size()) + " " + Hex(old) + " " +
+                                                        WideHex(heart) + " 5");
+    EXPECT_EQ(CallsOf(log, "ReleasePlanW"), Lines{});  // moved, never given back twice or early
+
+    // Planning into a plan given back the one it held; a refusal holds
+    // nothing to give back.
+    EXPECT_EQ(registry.PlanFile(path, "FAIL", L"x", plans[1]), CpiCommentNotHeld);
+    EXPECT_TRUE(plans[1].Pieces().empty());
+    plans.erase(plans.begin() + 2);
+    EXPECT_EQ(CallsOf(log, "ReleasePlanW"), (Lines{"ReleasePlanW 2", "ReleasePlanW 3"}));
+    plans.resize(1);
+    EXPECT_EQ(CallsOf(log, "ReleasePlanW"), (Lines{"ReleasePlanW 2", "ReleasePlanW 3", "ReleasePlanW 4"}));
+    // A plan kept past its module's release is not handed to what the slot
+    // holds later, even the same plug-in loaded again.
+    registry.ReleasePlugin();
+    ASSERT_TRUE(registry.PrepareWrite(0));
+    plans.clear();
+    EXPECT_EQ(CallsOf(log, "ReleasePlanW").size(), 3u);
+}
+
+// The tool writes whatever a plan spells into the user's file: a plan
+// whose pieces would read outside the contents or outside memory, or make
+// a file larger than the interface measures, is refused as a failure of the
+// plug-in, and given back at once.
+TEST_F(PlanningPlugIn, APlanThatDoesNotHoldTogetherIsRefusedAndGivenBack) {
+    int number = 0;
+    for (const char* contents : {"BADP past the end", "BADW wrapping", "BADN", "BADB", "BADT"}) {
+        SCOPED_TRACE(contents);
+        TFilePlan plan;
+        EXPECT_EQ(registry.PlanFile(AnsiPath(dir / "a.ktf"), contents, L"comment", plan), CpiUnexpected);
+        EXPECT_TRUE(plan.Pieces().empty());
+        EXPECT_EQ(CallsOf(log, "ReleasePlanW").back(), "ReleasePlanW " + std::to_string(++number));
+    }
+    EXPECT_EQ(CallsOf(log, "ReleasePlanW").size(), 5u);
+}
+
+TEST_F(PlanningPlugIn, ReadBytesAnswersFromTheBytesAloneThroughTheSameBufferProtocol) {
+    const std::wstring longer(300, L'é');  // past the first buffer of 256
+    const struct {
+        std::string contents;
+        int result;
+        std::optional<std::wstring> comment;
+    } cases[] = {{Ktf(L"a comment\r\n♡"), CpiWritten, L"a comment\r\n♡"},
+                 {Ktf(L""), CpiWritten, std::nullopt},
+                 {Ktf(longer), CpiWritten, longer},
+                 {"no file of its type", CpiRefused, L"untouched"}};
+    for (const auto& c : cases) {
+        std::optional<std::wstring> comment = L"untouched";
+        EXPECT_EQ(registry.ReadBytes(c.contents, comment), c.result);
+        EXPECT_EQ(comment, c.comment);
+    }
+    const std::string asked = "ReadCommentBytesW " + std::to_string(Ktf(longer).size()) + " " + Hex(Ktf(longer));
+    EXPECT_EQ(CallsOf(log, "ReadCommentBytesW")[2], asked + " 256");
+    EXPECT_EQ(CallsOf(log, "ReadCommentBytesW")[3], asked + " 301");
+    EXPECT_EQ(CallsOf(log, "ReadCommentW"), Lines{});  // no file is looked at
+}
+
+// The sdk's sample shows plug-in authors how to plan: its plan spells what
+// its own write leaves, and a file that would not change plans as itself.
+TEST(Plans, TheSdkSamplePlansWhatItsWriteLeaves) {
+    TempDir dir;
+    CKesBat registry;
+    ASSERT_TRUE(registry.AddPlugin(AnsiPath(dir.CopyPlugin("sample", "sample.cpi"))));
+    ASSERT_TRUE(registry.CanPlan(0));
+    ASSERT_TRUE(registry.PrepareWrite(0));
+    const std::wstring japanese = L"見本のコメント\r\n二行目", unicode = L"Café ♡ \U0001D11E";
+    for (const std::wstring& comment : {japanese, unicode, std::wstring()}) {
+        const std::string file = dir.MakeFile("note.kcm", "old comment");
+        TFilePlan plan;
+        ASSERT_EQ(registry.PlanFile(AnsiPath(file), "old comment", comment, plan), CpiWritten);
+        ASSERT_EQ(registry.WriteOneFile(nullptr, AnsiPath(file), comment), CpiWritten);
+        const std::string written = ReadFileBytes(file);
+        EXPECT_EQ(Joined(plan), written);
+        EXPECT_FALSE(plan.Unchanged());
+        std::optional<std::wstring> read;
+        EXPECT_EQ(registry.ReadBytes(written, read), CpiWritten);
+        EXPECT_EQ(read.value_or(L"(none)"), comment.empty() ? L"(none)" : comment);
+        ASSERT_EQ(registry.PlanFile(AnsiPath(file), written, comment, plan), CpiWritten);
+        EXPECT_TRUE(plan.Unchanged());
+    }
+    TFilePlan plan;
+    EXPECT_EQ(registry.PlanFile(AnsiPath(dir / "a.kcm"), "", std::wstring(1, wchar_t(0xDC00)), plan),
+              CpiCommentNotHeld);
 }

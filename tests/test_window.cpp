@@ -42,25 +42,22 @@ const TLayout kLayout[] = {
     {IDC_LISTBOX_LOG, 8, 304, 426, 76}, {IDC_STATUSBAR_INFO, 0, 383, 442, 21},
 };
 
-// The window at `dpi`: the layout at 96 DPI with every edge scaled, within
-// a pixel (exactly at 96 DPI), its items and its fonts scaled with it.
+// The window at `dpi`: the layout at 96 DPI with each edge scaled on its
+// own, to the pixel, so that controls that meet at 96 DPI still meet; its
+// items and its fonts scaled with it.
 void ExpectScaledLayout(const TKesDriver& tool, int dpi) {
     const auto scale = [dpi](LONG pixels) { return MulDiv(pixels, dpi, 96); };
-    const int slack = dpi == 96 ? 0 : 1;
+    const auto edges = [](const RECT& r) { return std::vector<LONG>{r.left, r.top, r.right, r.bottom}; };
     RECT client;
     GetClientRect(tool.Window(), &client);
-    EXPECT_NEAR(client.right, scale(442), slack);
-    EXPECT_NEAR(client.bottom, scale(404), slack);
+    EXPECT_EQ(client.right, scale(442));
+    EXPECT_EQ(client.bottom, scale(404));
     // Label_Count is as wide as its text in the fixed-pitch face: its width
-    // checks that face's height.
+    // checks that face's height. The log's height is whole lines (below).
     for (const TLayout& c : kLayout) {
         const RECT r = tool.Bounds(c.Id);
-        EXPECT_NEAR(r.left, scale(c.Left), slack) << c.Id;
-        EXPECT_NEAR(r.top, scale(c.Top), slack) << c.Id;
-        EXPECT_NEAR(r.right, scale(c.Left + c.Width), slack) << c.Id;
-        if (c.Id != IDC_LISTBOX_LOG) {
-            EXPECT_NEAR(r.bottom, scale(c.Top + c.Height), slack) << c.Id;
-        }
+        const LONG bottom = c.Id == IDC_LISTBOX_LOG ? r.bottom : scale(c.Top + c.Height);
+        EXPECT_EQ(edges(r), edges({scale(c.Left), scale(c.Top), scale(c.Left + c.Width), bottom})) << c.Id;
     }
     // Items of the scaled height. The log shows six whole lines, as at 96
     // DPI; its frame keeps its width in pixels, so the lines fall a little
@@ -71,7 +68,7 @@ void ExpectScaledLayout(const TKesDriver& tool, int dpi) {
     GetClientRect(log, &lines);
     EXPECT_EQ(lines.bottom, 6 * scale(12));
     const RECT logBounds = tool.Bounds(IDC_LISTBOX_LOG);
-    EXPECT_LE(logBounds.bottom, scale(304 + 76) + slack);
+    EXPECT_LE(logBounds.bottom, scale(304 + 76));
     EXPECT_EQ(SendMessageA(tool.Control(IDC_COMBOBOX_EXT), CB_GETITEMHEIGHT, 0, 0), scale(12));
     // The step labels show their whole text, on one line, in the
     // proportional face at the scaled height: neither cut off nor wrapped.

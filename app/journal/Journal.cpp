@@ -55,24 +55,27 @@ bool JournalWriter::Begin() {
     return true;
 }
 
-bool JournalWriter::AppendFile(const WrittenFile& file, const uint8_t* old, size_t oldSize, ByteSource& newFile) {
+void JournalWriter::PlacePath(const std::u16string& path, std::u16string& kept, bool& relative) const {
+    std::optional<std::u16string> below = PathBelow(info_.folder, path);
+    relative = below.has_value();
+    kept = below ? std::move(*below) : path;
+}
+
+bool JournalWriter::AppendFile(const WrittenFile& file, const uint8_t* old, size_t oldSize, ByteSource& newFile,
+                               bool durable) {
     if (failed_) return false;
     const std::optional<NewFileScan> scan = ScanNewFile(old, oldSize, newFile);
     if (!scan) return Fail();
 
     FileRecord record;
-    if (std::optional<std::u16string> below = PathBelow(info_.folder, file.path)) {
-        record.path = std::move(*below);
-        record.relative = true;
-    } else {
-        record.path = file.path;
-    }
+    PlacePath(file.path, record.path, record.relative);
     record.before = {oldSize, file.oldTime, scan->oldHash};
     record.beforeAttributes = file.oldAttributes;
     record.after = {newFile.Size(), file.newTime, scan->hash};
     record.prefix = scan->prefix;
     record.suffix = scan->suffix;
     record.identity = file.identity;
+    record.token = file.token;
 
     std::vector<uint8_t> pending = NewRecord(RecordType::File);
     AppendFileFields(pending, record);
@@ -84,8 +87,30 @@ bool JournalWriter::AppendFile(const WrittenFile& file, const uint8_t* old, size
         SealRecord(chunk, salt_, sequence_++);
         if (!Put(chunk, pending)) return Fail();
     }
-    if (!out_.Write(pending.data(), pending.size()) || !out_.Flush()) return Fail();
+    if (!out_.Write(pending.data(), pending.size()) || (durable && !out_.Flush())) return Fail();
     return true;
+}
+
+bool JournalWriter::AppendIntent(const IntentRecord& intent) {
+    IntentRecord placed = intent;
+    PlacePath(intent.path, placed.path, placed.relative);
+    std::vector<uint8_t> record = NewRecord(RecordType::Intent);
+    AppendIntentFields(record, placed);
+    return Write(record);
+}
+
+bool JournalWriter::AppendDone(const DoneRecord& done) {
+    std::vector<uint8_t> record = NewRecord(RecordType::Done);
+    AppendDoneFields(record, done);
+    return Write(record);
+}
+
+bool JournalWriter::Flush() { return !failed_ && (out_.Flush() || Fail()); }
+
+bool JournalWriter::Write(std::vector<uint8_t>& record) {
+    if (failed_) return false;
+    SealRecord(record, salt_, sequence_++);
+    return out_.Write(record.data(), record.size()) || Fail();
 }
 
 // Adds a sealed record to what is pending, or writes what is pending when
@@ -152,25 +177,58 @@ void JournalReader::ReadRecords() {
 }
 
 // False for an intact record that makes no sense here (a chunk with no
-// file waiting for it, a file before the last one's chunks are all there):
-// the tool never writes one, so nothing after it is trusted either.
+// file waiting for it, a record before the last file's chunks are all
+// there, a done record naming no file): the tool never writes one, so
+// nothing after it is trusted either.
 bool JournalReader::Take(const std::vector<uint8_t>& payload, uint64_t offset, uint32_t sequence) {
-    if (!payload.empty() && payload[0] == static_cast<uint8_t>(RecordType::Chunk)) {
+    const RecordType type = payload.empty() ? RecordType{} : static_cast<RecordType>(payload[0]);
+    if (type == RecordType::Chunk) {
         if (missingChunks_ == 0) return false;
         files_.back().chunks.push_back({offset, sequence});
         files_.back().complete = --missingChunks_ == 0;
         return true;
     }
+    if (missingChunks_ != 0) return false;
+    switch (type) {
+        case RecordType::File: return TakeFile(payload);
+        case RecordType::Intent: {
+            const std::optional<IntentRecord> intent = DecodeIntentRecord(payload.data(), payload.size());
+            if (!intent) return false;
+            open_.push_back({FullPath(intent->path, intent->relative), intent->token, intent->before, intent->after});
+            return true;
+        }
+        case RecordType::Done: {
+            const std::optional<DoneRecord> done = DecodeDoneRecord(payload.data(), payload.size());
+            if (!done) return false;
+            for (const auto& [file, identity] : done->identities) {
+                if (file >= files_.size()) return false;
+                files_[file].record.identity = identity;
+            }
+            open_.clear();
+            return true;
+        }
+        default: return false;
+    }
+}
+
+bool JournalReader::TakeFile(const std::vector<uint8_t>& payload) {
     std::optional<FileRecord> record = DecodeFileRecord(payload.data(), payload.size(), header_.version);
-    if (missingChunks_ != 0 || !record) return false;
+    if (!record) return false;
     FileEntry entry;
-    entry.path = record->relative ? JoinPath(header_.info.folder, record->path) : record->path;
+    entry.path = FullPath(record->path, record->relative);
     missingChunks_ = ChunkCount(MiddlesOf(*record));
     entry.complete = missingChunks_ == 0;
+    if (record->token != 0) open_.push_back({entry.path, record->token, record->before, record->after});
     entry.record = std::move(*record);
     files_.push_back(std::move(entry));
     return true;
 }
+
+std::u16string JournalReader::FullPath(const std::u16string& path, bool relative) const {
+    return relative ? JoinPath(header_.info.folder, path) : path;
+}
+
+std::vector<OpenReplace> JournalReader::OpenReplaces() const { return open_; }
 
 UndoStep JournalReader::Rebuild(const FileEntry& file, ByteSource& current, ByteSink& out) const {
     const FileRecord& record = file.record;

@@ -34,6 +34,9 @@ struct WrittenFile {
     uint32_t oldAttributes = 0;
     uint64_t newTime = 0;  // and as the run leaves the file
     std::optional<FileIdentity> identity = std::nullopt;  // of the file as the run leaves it
+    // Names the temporary and backup files of the tool's replace of it (0:
+    // the plug-in wrote it itself).
+    uint64_t token = 0;
 };
 
 class JournalWriter {
@@ -42,15 +45,29 @@ public:
 
     // Writes the header and makes it durable.
     bool Begin();
-    // Writes the record of one file the run has written: `old` is what the
-    // file held (in memory), `newFile` what it holds now. True once every
-    // byte of it is durable. After a failure the run stops, and the
-    // journal's end may hold a part of a record: every later call fails.
-    bool AppendFile(const WrittenFile& file, const uint8_t* old, size_t oldSize, ByteSource& newFile);
+    // Writes the record of one file the run has written, or is about to
+    // write: `old` is what the file held (in memory), `newFile` what it
+    // holds now, or will. True once every byte of it is durable, or, when
+    // not `durable`, written for the next Flush. After a failure the run
+    // stops, and the journal's end may hold a part of a record: every later
+    // call fails.
+    bool AppendFile(const WrittenFile& file, const uint8_t* old, size_t oldSize, ByteSource& newFile,
+                    bool durable = true);
+    // A replace the tool is about to make that keeps no old contents (an
+    // undo's, a put-back's); written for the next Flush.
+    bool AppendIntent(const IntentRecord& intent);
+    // Every replace named so far has ended; written for the next Flush.
+    bool AppendDone(const DoneRecord& done);
+    // Makes everything written so far durable.
+    bool Flush();
 
 private:
     bool Put(std::vector<uint8_t>& record, std::vector<uint8_t>& pending);
     bool Fail();
+
+    bool Write(std::vector<uint8_t>& record);
+    // A path below the run's folder as the record keeps it.
+    void PlacePath(const std::u16string& path, std::u16string& kept, bool& relative) const;
 
     RecordOutput& out_;
     uint64_t salt_;
@@ -74,11 +91,19 @@ struct ChunkRef {
 
 struct FileEntry {
     std::u16string path;  // full path
-    FileRecord record;
+    FileRecord record;    // its identity is the latest a done record gave
     std::vector<ChunkRef> chunks;
     // False when the journal ends before all of its chunk records: the
     // run stopped (or crashed) while writing them, and it cannot be undone.
     bool complete = false;
+};
+
+// A replace whose end no done record tells: a crash may have cut it short.
+struct OpenReplace {
+    std::u16string path;  // full path
+    uint64_t token = 0;
+    FileVersion before;
+    FileVersion after;
 };
 
 enum class UndoStep {
@@ -106,6 +131,8 @@ public:
     // In the order the run wrote them.
     const std::vector<FileEntry>& Files() const { return files_; }
     JournalEnd End() const { return end_; }
+    // The tool's replaces named after the last done record.
+    std::vector<OpenReplace> OpenReplaces() const;
 
     // Writes the file's old contents to `out`, rebuilt from the current
     // file (which CheckAsLeft found as the run left it) and the journal.
@@ -117,12 +144,15 @@ private:
     JournalReader(ByteSource& journal, JournalHeader header) : journal_(&journal), header_(std::move(header)) {}
     void ReadRecords();
     bool Take(const std::vector<uint8_t>& payload, uint64_t offset, uint32_t sequence);
+    bool TakeFile(const std::vector<uint8_t>& payload);
+    std::u16string FullPath(const std::u16string& path, bool relative) const;
 
     ByteSource* journal_;
     JournalHeader header_;
     std::vector<FileEntry> files_;
     JournalEnd end_ = JournalEnd::Clean;
     uint64_t missingChunks_ = 0;  // chunk records the last file still lacks
+    std::vector<OpenReplace> open_;  // since the last done record
 };
 
 }  // namespace kes::journal

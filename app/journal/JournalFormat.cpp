@@ -34,6 +34,21 @@ void PutText(std::vector<uint8_t>& out, const std::u16string& text) {
     PutUnits(out, text);
 }
 void PutDigest(std::vector<uint8_t>& out, const Digest& digest) { out.insert(out.end(), digest.begin(), digest.end()); }
+// A path, with whether it is relative to the run's folder riding in its
+// count, to keep records small.
+void PutPath(std::vector<uint8_t>& out, const std::u16string& path, bool relative) {
+    PutVarint(out, uint64_t{path.size()} << 1 | (relative ? 1 : 0));
+    PutUnits(out, path);
+}
+void PutIdentity(std::vector<uint8_t>& out, const FileIdentity& identity) {
+    PutVarint(out, identity.volume);
+    PutU64(out, identity.file);
+}
+std::u16string HexToken(uint64_t token) {
+    std::u16string text(16, u'0');
+    for (size_t i = text.size(); i-- > 0; token >>= 4) text[i] = u"0123456789ABCDEF"[token & 15];
+    return text;
+}
 
 void SetU32(uint8_t* at, uint32_t value) {
     for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
@@ -90,6 +105,17 @@ public:
             left_ -= 2;
         }
         return text;
+    }
+    std::u16string Path(bool& relative) {
+        const uint64_t field = Varint();
+        relative = (field & 1) != 0;
+        return Units(field >> 1);
+    }
+    FileIdentity Identity() {
+        const uint64_t volume = Varint();
+        const uint64_t file = U64();
+        if (volume > UINT32_MAX) Fail();
+        return FileIdentity{static_cast<uint32_t>(volume), file};
     }
     Digest DigestBytes() {
         Digest digest{};
@@ -221,10 +247,11 @@ void SealRecord(std::vector<uint8_t>& record, uint64_t salt, uint32_t sequence) 
     SetU32(&record[8], RecordCrc(salt, sequence, length, &record[kRecordHeaderSize]));
 }
 
+std::u16string TemporaryName(uint64_t token) { return u"kes-" + HexToken(token) + u".tmp"; }
+std::u16string BackupName(uint64_t token) { return u"kes-" + HexToken(token) + u".bak"; }
+
 void AppendFileFields(std::vector<uint8_t>& record, const FileRecord& file) {
-    // The flag rides in the path's count, to keep the record small.
-    PutVarint(record, uint64_t{file.path.size()} << 1 | (file.relative ? 1 : 0));
-    PutUnits(record, file.path);
+    PutPath(record, file.path, file.relative);
     PutVarint(record, file.before.size);
     PutU64(record, file.before.time);
     PutVarint(record, file.beforeAttributes);
@@ -236,19 +263,15 @@ void AppendFileFields(std::vector<uint8_t>& record, const FileRecord& file) {
     PutVarint(record, file.suffix);
     // Present or not, then the two numbers.
     record.push_back(file.identity ? 1 : 0);
-    if (file.identity) {
-        PutVarint(record, file.identity->volume);
-        PutU64(record, file.identity->file);
-    }
+    if (file.identity) PutIdentity(record, *file.identity);
+    PutU64(record, file.token);
 }
 
 std::optional<FileRecord> DecodeFileRecord(const uint8_t* payload, size_t size, uint32_t version) {
     Cursor in(payload, size);
     if (in.U8() != static_cast<uint8_t>(RecordType::File)) return std::nullopt;
     FileRecord file;
-    const uint64_t pathField = in.Varint();
-    file.relative = (pathField & 1) != 0;
-    file.path = in.Units(pathField >> 1);
+    file.path = in.Path(file.relative);
     file.before.size = in.Varint();
     file.before.time = in.U64();
     const uint64_t attributes = in.Varint();
@@ -259,21 +282,71 @@ std::optional<FileRecord> DecodeFileRecord(const uint8_t* payload, size_t size, 
     file.after.hash = in.DigestBytes();
     file.prefix = in.Varint();
     file.suffix = in.Varint();
-    uint64_t volume = 0;
     if (version >= 2) {
         const uint8_t known = in.U8();
         if (known > 1) return std::nullopt;
-        if (known == 1) {
-            volume = in.Varint();
-            file.identity = FileIdentity{static_cast<uint32_t>(volume), in.U64()};
-        }
+        if (known == 1) file.identity = in.Identity();
+        file.token = in.U64();
     }
     const bool pathOk = !file.path.empty() && file.path.find(u'\0') == std::u16string::npos;
     const bool sizesOk = file.before.size <= kMaxFileSize && file.after.size <= kMaxFileSize &&
                          file.prefix <= kMaxFileSize && file.suffix <= kMaxFileSize &&
                          file.prefix + file.suffix <= std::min(file.before.size, file.after.size);
-    if (!in.AtEnd() || !pathOk || !sizesOk || attributes > UINT32_MAX || volume > UINT32_MAX) return std::nullopt;
+    if (!in.AtEnd() || !pathOk || !sizesOk || attributes > UINT32_MAX) return std::nullopt;
     return file;
+}
+
+void AppendIntentFields(std::vector<uint8_t>& record, const IntentRecord& intent) {
+    PutPath(record, intent.path, intent.relative);
+    PutU64(record, intent.token);
+    for (const FileVersion* version : {&intent.before, &intent.after}) {
+        PutVarint(record, version->size);
+        PutU64(record, version->time);
+        PutDigest(record, version->hash);
+    }
+}
+
+std::optional<IntentRecord> DecodeIntentRecord(const uint8_t* payload, size_t size) {
+    Cursor in(payload, size);
+    if (in.U8() != static_cast<uint8_t>(RecordType::Intent)) return std::nullopt;
+    IntentRecord intent;
+    intent.path = in.Path(intent.relative);
+    intent.token = in.U64();
+    for (FileVersion* version : {&intent.before, &intent.after}) {
+        version->size = in.Varint();
+        version->time = in.U64();
+        version->hash = in.DigestBytes();
+    }
+    const bool pathOk = !intent.path.empty() && intent.path.find(u'\0') == std::u16string::npos;
+    if (!in.AtEnd() || !pathOk || intent.token == 0 || intent.before.size > kMaxFileSize ||
+        intent.after.size > kMaxFileSize)
+        return std::nullopt;
+    return intent;
+}
+
+void AppendDoneFields(std::vector<uint8_t>& record, const DoneRecord& done) {
+    PutVarint(record, done.identities.size());
+    for (const auto& [file, identity] : done.identities) {
+        PutVarint(record, file);
+        PutIdentity(record, identity);
+    }
+}
+
+std::optional<DoneRecord> DecodeDoneRecord(const uint8_t* payload, size_t size) {
+    Cursor in(payload, size);
+    if (in.U8() != static_cast<uint8_t>(RecordType::Done)) return std::nullopt;
+    DoneRecord done;
+    const uint64_t count = in.Varint();
+    // Each entry takes at least ten bytes: a count beyond that is damage.
+    if (count > size / 10) return std::nullopt;
+    for (uint64_t i = 0; i < count && in.Ok(); ++i) {
+        const uint64_t file = in.Varint();
+        const FileIdentity identity = in.Identity();
+        if (file > UINT32_MAX) return std::nullopt;
+        done.identities.emplace_back(static_cast<uint32_t>(file), identity);
+    }
+    if (!in.AtEnd()) return std::nullopt;
+    return done;
 }
 
 }  // namespace kes::journal

@@ -16,7 +16,14 @@
 // A payload's first byte is its type. A file record tells what a run did
 // to one file; it is followed by one chunk record per chunk of the delta
 // (see Delta.h), so that neither side of a big file's delta ever holds more
-// than one chunk of it.
+// than one chunk of it. An intent record names a replace the tool is about
+// to make without keeping the old contents (an undo's, a put-back's). A
+// done record says that every replace named before it has ended, and which
+// file each written one is now.
+//
+// A file or intent record with a token names the temporary and backup
+// files of its replace (TemporaryName, BackupName), so that after a crash
+// the next start can finish or undo what was cut short.
 #ifndef KESTRANE_JOURNAL_FORMAT_H
 #define KESTRANE_JOURNAL_FORMAT_H
 
@@ -42,7 +49,7 @@ constexpr uint32_t kMaxPayload = 48u << 20;
 // 64-bit sum.
 constexpr uint64_t kMaxFileSize = uint64_t{1} << 62;
 
-enum class RecordType : uint8_t { File = 1, Chunk = 2 };
+enum class RecordType : uint8_t { File = 1, Chunk = 2, Done = 3, Intent = 4 };
 
 struct RunInfo {
     uint64_t startTime = 0;  // FILETIME, UTC
@@ -81,7 +88,32 @@ struct FileRecord {
     uint64_t suffix = 0;
     // The written file's, as the run left it; unknown in a version 1 journal.
     std::optional<FileIdentity> identity;
+    // Names the temporary and backup files of the tool's replace; 0 when
+    // the plug-in wrote the file itself.
+    uint64_t token = 0;
 };
+
+// A replace the tool is about to make, and the contents before and after.
+struct IntentRecord {
+    std::u16string path;  // relative to the run's folder when `relative`
+    bool relative = false;
+    uint64_t token = 0;
+    FileVersion before;
+    FileVersion after;
+};
+
+// Every replace named before this record has ended. The files among them
+// that were written, by their place among the journal's file records, with
+// the identity each has now.
+struct DoneRecord {
+    std::vector<std::pair<uint32_t, FileIdentity>> identities;
+};
+
+// The names of the temporary file and of the backup of one replace, in
+// the replaced file's folder: a token makes them, so that the journal
+// needs to keep only the token.
+std::u16string TemporaryName(uint64_t token);
+std::u16string BackupName(uint64_t token);
 
 struct JournalHeader {
     uint32_t version = kJournalVersion;
@@ -116,6 +148,11 @@ void AppendFileFields(std::vector<uint8_t>& record, const FileRecord& file);
 // file record: a path without NULs, sizes up to kMaxFileSize, and a
 // prefix and suffix that fit both versions.
 std::optional<FileRecord> DecodeFileRecord(const uint8_t* payload, size_t size, uint32_t version = kJournalVersion);
+
+void AppendIntentFields(std::vector<uint8_t>& record, const IntentRecord& intent);
+std::optional<IntentRecord> DecodeIntentRecord(const uint8_t* payload, size_t size);
+void AppendDoneFields(std::vector<uint8_t>& record, const DoneRecord& done);
+std::optional<DoneRecord> DecodeDoneRecord(const uint8_t* payload, size_t size);
 
 }  // namespace kes::journal
 

@@ -12,12 +12,16 @@
 namespace kes::journal {
 namespace {
 
-// A run's journal is run-<number as 16 hex digits>.kjl, and .kju once
-// undone: each run takes the number after the highest there is, so that
-// names sort by the order runs started in, whatever the clock said (a
-// clock set back must not make the newest run look the oldest). An undo
-// is one rename.
+// A run's journal is run-<number as 16 hex digits>.kjo while the run
+// writes it, .kjl once it has ended, and .kju once undone: each run takes
+// the number after the highest there is, so that names sort by the order
+// runs started in, whatever the clock said (a clock set back must not make
+// the newest run look the oldest). An undo is one rename. An undo keeps a
+// journal of its own replaces, undo-<number>.kjo, only while it works: a
+// .kjo left behind is a crash's, which the next start recovers.
 constexpr wchar_t kRunPrefix[] = L"run-";
+constexpr wchar_t kUndoPrefix[] = L"undo-";
+constexpr wchar_t kOpenExtension[] = L".kjo";
 constexpr wchar_t kLiveExtension[] = L".kjl";
 constexpr wchar_t kUndoneExtension[] = L".kju";
 constexpr size_t kIdDigits = 16;
@@ -45,14 +49,14 @@ std::wstring Join(const std::wstring& folder, const std::wstring& name) {
     return folder + L'\\' + name;
 }
 
-std::wstring RunFileName(uint64_t id, bool undone) {
-    return kRunPrefix + Hex16(id) + (undone ? kUndoneExtension : kLiveExtension);
+std::wstring JournalName(const wchar_t* prefix, uint64_t id, const wchar_t* extension) {
+    return prefix + Hex16(id) + extension;
 }
 
 // The id and state a journal's name gives, or nothing for any other name.
-std::optional<RunFile> ParseRunFileName(const std::wstring& name) {
-    const size_t prefix = std::wcslen(kRunPrefix);
-    if (name.size() != prefix + kIdDigits + 4 || name.compare(0, prefix, kRunPrefix) != 0) return std::nullopt;
+std::optional<RunFile> ParseJournalName(const std::wstring& name, const wchar_t* prefixText) {
+    const size_t prefix = std::wcslen(prefixText);
+    if (name.size() != prefix + kIdDigits + 4 || name.compare(0, prefix, prefixText) != 0) return std::nullopt;
     RunFile run;
     for (size_t i = prefix; i < prefix + kIdDigits; ++i) {
         const wchar_t c = name[i];
@@ -61,8 +65,10 @@ std::optional<RunFile> ParseRunFileName(const std::wstring& name) {
         run.id = run.id << 4 | static_cast<unsigned>(digit);
     }
     const std::wstring extension = name.substr(prefix + kIdDigits);
-    if (extension != kLiveExtension && extension != kUndoneExtension) return std::nullopt;
+    if (extension != kLiveExtension && extension != kUndoneExtension && extension != kOpenExtension)
+        return std::nullopt;
     run.undone = extension == kUndoneExtension;
+    run.open = extension == kOpenExtension;
     return run;
 }
 
@@ -159,6 +165,18 @@ bool TemporaryFile::Finish() {
 
 bool RunJournal::HandleOutput::Write(const uint8_t* data, size_t length) { return WriteAll(file_, data, length); }
 
+RunJournal::~RunJournal() { Close(); }
+
+bool RunJournal::Close() {
+    if (!file_.IsOpen()) return true;
+    file_.Close();
+    // A run's journal stays, to be undone; an undo's has served its purpose.
+    if (kept_.empty()) return DeleteFileW(path_.c_str()) != FALSE;
+    if (!MoveFileExW(path_.c_str(), kept_.c_str(), 0)) return false;
+    path_ = kept_;
+    return true;
+}
+
 std::wstring JournalStore::DefaultFolder() {
     wchar_t folder[MAX_PATH];
     if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, folder)))
@@ -166,16 +184,24 @@ std::wstring JournalStore::DefaultFolder() {
     return Join(folder, L"Kestrane");
 }
 
-std::unique_ptr<RunJournal> JournalStore::StartRun(const RunInfo& info) const {
+std::unique_ptr<RunJournal> JournalStore::StartRun(const RunInfo& info) const { return Start(info, true); }
+std::unique_ptr<RunJournal> JournalStore::StartUndo(const RunInfo& info) const { return Start(info, false); }
+
+std::unique_ptr<RunJournal> JournalStore::Start(const RunInfo& info, bool run) const {
     if (!CreateDirectoryW(folder_.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return nullptr;
     const std::optional<uint64_t> salt = RandomU64();
     if (!salt) return nullptr;
-    const std::vector<RunFile> runs = Runs();
+    const wchar_t* prefix = run ? kRunPrefix : kUndoPrefix;
+    const std::vector<RunFile> runs = List(prefix);
     const uint64_t next = runs.empty() ? 1 : runs.front().id + 1;
     for (uint64_t id = next; id < next + kNameAttempts; ++id) {
-        // An undone journal of the same id would take this one's place.
-        if (GetFileAttributesW(Join(folder_, RunFileName(id, true)).c_str()) != INVALID_FILE_ATTRIBUTES) continue;
-        std::wstring path = Join(folder_, RunFileName(id, false));
+        // A journal of the same id in another state would take this one's place.
+        if (GetFileAttributesW(Join(folder_, JournalName(prefix, id, kUndoneExtension)).c_str()) !=
+                INVALID_FILE_ATTRIBUTES ||
+            GetFileAttributesW(Join(folder_, JournalName(prefix, id, kLiveExtension)).c_str()) !=
+                INVALID_FILE_ATTRIBUTES)
+            continue;
+        std::wstring path = Join(folder_, JournalName(prefix, id, kOpenExtension));
         // Others may read it (the listing does); nobody may write, rename
         // or delete it while the run writes it.
         CFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
@@ -184,24 +210,44 @@ std::unique_ptr<RunJournal> JournalStore::StartRun(const RunInfo& info) const {
             if (GetLastError() == ERROR_FILE_EXISTS) continue;
             return nullptr;
         }
-        std::unique_ptr<RunJournal> journal(new RunJournal(std::move(file), path, *salt, info));
+        const std::wstring kept = run ? Join(folder_, JournalName(prefix, id, kLiveExtension)) : std::wstring();
+        std::unique_ptr<RunJournal> journal(new RunJournal(std::move(file), path, kept, *salt, info));
         if (journal->writer_.Begin()) return journal;
         // A journal without its header is of no use to anyone.
+        journal->kept_.clear();
         journal.reset();
-        DeleteFileW(path.c_str());
         return nullptr;
     }
     return nullptr;
 }
 
-std::vector<RunFile> JournalStore::Runs() const {
+std::vector<RunFile> JournalStore::Runs() const { return List(kRunPrefix); }
+
+std::vector<std::wstring> JournalStore::Unfinished() const {
+    std::vector<std::wstring> open;
+    for (const wchar_t* prefix : {kRunPrefix, kUndoPrefix})
+        for (const RunFile& run : List(prefix))
+            if (run.open) open.push_back(run.path);
+    return open;
+}
+
+bool JournalStore::Recovered(const std::wstring& path) const {
+    const size_t slash = path.find_last_of(L'\\');
+    const std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+    if (name.compare(0, std::wcslen(kUndoPrefix), kUndoPrefix) == 0) return DeleteFileW(path.c_str()) != FALSE;
+    const std::optional<RunFile> run = ParseJournalName(name, kRunPrefix);
+    return run && run->open &&
+           MoveFileExW(path.c_str(), Join(folder_, JournalName(kRunPrefix, run->id, kLiveExtension)).c_str(), 0);
+}
+
+std::vector<RunFile> JournalStore::List(const wchar_t* prefix) const {
     std::vector<RunFile> runs;
-    CFindFile search(Join(folder_, L""), std::wstring(kRunPrefix) + L"*");
+    CFindFile search(Join(folder_, L""), std::wstring(prefix) + L"*");
     if (!search.Found()) return runs;
     do {
         const WIN32_FIND_DATAW& entry = search.Data();
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-        if (std::optional<RunFile> run = ParseRunFileName(entry.cFileName)) {
+        if (std::optional<RunFile> run = ParseJournalName(entry.cFileName, prefix)) {
             run->path = Join(folder_, entry.cFileName);
             run->size = Join64(entry.nFileSizeHigh, entry.nFileSizeLow);
             runs.push_back(std::move(*run));
@@ -219,9 +265,10 @@ std::optional<RunFile> JournalStore::NewestNotUndone() const {
 
 bool JournalStore::MarkUndone(const RunFile& run) const {
     if (run.undone) return true;
+    if (run.open) return false;
     // Write-through: the rename is on disk before the undo reports done.
-    return MoveFileExW(run.path.c_str(), Join(folder_, RunFileName(run.id, true)).c_str(), MOVEFILE_WRITE_THROUGH) !=
-           FALSE;
+    return MoveFileExW(run.path.c_str(), Join(folder_, JournalName(kRunPrefix, run.id, kUndoneExtension)).c_str(),
+                       MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 void JournalStore::Prune(const std::wstring& written) const {
@@ -234,7 +281,7 @@ void JournalStore::Prune(const std::wstring& written) const {
     }
     // Oldest first, so that a failure part-way leaves the newer ones.
     for (size_t i = runs.size(); i-- > keep;)
-        if (runs[i].path != written) DeleteFileW(runs[i].path.c_str());
+        if (runs[i].path != written && !runs[i].open) DeleteFileW(runs[i].path.c_str());
 }
 
 }  // namespace kes::journal

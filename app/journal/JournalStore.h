@@ -106,16 +106,24 @@ private:
     bool released_ = false;
 };
 
-// The journal of the run under way.
+// The journal of the run (or the undo) under way.
 class RunJournal {
 public:
+    ~RunJournal();
+    RunJournal(const RunJournal&) = delete;
+    RunJournal& operator=(const RunJournal&) = delete;
+
     // Journals one file the run has written (see JournalWriter::AppendFile);
     // true once its record is on disk. False on any failure, and on every
     // call after one.
     bool Append(const WrittenFile& file, const uint8_t* old, size_t oldSize, ByteSource& newFile) {
         return writer_.AppendFile(file, old, oldSize, newFile);
     }
+    JournalWriter& Writer() { return writer_; }
     const std::wstring& Path() const { return path_; }
+    // Ends the journal: a run's takes its name of a run that has ended, to
+    // be undone; an undo's is deleted. Done by the destructor too.
+    bool Close();
 
 private:
     friend class JournalStore;
@@ -131,14 +139,16 @@ private:
         HANDLE file_;
     };
 
-    RunJournal(CFileHandle file, std::wstring path, uint64_t salt, RunInfo info)
+    RunJournal(CFileHandle file, std::wstring path, std::wstring kept, uint64_t salt, RunInfo info)
         : file_(std::move(file)),
           path_(std::move(path)),
+          kept_(std::move(kept)),
           output_(file_.Get()),
           writer_(output_, salt, std::move(info)) {}
 
     CFileHandle file_;
     std::wstring path_;
+    std::wstring kept_;  // its name once closed; empty: deleted then
     HandleOutput output_;
     JournalWriter writer_;
 };
@@ -147,6 +157,7 @@ struct RunFile {
     std::wstring path;
     uint64_t id = 0;  // in the order runs started: the newest has the highest
     bool undone = false;
+    bool open = false;  // being written, or left so by a crash
     uint64_t size = 0;  // bytes
 };
 
@@ -167,8 +178,16 @@ public:
     // run's journal, whose header is on disk when this returns. Null when
     // either cannot be done: the run must not start then.
     std::unique_ptr<RunJournal> StartRun(const RunInfo& info) const;
+    // The same for an undo's own replaces.
+    std::unique_ptr<RunJournal> StartUndo(const RunInfo& info) const;
     // Newest first.
     std::vector<RunFile> Runs() const;
+    // The journals of runs and undos that never ended: being written by
+    // another window, or left by a crash.
+    std::vector<std::wstring> Unfinished() const;
+    // After the replaces an unfinished journal names have been recovered:
+    // a run's is kept as a run that has ended, an undo's deleted.
+    bool Recovered(const std::wstring& path) const;
     std::optional<RunFile> NewestNotUndone() const;
     // Renames the run's journal to its undone name; false when it is still
     // being written, or the rename fails.
@@ -180,6 +199,9 @@ public:
     void Prune(const std::wstring& written = std::wstring()) const;
 
 private:
+    std::unique_ptr<RunJournal> Start(const RunInfo& info, bool run) const;
+    std::vector<RunFile> List(const wchar_t* prefix) const;
+
     std::wstring folder_;
     StoreLimits limits_;
 };

@@ -5,16 +5,21 @@
 // 中身がそのコメントになります。コメントは Shift_JIS で書き、Shift_JIS に
 // ない文字を含むコメントは、先頭に BOM (EF BB BF) を付けた UTF-8 で書きます。
 //
+// 書き込みは二通りあります。WriteComment / WriteCommentW ではプラグインが
+// ファイルを自分で書き換えます。PlanCommentW ではファイルの新しい中身だけを
+// ツールに渡し、書き込みはツールがします (readme.txt の「計画」の節)。
+//
 // 作り方は readme.txt にあります。
 #define CPI_PLUGIN  // cpi.h が、出す関数を宣言する
 #include "cpi.h"
 
+#include <memory>
 #include <new>
 #include <string>
 
 namespace {
 
-const char kVersion[] = "Kestrane sample plug-in 1.1";
+const char kVersion[] = "Kestrane sample plug-in 1.2";
 const char kPatterns[] = "*.kcm";
 const char kDescription[] = "サンプル形式";
 const char kUtf8Mark[] = "\xEF\xBB\xBF";  // UTF-8 の BOM
@@ -100,6 +105,52 @@ bool ToCodePage(const std::wstring& text, std::string& bytes) {
     return !lacking && Widen(CP_ACP, bytes.data(), static_cast<int>(bytes.size())) == text;
 }
 
+// コメントを、この形式のファイルの中身にする。Shift_JIS で書けるコメントは
+// WriteComment と同じバイト列に、書けないものは BOM 付きの UTF-8 にする。
+// Shift_JIS しか持てない形式なら、ここで CpiCommentNotHeld を返してファイル
+// をそのまま残す。WriteCommentW も PlanCommentW もここを通るので、二つが
+// 違うバイト列を作ることはない。
+int Encode(const std::wstring& text, std::string& bytes) {
+    if (ToCodePage(text, bytes)) return CpiWritten;
+    const int size = static_cast<int>(text.size());
+    // WC_ERR_INVALID_CHARS: 対になっていないサロゲートは UTF-8 にできない
+    bytes.assign(WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.c_str(), size, NULL, 0, NULL, NULL), '\0');
+    if (bytes.empty()) return CpiCommentNotHeld;
+    WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.c_str(), size, &bytes[0], static_cast<int>(bytes.size()),
+                        NULL, NULL);
+    bytes.insert(0, kUtf8Mark);
+    return CpiWritten;
+}
+
+// ファイルの中身から読んだコメントを、ツールのバッファー (*length 文字分)
+// に入れる。ReadCommentW と ReadCommentBytesW の答え方は同じ。空のファイル
+// には、コメントがない。バッファーが足りなければ長さだけを返し、ツールが
+// 大きなバッファーでもう一度呼ぶ。
+int AnswerComment(const void* contents, DWORD size, LPWSTR comment, DWORD* length) {
+    if (size == 0) {
+        *length = CPI_NO_COMMENT;
+        return CpiWritten;
+    }
+    const char* bytes = static_cast<const char*>(contents);
+    const bool utf8 = size >= kUtf8MarkSize && std::string(bytes, kUtf8MarkSize) == kUtf8Mark;
+    const std::wstring text = utf8 ? Widen(CP_UTF8, bytes + kUtf8MarkSize, static_cast<int>(size - kUtf8MarkSize))
+                                   : Widen(CP_ACP, bytes, static_cast<int>(size));
+    const DWORD room = *length;
+    *length = static_cast<DWORD>(text.size());
+    if (room > text.size()) {
+        text.copy(comment, text.size());
+        comment[text.size()] = L'\0';
+    }
+    return CpiWritten;
+}
+
+// PlanCommentW がツールに渡す計画の中身。ツールが ReleasePlanW を呼ぶまで
+// 生きている。
+struct Plan {
+    std::string bytes;  // 新しい中身 (この形式では、中身はコメントだけ)
+    CpiPiece piece;
+};
+
 // work() の戻り値を返す。例外は関数の外に出さない: stdcall で呼んだツール
 // の側は、例外を知らない。
 template <class Work>
@@ -147,46 +198,60 @@ int WINAPI WriteComment(HWND, LPCSTR path, const void*, DWORD, LPCSTR comment, D
 
 // WriteComment の UTF-16 版。これを出すと、ツールはどのファイルにもこちら
 // を呼ぶ。戻り値は cpi.h の Cpi で始まる値で、ツールは失敗の理由を示せる。
-// Shift_JIS で書けるコメントは WriteComment と同じバイト列に、書けない
-// ものは BOM 付きの UTF-8 にする。Shift_JIS しか持てない形式なら、ここで
-// CpiCommentNotHeld を返してファイルをそのまま残す。
 int WINAPI WriteCommentW(HWND, LPCWSTR path, const void*, DWORD, LPCWSTR comment, DWORD commentLength) {
     return Guarded([&]() -> int {
-        const std::wstring text(comment, commentLength);
         std::string bytes;
-        if (ToCodePage(text, bytes)) return Save(path, bytes);
-        const int size = static_cast<int>(text.size());
-        // WC_ERR_INVALID_CHARS: 対になっていないサロゲートは UTF-8 にできない
-        bytes.assign(WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.c_str(), size, NULL, 0, NULL, NULL),
-                     '\0');
-        if (bytes.empty()) return CpiCommentNotHeld;
-        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.c_str(), size, &bytes[0],
-                            static_cast<int>(bytes.size()), NULL, NULL);
-        return Save(path, kUtf8Mark + bytes);
+        const int made = Encode(std::wstring(comment, commentLength), bytes);
+        return made == CpiWritten ? Save(path, bytes) : made;
     });
 }
 
 // ファイルの今のコメントを UTF-16 で返す。ファイルには書き込まない。
-// *length が足りなければ必要な長さだけを返し、ツールが大きなバッファーで
-// もう一度呼ぶ。書き込めないファイルには、WriteCommentW と同じ値を返す。
+// 書き込めないファイルには、WriteCommentW と同じ値を返す。
 int WINAPI ReadCommentW(LPCWSTR path, const void* contents, DWORD size, LPWSTR comment, DWORD* length) {
     return Guarded([&]() -> int {
         const int target = CheckTarget(path);
         if (target != CpiWritten) return target;
-        if (size == 0) {  // 空のファイルには、コメントがない
-            *length = CPI_NO_COMMENT;
-            return CpiWritten;
+        return AnswerComment(contents, size, comment, length);
+    });
+}
+
+// 計画: ファイルの新しい中身を、ファイルを開かずに、ひと続きの部分
+// (CpiPiece) で答える。書き込みと、読み取り専用などの確かめは、ツールが
+// する。CpiWritten のときだけ、ツールは後で一度 ReleasePlanW を呼ぶ。
+int WINAPI PlanCommentW(LPCWSTR, const void* contents, DWORD size, LPCWSTR comment, DWORD commentLength,
+                        CpiPlan* plan) {
+    return Guarded([&]() -> int {
+        std::string bytes;
+        const int made = Encode(std::wstring(comment, commentLength), bytes);
+        if (made != CpiWritten) return made;
+        std::unique_ptr<Plan> owned(new Plan);
+        owned->bytes.swap(bytes);
+        const DWORD newSize = static_cast<DWORD>(owned->bytes.size());
+        if (owned->bytes.compare(0, std::string::npos, static_cast<const char*>(contents), size) == 0) {
+            // 変わらないファイルは、渡された中身そのもの (bytes が NULL なら、
+            // 渡された中身の offset から size バイト)。ツールは何も書かない。
+            owned->piece.bytes = NULL;
+        } else {
+            owned->piece.bytes = owned->bytes.data();  // ReleasePlanW まで有効
         }
-        const char* bytes = static_cast<const char*>(contents);
-        const bool utf8 = size >= kUtf8MarkSize && std::string(bytes, kUtf8MarkSize) == kUtf8Mark;
-        const std::wstring text = utf8 ? Widen(CP_UTF8, bytes + kUtf8MarkSize, static_cast<int>(size - kUtf8MarkSize))
-                                       : Widen(CP_ACP, bytes, static_cast<int>(size));
-        const DWORD room = *length;
-        *length = static_cast<DWORD>(text.size());
-        if (room > text.size()) {
-            text.copy(comment, text.size());
-            comment[text.size()] = L'\0';
-        }
+        owned->piece.offset = 0;
+        owned->piece.size = newSize;
+        plan->pieceCount = newSize == 0 ? 0 : 1;  // 部分がなければ空のファイル
+        plan->pieces = &owned->piece;
+        // 書き込んだ時刻を更新日時にする。元の更新日時を保つなら
+        // CpiPlanKeepTime を立てる。
+        plan->flags = 0;
+        plan->owner = owned.release();  // ツールは読まずに、ReleasePlanW に返してくる
         return CpiWritten;
     });
+}
+
+// PlanCommentW が計画に入れたものを片付ける。計画一つにつき一度だけ呼ばれる。
+void WINAPI ReleasePlanW(CpiPlan* plan) { delete static_cast<Plan*>(plan->owner); }
+
+// 渡された中身だけから、ReadCommentW と同じ答えを返す。ファイルは見ない。
+// ツールは計画の中身をこれで読み直して、書く前に確かめる。
+int WINAPI ReadCommentBytesW(const void* contents, DWORD size, LPWSTR comment, DWORD* length) {
+    return Guarded([&]() -> int { return AnswerComment(contents, size, comment, length); });
 }

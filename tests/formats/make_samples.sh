@@ -151,3 +151,18 @@ wav.tags.add(COMM(encoding=3, lang="eng", desc="", text="id3 comment"))
 wav.tags.add(COMM(encoding=0, lang="eng", desc="iTunNORM", text=" 00000001 00000002"))
 wav.save(padding=lambda info: 16)
 PY
+# MPEG-4: AAC with moov last (as ffmpeg writes it), first (as for
+# streaming, with a free atom after it), and with an old comment; a short
+# video with sound; a fragmented file, which is refused; one tagged by
+# mutagen, which pads its item list with a free atom and writes a comment
+# of two values; and one whose user data exiftool removed.
+aac=(-c:a aac -b:a 32k -fflags +bitexact)
+ffmpeg -v error -i tone.wav "${aac[@]}" -y plain.m4a
+ffmpeg -v error -i tone.wav "${aac[@]}" -movflags +faststart -y faststart.m4a
+ffmpeg -v error -i tone.wav "${aac[@]}" -metadata comment="old comment" -y commented.m4a
+ffmpeg -v error -f lavfi -i testsrc=size=32x24:rate=10:duration=0.3 -i tone.wav -c:v libx264 -preset ultrafast \
+  -threads 1 -pix_fmt yuv420p "${aac[@]}" -movflags +faststart -y video.mp4
+ffmpeg -v error -i tone.wav "${aac[@]}" -movflags frag_keyframe+empty_moov -y fragmented.m4a
+cp faststart.m4a padded.m4a
+$python -c 'from mutagen.mp4 import MP4; t = MP4("padded.m4a"); t["\xa9nam"] = ["Title"]; t["\xa9cmt"] = ["old comment", "second old one"]; t.save(padding=lambda info: 100)'
+cp faststart.m4a bare.m4a && exiftool -q -overwrite_original -all= bare.m4a

@@ -183,6 +183,12 @@ check_comment() {  # check_comment FILE COMMENT_FILE
         same "id3v2 -l $f" "$(id3v2 -l "$f" | grep "^COMM")" "COMM (Comments): ()[eng]: $(head -n 1 <<<"$want")" ;;
     *.flac)
       same "metaflac COMMENT of $f" "$(metaflac --show-tag=COMMENT "$f")" "${want:+COMMENT=$want}" ;;
+    *.m4a | *.mp4)  # UTF-8 with LF line breaks, one value in one ©cmt item
+      want=$(iconv -f CP932 -t UTF-8 "$c" | tr -d '\r')
+      same "ffprobe comment of $f" "$(ffprobe -v error -show_entries format_tags=comment -of default=nw=1:nk=1 "$f")" "$want"
+      same "exiftool -ItemList:Comment $f" "$(exiftool -b -ItemList:Comment "$f" 2>/dev/null)" "$want"
+      same "mutagen ©cmt of $f" "$($python -c 'import sys, mutagen.mp4 as m
+print(*m.MP4(sys.argv[1]).tags.get("\xa9cmt", []), sep="|")' "$f")" "$want" ;;
     *.ogg)
       same "vorbiscomment -l $f" "$(vorbiscomment -l "$f" | sed -n '/^COMMENT=/,$p')" "${want:+COMMENT=$want}" ;;
     *.opus)
@@ -234,6 +240,9 @@ check_intact() {  # check_intact FILE ORIGINAL
     *two.flac)  # the second comment block keeps its other field
       same "second block of $f" "$(metaflac --list --block-type=VORBIS_COMMENT "$f" | grep -c ': ARTIST=Second$')" 1 ;;&
     *.flac) flac -t -s "$f" 2>/dev/null || fail "flac -t $f" ;;
+    *.m4a | *.mp4)  # every stream decodes and is described as before
+      same "decoded streams of $f" "$(ffmpeg -v error -i "$f" -map 0 -f md5 -)" "$(ffmpeg -v error -i "$o" -map 0 -f md5 -)"
+      same "ffprobe -show_streams $f" "$(ffprobe -v error -show_streams "$f")" "$(ffprobe -v error -show_streams "$o")" ;;
     *padded.ogg)  # ogginfo counts the zeros after the last page as a hole, before as after
       cmp -s <(tail -c 1000 "$f") <(head -c 1000 /dev/zero) || fail "$f: the bytes after the last page changed"
       ogginfo <(head -c -1000 "$f") >ogginfo.txt || fail "ogginfo $f: $(grep -E 'WARN|ERR' ogginfo.txt)" ;;
@@ -260,6 +269,7 @@ declare -A bare=(
   [padded.ogg]=padded.ogg
   [plain.wav]=plain.wav [odd.wav]=odd.wav [nopad.wav]=odd.wav [commented.wav]=titled.wav
   [broadcast.wav]=broadcast_uncommented.wav
+  [plain.m4a]=plain.m4a [commented.m4a]=plain.m4a
 )
 names=(stored.zip deflated.zip zip64.zip commented.zip trail.zip sfx.zip sfx64.zip cut.zip
        plain.jpg exif.jpg progressive.jpg commented.jpg mpf_ii.jpg mpf_mm.jpg mpf_hdr.jpg
@@ -267,7 +277,8 @@ names=(stored.zip deflated.zip zip64.zip commented.zip trail.zip sfx.zip sfx64.z
        plain.mp3 v23.mp3 v24.mp3 v22.mp3 crc.mp3 stray.mp3 ape.mp3 unsync23.mp3 unsync24.mp3 plain24.mp3
        plain.flac commented.flac noblock.flac id3.flac two.flac
        plain.ogg commented.ogg chained.ogg shared.ogg padded.ogg tiny.ogg commented.opus tiny.opus
-       plain.wav commented.wav broadcast.wav odd.wav nopad.wav tagged.wav)
+       plain.wav commented.wav broadcast.wav odd.wav nopad.wav tagged.wav
+       plain.m4a faststart.m4a commented.m4a video.mp4 padded.m4a bare.m4a)
 targets=()
 for n in "${names[@]}"; do cp "samples/$n" files/ && targets+=("files/$n"); done
 
@@ -291,7 +302,7 @@ check_comment files/stored.zip two.txt
 check_comment files/crc.mp3 two.txt
 # Long: split JPEG segments, several Ogg pages for the comment header, a
 # larger ID3v2 tag (also one that was unsynchronised).
-long_music=(v24.mp3 unsync24.mp3 commented.flac chained.ogg commented.opus tagged.wav)
+long_music=(v24.mp3 unsync24.mp3 commented.flac chained.ogg commented.opus tagged.wav video.mp4)
 write long.txt 0 files/plain.jpg files/plain.png files/plain.gif "${long_music[@]/#/files/}"
 for n in plain.jpg plain.png plain.gif "${long_music[@]}"; do check_comment "files/$n" long.txt; done
 for n in "${long_music[@]}"; do check_intact "files/$n" "samples/$n"; done
@@ -305,15 +316,15 @@ check_intact files/mpf_mm.jpg samples/mpf_mm.jpg
 # Text that is no Shift_JIS (a lead byte alone) cannot become Unicode.
 printf 'broken \x83' >broken.txt
 cp -r files files.orig
-write broken.txt 1 files/v24.mp3 files/commented.flac files/commented.opus files/commented.wav
-for n in v24.mp3 commented.flac commented.opus commented.wav; do same_file "refused $n" "files/$n" "files.orig/$n"; done
+write broken.txt 1 files/v24.mp3 files/commented.flac files/commented.opus files/commented.wav files/padded.m4a
+for n in v24.mp3 commented.flac commented.opus commented.wav padded.m4a; do same_file "refused $n" "files/$n" "files.orig/$n"; done
 
 write none.txt 0 "${targets[@]}"
 for n in "${names[@]}"; do
   check_intact "files/$n" "samples/$n"
   case $n in
     *.jpg | *.png | *.gif) [ -z "$(exiftool -s3 -Comment "files/$n" 2>/dev/null)" ] || fail "files/$n keeps a comment" ;;
-    *.zip | *.mp3 | *.flac | *.ogg | *.opus | *.wav) check_comment "files/$n" none.txt ;;
+    *.zip | *.mp3 | *.flac | *.ogg | *.opus | *.wav | *.m4a | *.mp4) check_comment "files/$n" none.txt ;;
   esac
   if [ -n "${bare[$n]:-}" ]; then
     skip=0 && [ "$n" == old87a.gif ] && skip=6
@@ -353,6 +364,8 @@ printf 'X' | dd of=bad/bad-crc.ogg bs=1 seek=$(($(stat -c %s samples/plain.ogg) 
 head -c -5 samples/commented.opus >bad/truncated.opus
 { cat samples/plain.ogg; head -c 100 samples/plain.ogg; } >bad/page-cut-after-last.ogg
 cp samples/shared.opus bad/  # Opus headers must end their page
+head -c -10 samples/plain.m4a >bad/truncated.m4a
+cp samples/fragmented.m4a bad/
 { cat samples/deflated.zip; printf 'PK\x05\x06'; } >bad/signature-after-comment.zip
 { head -c -2 samples/deflated.zip; printf '\x20\x00see PK\x05\x06 here'; } >bad/signature-in-comment-cut.zip
 printf 'just some text\r\n' >bad/text.wav
@@ -371,7 +384,7 @@ cp -r bad bad.orig
 write one.txt 1 bad/*
 for f in bad/*; do same_file "refused $f" "$f" "bad.orig/${f#bad/}"; done
 # Empty comment, damaged file: refused just the same.
-write none.txt 1 bad/*.mp3 bad/*.flac bad/*.ogg bad/*.opus bad/*.wav
+write none.txt 1 bad/*.mp3 bad/*.flac bad/*.ogg bad/*.opus bad/*.wav bad/*.m4a
 for f in bad/*; do same_file "refused $f" "$f" "bad.orig/${f#bad/}"; done
 same "files left beside the targets" "$(ls files bad | grep -ciE '\.(tmp|bak)$')" "0"
 

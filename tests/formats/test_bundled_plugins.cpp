@@ -42,6 +42,7 @@ const TBundled kBundled[] = {
     {"kes_ogg", false, "commented.ogg", L"old comment\r\nsecond old one"},
     // mutagen's comment frame, read before ffmpeg's ICMT item ("old comment").
     {"kes_wav", false, "tagged.wav", L"id3 comment"},
+    {"kes_m4a", false, "commented.m4a", L"old comment"},
 };
 
 // Every plug-in that ships has its line above, and no other.
@@ -115,9 +116,11 @@ std::wstring FromShiftJis(const std::string& s) {
 TEST(BundledPlugins, AnswerTheirTagPatternsAndJapaneseDescriptions) {
     ASSERT_EQ(GetACP(), 932u) << "Wine must run under a Japanese locale";
     const char* const patterns[] = {"*.zip", "*.jpg;*.jpeg;*.jpe;*.jfif", "*.png", "*.gif",
-                                    "*.mp3", "*.flac", "*.ogg;*.oga;*.opus", "*.wav"};
+                                    "*.mp3", "*.flac", "*.ogg;*.oga;*.opus", "*.wav",
+                                    "*.m4a;*.m4b;*.mp4;*.m4v"};
     const wchar_t* const descriptions[] = {L"ZIP書庫", L"JPEG画像", L"PNG画像", L"GIF画像",
-                                           L"MP3音声", L"FLAC音声", L"Ogg Vorbis/Opus音声", L"WAV音声"};
+                                           L"MP3音声", L"FLAC音声", L"Ogg Vorbis/Opus音声", L"WAV音声",
+                                           L"M4A/MP4音声・動画"};
     static_assert(std::size(patterns) == std::size(kBundled) && std::size(descriptions) == std::size(kBundled));
     TempDir dir;
     for (size_t i = 0; i < std::size(kBundled); ++i) {
@@ -435,6 +438,122 @@ TEST(BundledPlugins, ReadCommentWGivesBackWhatWasWrittenAndRefusesWhatAWriteWoul
 
 namespace {
 
+// A plan as the tool takes it from a plug-in's PlanCommentW: the pieces
+// joined, kept ranges read from the contents handed over, and given back
+// once through ReleasePlanW.
+struct TPlanned {
+    int result = -1;
+    std::string joined;
+    DWORD flags = 0;
+    std::vector<CpiPiece> pieces;
+};
+
+class CPlanExports {
+public:
+    explicit CPlanExports(HMODULE module)
+        : plan_(Export<TPlanCommentW>(module, "PlanCommentW")),
+          release_(Export<TReleasePlanW>(module, "ReleasePlanW")),
+          readBytes_(Export<TReadCommentBytesW>(module, "ReadCommentBytesW")) {}
+    bool Present() const { return plan_ && release_ && readBytes_; }
+
+    TPlanned Plan(const std::wstring& path, std::string_view contents, const std::wstring& comment) const {
+        CpiPlan plan{};
+        plan.size = sizeof plan;
+        TPlanned planned;
+        planned.result = plan_(path.c_str(), contents.data(), static_cast<DWORD>(contents.size()), comment.c_str(),
+                               static_cast<DWORD>(comment.size()), &plan);
+        if (planned.result != CpiWritten) return planned;
+        planned.flags = plan.flags;
+        planned.pieces.assign(plan.pieces, plan.pieces + plan.pieceCount);
+        for (const CpiPiece& p : planned.pieces) {
+            if (p.bytes != nullptr) {
+                planned.joined.append(static_cast<const char*>(p.bytes), p.size);
+            } else {
+                EXPECT_LE(size_t{p.offset} + p.size, contents.size()) << "a kept range past the contents";
+                planned.joined.append(contents.substr(p.offset, p.size));
+            }
+        }
+        release_(&plan);
+        return planned;
+    }
+    // The comment the bytes hold, L"(none)" for none, as ReadW gives it.
+    int ReadBytes(std::string_view contents, std::wstring& comment) const {
+        std::wstring buffer(0x20000, L'\0');
+        DWORD length = static_cast<DWORD>(buffer.size());
+        const int result = readBytes_(contents.data(), static_cast<DWORD>(contents.size()), buffer.data(), &length);
+        if (result == CpiWritten) comment = length == CPI_NO_COMMENT ? L"(none)" : buffer.substr(0, length);
+        return result;
+    }
+
+private:
+    template <class T>
+    static T Export(HMODULE module, const char* name) {
+        return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    }
+    TPlanCommentW plan_;
+    TReleasePlanW release_;
+    TReadCommentBytesW readBytes_;
+};
+
+}  // namespace
+
+// The tool writes a planning plug-in's files itself, from its plan: the
+// plan must spell exactly what the plug-in's own write leaves, refuse what
+// it refuses with the same result, and, since the tool checks the file
+// itself, look at no file at all.
+TEST(BundledPlugins, APlanSpellsTheBytesTheWriteLeavesWithoutLookingAtTheFile) {
+    const std::wstring comments[] = {L"日本語のコメント\r\n二行目", L"é♡ 한국어 \U0001D11E", L"",
+                                     std::wstring(65536, L'x')};
+    TempDir dir;
+    const std::wstring nowhere = Wide(dir / "no such folder\\file");
+    for (const TBundled& b : kBundled) {
+        SCOPED_TRACE(b.name);
+        const CPluginModule plugin(CopyBundled(dir, b.name));
+        const CPlanExports exports(plugin.Handle());
+        ASSERT_TRUE(plugin.Loaded() && plugin.Unicode() && exports.Present());
+        for (const std::string& contents : {Sample(b.sample), std::string("no file of this type\r\n"), std::string()}) {
+            for (const std::wstring& comment : comments) {
+                SCOPED_TRACE(testing::Message() << contents.size() << " bytes, comment of " << comment.size());
+                const std::string target = dir.MakeFile(b.sample, contents);
+                const TPlanned planned = exports.Plan(nowhere, contents, comment);
+                const int written = plugin.WriteW(Wide(target), contents, comment);
+                EXPECT_EQ(planned.result, written);
+                if (written != CpiWritten) continue;
+                EXPECT_TRUE(planned.joined == ReadFileBytes(target));
+                EXPECT_EQ(planned.flags, DWORD{CpiPlanKeepTime});  // the setting's default
+                std::wstring read;
+                EXPECT_EQ(exports.ReadBytes(planned.joined, read), CpiWritten);
+                EXPECT_EQ(read, comment.empty() ? L"(none)" : comment);
+                // Planned again over what it made: one piece of all of it.
+                const TPlanned again = exports.Plan(nowhere, planned.joined, comment);
+                ASSERT_EQ(again.result, CpiWritten);
+                ASSERT_EQ(again.pieces.size(), 1u);
+                EXPECT_TRUE(again.pieces[0].bytes == nullptr && again.pieces[0].offset == 0 &&
+                            again.pieces[0].size == planned.joined.size());
+            }
+        }
+        // The file's own bytes are kept by reference, not copied into the plan.
+        const std::string sample = Sample(b.sample);
+        const TPlanned planned = exports.Plan(nowhere, sample, comments[0]);
+        ASSERT_EQ(planned.result, CpiWritten);
+        EXPECT_TRUE(std::any_of(planned.pieces.begin(), planned.pieces.end(),
+                                [](const CpiPiece& p) { return p.bytes == nullptr && p.size > 0; }));
+        std::wstring read;
+        EXPECT_EQ(exports.ReadBytes("no file of this type\r\n", read), CpiRefused);
+    }
+    // The setting says whether the tool keeps the file's time.
+    const std::string path = CopyBundled(dir, "kes_zip");
+    ASSERT_TRUE(WritePrivateProfileStringA("Settings", "KeepModifiedTime", "0",
+                                           (path.substr(0, path.size() - 4) + ".ini").c_str()));
+    const CPluginModule zip(path);
+    const TPlanned planned = CPlanExports(zip.Handle()).Plan(nowhere, kEmptyZip, L"comment");
+    EXPECT_EQ(planned.result, CpiWritten);
+    EXPECT_EQ(planned.flags, 0u);
+    EXPECT_EQ(planned.joined, ZipWithComment("comment"));
+}
+
+namespace {
+
 // Points one function that a loaded plug-in imports at a stand-in while it
 // lives: a failure the system gives only in a rare instant, given on
 // demand, to the real DLL.
@@ -532,10 +651,19 @@ public:
                   Sleep(50);
               }
           }) {}
-    ~DialogWatcher() { thread_.join(); }
-    bool Done() const { return done_; }
+    ~DialogWatcher() { Finish(); }
+    // Whether it answered a dialog. The modal call can return as soon as
+    // the answer is taken, before the watcher has noted it: wait for it.
+    bool Done() {
+        Finish();
+        return done_;
+    }
 
 private:
+    void Finish() {
+        if (thread_.joinable()) thread_.join();
+    }
+
     std::atomic<bool> done_{false};
     std::thread thread_;
 };

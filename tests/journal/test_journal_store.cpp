@@ -26,6 +26,12 @@ constexpr wchar_t kChildSignal[] = L"KES_JOURNAL_CHILD_SIGNAL";
 
 std::wstring Wide(const std::string& ansi) { return WidePath(ansi); }
 
+// Where a run's journal lies once the run has ended.
+std::wstring Ended(std::unique_ptr<RunJournal> journal) {
+    EXPECT_TRUE(journal && journal->Close());
+    return journal ? journal->Path() : std::wstring();
+}
+
 void WriteFileW(const std::wstring& path, const Bytes& bytes) {
     CFileHandle file(
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -111,8 +117,7 @@ TEST(JournalStore, ARunOnDiskIsUndoneByteForByteFromAFolderOfAnyName) {
         ASSERT_TRUE(journal->Append({ToU16(paths[i]), oldTime, attributes, written->LastWriteTime()}, old.data(),
                                     old.size(), *written));
     }
-    const std::wstring journalPath = journal->Path();
-    journal.reset();
+    const std::wstring journalPath = Ended(std::move(journal));
 
     const std::vector<RunFile> runs = store.Runs();
     ASSERT_EQ(runs.size(), 1u);
@@ -265,7 +270,7 @@ TEST(JournalStore, RunsAreListedNewestFirstWhateverTheClockSaid) {
     TempDir tmp;
     JournalStore store(Wide(tmp.Path()));
     std::vector<std::wstring> paths;
-    for (uint64_t time : {5, 9, 9, 7}) paths.push_back(store.StartRun(Info(time))->Path());
+    for (uint64_t time : {5, 9, 9, 7}) paths.push_back(Ended(store.StartRun(Info(time))));
     tmp.MakeFile("run-0000000000000003.txt");  // not a journal's name
     tmp.MakeFile("notes.kjl");
     tmp.MakeDir("run-0000000000000009.kjl");
@@ -275,8 +280,8 @@ TEST(JournalStore, RunsAreListedNewestFirstWhateverTheClockSaid) {
     EXPECT_GT(runs[3].size, 0u);
     // Pruning after a run never takes that run, even where the store keeps
     // one run only and another window started a run since.
-    const std::wstring written = store.StartRun(Info(1))->Path();
-    const std::wstring later = store.StartRun(Info(1))->Path();
+    const std::wstring written = Ended(store.StartRun(Info(1)));
+    const std::wstring later = Ended(store.StartRun(Info(1)));
     JournalStore(Wide(tmp.Path()), StoreLimits{1, 1}).Prune(written);
     runs = store.Runs();
     ASSERT_EQ(runs.size(), 2u);
@@ -296,6 +301,7 @@ TEST(JournalStore, MarkingARunUndoneLastsAndTheUndoMovesToTheRunBefore) {
     EXPECT_EQ(newest->id, 2u);
     EXPECT_FALSE(JournalStore(folder).MarkUndone(*newest));
     newer.reset();
+    newest = JournalStore(folder).NewestNotUndone();
     EXPECT_TRUE(JournalStore(folder).MarkUndone(*newest));
 
     // Another store over the folder, as the next start of the tool sees it.
@@ -342,7 +348,7 @@ TEST(JournalStore, PruningKeepsTheNewestTenWithinTheSizeCapAndAlwaysTheNewest) {
     {
         std::unique_ptr<RunJournal> journal = JournalStore(folder).StartRun(Info(20));
         for (int i = 0; i < 5; ++i) ASSERT_TRUE(AppendFile(*journal, i));
-        big = journal->Path();
+        big = Ended(std::move(journal));
     }
     JournalStore(folder, StoreLimits{10, each}).Prune();
     runs = JournalStore(folder).Runs();

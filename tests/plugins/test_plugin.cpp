@@ -15,10 +15,24 @@
 //   READ_COMMENT      also exports ReadCommentW, for files of the form
 //                     "KTF1" + the comment in UTF-16 + "END!" (no comment
 //                     when empty); any other file is refused (CpiRefused)
+//   PLANS             also exports PlanCommentW, ReleasePlanW and
+//                     ReadCommentBytesW: the plan spells that form, keeping
+//                     "KTF1" and "END!" of a file already in it as ranges
+//                     of the contents and giving the rest as new bytes; it
+//                     keeps the file's time for contents that begin
+//                     "TIME". Contents that begin "BADP" (a range past
+//                     the end), "BADW" (a range whose end wraps around),
+//                     "BADN" (no pieces for a count of three), "BADB" (new
+//                     bytes past the end of memory) or "BADT" (more than
+//                     4 GiB in all) get a plan that does not hold together
+//   NO_RELEASE_PLAN   ...without ReleasePlanW
 //   WRITES_FILES      the writes rewrite the file in that form, with the
 //                     comment's bytes as given
 //   WRONG_COMMENT     ...with "!" after the comment
+//   WRONG_TAIL=n      ...n times (default once)
 //   TRUNCATE          ...without the closing "END!"
+//   BACKUP_LEFT       ...and WriteCommentW answers CpiBackupLeft when it
+//                     has written
 //   DELETES_FILES     the writes delete the file and answer 3, or 0 for
 //                     contents that begin with "DEL0"
 //   GATE              a write whose contents begin with "WAIT" sets the event
@@ -27,7 +41,8 @@
 //                     the host is inside a known file
 // Every variant records each call it receives, one line each, to the file
 // named by KES_PROBE_LOG when that is set. A write whose contents begin with
-// "FAIL" returns 7, so that runs can have failing files.
+// "FAIL" returns 7, so that runs can have failing files. Each plan is
+// numbered in its PlanCommentW line, and ReleasePlanW names the number.
 #include <windows.h>
 
 #include <cstdio>
@@ -179,7 +194,11 @@ void WaitAtGate() {
 int Rewrite(const std::wstring& path, const void* comment, size_t bytes) {
     std::string contents = "KTF1" + std::string(static_cast<const char*>(comment), bytes);
 #ifdef WRONG_COMMENT
-    contents += std::string(reinterpret_cast<const char*>(L"!"), bytes % 2 == 0 ? 2 : 1);
+#ifndef WRONG_TAIL
+#define WRONG_TAIL 1
+#endif
+    const std::wstring tail(WRONG_TAIL, L'!');
+    contents.append(reinterpret_cast<const char*>(tail.data()), tail.size() * (bytes % 2 == 0 ? 2 : 1));
 #endif
 #ifndef TRUNCATE
     contents += "END!";
@@ -193,25 +212,90 @@ int Rewrite(const std::wstring& path, const void* comment, size_t bytes) {
 }
 #endif
 
-#ifdef READ_COMMENT
-extern "C" __declspec(dllexport) int WINAPI ReadCommentW(LPCWSTR path, const void* contents, DWORD size,
-                                                         LPWSTR comment, DWORD* length) {
-    Log("ReadCommentW " + Hex(path, static_cast<DWORD>(wcslen(path) * sizeof(wchar_t))) + " " + Num(size) + " " +
-        Num(*length));
+#if defined(READ_COMMENT) || defined(PLANS)
+bool IsKtf(const void* contents, DWORD size) {
     const char* bytes = static_cast<const char*>(contents);
-    if (size < 8 || size % 2 != 0 || memcmp(bytes, "KTF1", 4) != 0 || memcmp(bytes + size - 4, "END!", 4) != 0)
-        return CpiRefused;
+    return size >= 8 && size % 2 == 0 && memcmp(bytes, "KTF1", 4) == 0 && memcmp(bytes + size - 4, "END!", 4) == 0;
+}
+
+// The read exports' answer for a file of the KTF1 form.
+int AnswerKtf(const void* contents, DWORD size, LPWSTR comment, DWORD* length) {
+    if (!IsKtf(contents, size)) return CpiRefused;
     const DWORD units = (size - 8) / 2;
     if (units == 0) {
         *length = CPI_NO_COMMENT;
         return 0;
     }
     if (*length > units) {
-        memcpy(comment, bytes + 4, units * sizeof(wchar_t));
+        memcpy(comment, static_cast<const char*>(contents) + 4, units * sizeof(wchar_t));
         comment[units] = L'\0';
     }
     *length = units;
     return 0;
+}
+#endif
+
+#ifdef READ_COMMENT
+extern "C" __declspec(dllexport) int WINAPI ReadCommentW(LPCWSTR path, const void* contents, DWORD size,
+                                                         LPWSTR comment, DWORD* length) {
+    Log("ReadCommentW " + Hex(path, static_cast<DWORD>(wcslen(path) * sizeof(wchar_t))) + " " + Num(size) + " " +
+        Num(*length));
+    return AnswerKtf(contents, size, comment, length);
+}
+#endif
+
+#ifdef PLANS
+namespace {
+
+struct Plan {
+    int number;
+    std::string comment;
+    CpiPiece pieces[3];
+};
+int plans;
+
+bool Begins(const void* contents, DWORD size, const char* what) {
+    return size >= 4 && memcmp(contents, what, 4) == 0;
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) int WINAPI PlanCommentW(LPCWSTR path, const void* contents, DWORD size,
+                                                         LPCWSTR comment, DWORD length, CpiPlan* plan) {
+    const int number = ++plans;
+    Log("PlanCommentW " + Num(number) + " " + Hex(path, static_cast<DWORD>(wcslen(path) * sizeof(wchar_t))) + " " +
+        Num(size) + " " + Hex(contents, size) + " " + Hex(comment, length * sizeof(wchar_t)) + " " + Num(length));
+    if (Begins(contents, size, "FAIL")) return CpiCommentNotHeld;
+    static const char head[] = "KTF1", tail[] = "END!";
+    Plan* p = new Plan{number, std::string(reinterpret_cast<const char*>(comment), length * sizeof(wchar_t)), {}};
+    const bool ktf = IsKtf(contents, size);
+    p->pieces[0] = ktf ? CpiPiece{nullptr, 0, 4} : CpiPiece{head, 0, 4};
+    p->pieces[1] = CpiPiece{p->comment.data(), 0, static_cast<DWORD>(p->comment.size())};
+    p->pieces[2] = ktf ? CpiPiece{nullptr, size - 4, 4} : CpiPiece{tail, 0, 4};
+    plan->pieceCount = 3;
+    plan->pieces = p->pieces;
+    if (Begins(contents, size, "BADP")) p->pieces[2] = CpiPiece{nullptr, size - 3, 4};
+    if (Begins(contents, size, "BADW")) p->pieces[2] = CpiPiece{nullptr, 0xFFFFFFFF, 2};
+    if (Begins(contents, size, "BADN")) plan->pieces = nullptr;
+    if (Begins(contents, size, "BADB")) p->pieces[1] = CpiPiece{reinterpret_cast<const void*>(0xFFFFFF00), 0, 0x200};
+    if (Begins(contents, size, "BADT")) p->pieces[0] = p->pieces[2] = CpiPiece{head, 0, 0x80000000};
+    plan->flags = Begins(contents, size, "TIME") ? CpiPlanKeepTime : 0;
+    plan->owner = p;
+    return 0;
+}
+
+#ifndef NO_RELEASE_PLAN
+extern "C" __declspec(dllexport) void WINAPI ReleasePlanW(CpiPlan* plan) {
+    Plan* p = static_cast<Plan*>(plan->owner);
+    Log("ReleasePlanW " + Num(p ? p->number : 0));
+    delete p;
+}
+#endif
+
+extern "C" __declspec(dllexport) int WINAPI ReadCommentBytesW(const void* contents, DWORD size, LPWSTR comment,
+                                                              DWORD* length) {
+    Log("ReadCommentBytesW " + Num(size) + " " + Hex(contents, size) + " " + Num(*length));
+    return AnswerKtf(contents, size, comment, length);
 }
 #endif
 
@@ -227,7 +311,11 @@ extern "C" __declspec(dllexport) int WINAPI WriteCommentW(HWND window, LPCWSTR p
 #endif
     if (size >= 4 && memcmp(contents, "FAIL", 4) == 0) return CpiCommentNotHeld;
 #ifdef WRITES_FILES
-    return Rewrite(path, comment, length * sizeof(wchar_t));
+    const int written = Rewrite(path, comment, length * sizeof(wchar_t));
+#ifdef BACKUP_LEFT
+    if (written == 0) return CpiBackupLeft;
+#endif
+    return written;
 #else
     return 0;
 #endif

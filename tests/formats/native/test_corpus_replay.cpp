@@ -62,3 +62,4 @@ TEST(CorpusReplay, Mp3) { Replay("mp3", kes_fuzz::CheckMp3); }
 TEST(CorpusReplay, Flac) { Replay("flac", kes_fuzz::CheckFlac); }
 TEST(CorpusReplay, Ogg) { Replay("ogg", kes_fuzz::CheckOgg); }
 TEST(CorpusReplay, Wav) { Replay("wav", kes_fuzz::CheckWav); }
+TEST(CorpusReplay, M4a) { Replay("m4a", kes_fuzz::CheckM4a); }
