@@ -2,9 +2,11 @@
 # Fuzzes the format cores with libFuzzer, natively with clang, one core at a
 # time (the machine is shared). Not part of the tests: run it by hand.
 #   fuzz/run.sh [seconds per core, default 600] [zip jpeg png gif mp3 flac ogg wav m4a]
-# Each run starts from fuzz/corpus/<format> (seeded from files the real
-# tools make when empty) and merges what it learned back into it, minimised;
-# the tests replay that corpus. Logs and crashes go to build-fuzz/.
+# Each run starts from fuzz/corpus/<format> and seeds from the sample files
+# the real tools and the test scripts make, so that a new shape of file
+# reaches the fuzzer, and merges what it learned back into the corpus,
+# minimised (seeds that add nothing are dropped); the tests replay that
+# corpus. Logs and crashes go to build-fuzz/.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -34,7 +36,7 @@ seed() {  # seed FORMAT: small real files, each with a few comments
   "$root/tests/formats/make_samples.sh" "$tmp" >/dev/null
   (cd "$tmp/members" && printf 'tiny' >t.txt && zip -q -X -0 ../tiny_stored.zip t.txt &&
      zip -q -X -9 ../tiny_deflated.zip a.txt && zip -q -X -fz ../tiny_zip64.zip t.txt &&
-     echo note | zip -q -X -z ../tiny_commented.zip t.txt)
+     echo note | zip -q -X -z ../tiny_commented.zip t.txt && head -c -3 ../tiny_commented.zip >../tiny_cut.zip)
   local files
   case $1 in
     zip) files=("$tmp"/tiny_*.zip) ;;
@@ -59,6 +61,6 @@ seed() {  # seed FORMAT: small real files, each with a few comments
 source "$here/fuzz_and_merge.sh"
 for format in "${formats[@]}"; do
   build "$format"
-  [ -n "$(ls -A "$here/corpus/$format" 2>/dev/null)" ] || seed "$format"
+  seed "$format"
   fuzz_and_merge "$format" "$here/corpus/$format"
 done

@@ -39,7 +39,6 @@ std::optional<Flac> Parse(std::string_view s) {
     }
     if (!HasAt(s, at, kMarker)) return std::nullopt;
     Flac flac{at, {}, 0};
-    int comments = 0;
     for (at += kMarker.size();;) {
         if (s.size() - at < kBlockHeaderSize) return std::nullopt;
         const uint8_t type = Byte(s, at) & ~kLast;
@@ -47,13 +46,12 @@ std::optional<Flac> Parse(std::string_view s) {
         if (s.size() - at - kBlockHeaderSize < length || type == kInvalid) return std::nullopt;
         const bool first = flac.blocks.empty();
         if (first != (type == kStreamInfo) || (first && length != kStreamInfoSize)) return std::nullopt;
-        comments += type == kVorbisComment;
         flac.blocks.push_back({type, s.substr(at + kBlockHeaderSize, length)});
         const bool last = Byte(s, at) & kLast;
         at += kBlockHeaderSize + length;
         if (last) break;
     }
-    if (comments > 1 || !StartsFrame(s, at)) return std::nullopt;
+    if (!StartsFrame(s, at)) return std::nullopt;
     flac.audio = at;
     return flac;
 }
@@ -82,22 +80,32 @@ Rewrite FlacSetComment(std::string_view file, std::string_view utf8) {
     const std::optional<Flac> flac = Parse(file);
     if (!flac) return std::nullopt;
 
-    const Block* old = Find(*flac, kVorbisComment);
-    std::optional<std::string> body;
-    if (old) {
-        const std::optional<VorbisFields> fields = ParseVorbisFields(old->data);
+    // Each comment block anew in its place. Readers show the first, which
+    // takes the comment; the COMMENT fields of any other go, or a reader
+    // that gathers them all would still show an old comment. Without a
+    // block, one goes right after STREAMINFO.
+    std::vector<std::string> bodies;
+    size_t oldSize = 0, newSize = 0;
+    for (const Block& b : flac->blocks) {
+        if (b.type != kVorbisComment) continue;
+        const std::optional<VorbisFields> fields = ParseVorbisFields(b.data);
         if (!fields) return std::nullopt;
-        body = WithComment(*fields, *text);
-    } else if (!text->empty()) {
-        body = WithComment(VorbisFields{}, *text);
+        std::optional<std::string> body = WithComment(*fields, bodies.empty() ? std::string_view(*text) : "");
+        if (!body || body->size() > kMaxBlock) return Rewrite::CommentTooLong();
+        oldSize += kBlockHeaderSize + b.data.size();
+        newSize += kBlockHeaderSize + body->size();
+        bodies.push_back(std::move(*body));
     }
-    if (old && !body) return std::nullopt;
-    if (body && body->size() > kMaxBlock) return std::nullopt;
+    const bool added = bodies.empty() && !text->empty();
+    if (added) {
+        std::optional<std::string> body = WithComment(VorbisFields{}, *text);
+        if (!body || body->size() > kMaxBlock) return Rewrite::CommentTooLong();
+        newSize += kBlockHeaderSize + body->size();
+        bodies.push_back(std::move(*body));
+    }
 
     // A padding block takes up the change in size where it can, so that the
     // audio stays where it was.
-    const size_t oldSize = old ? kBlockHeaderSize + old->data.size() : 0;
-    const size_t newSize = body ? kBlockHeaderSize + body->size() : 0;
     const Block* padding = Find(*flac, kPadding);
     std::string zeros;
     if (padding && oldSize != newSize && padding->data.size() + oldSize >= newSize &&
@@ -107,15 +115,16 @@ Rewrite FlacSetComment(std::string_view file, std::string_view utf8) {
         padding = nullptr;
 
     std::vector<Block> blocks;
+    auto body = bodies.begin();
     for (const Block& b : flac->blocks) {
         if (&b == padding) {
             blocks.push_back({kPadding, zeros, true});
-            continue;
+        } else if (b.type == kVorbisComment) {
+            blocks.push_back({kVorbisComment, *body++, true});
+        } else {
+            blocks.push_back(b);
         }
-        if (&b != old) blocks.push_back(b);
-        // The comment block stands where the old one stood, or right after
-        // STREAMINFO.
-        if (body && (&b == old || (!old && b.type == kStreamInfo))) blocks.push_back({kVorbisComment, *body, true});
+        if (added && b.type == kStreamInfo) blocks.push_back({kVorbisComment, bodies.front(), true});
     }
     Pieces out;
     out.Keep(file.substr(0, flac->marker + kMarker.size()));
@@ -138,7 +147,10 @@ std::optional<CommentAndRest> FlacRead(std::string_view file) {
         }
         const std::optional<VorbisFields> fields = ParseVorbisFields(b.data);
         if (!fields) return std::nullopt;
-        read.comment = CommentValues(*fields);
+        // What a write replaces: the COMMENT fields of every comment block.
+        const std::string values = CommentValues(*fields);
+        if (!read.comment.empty() && !values.empty()) read.comment += '\n';
+        read.comment += values;
         // A block that holds nothing but comments counts as none: the
         // setter adds one, with an empty vendor, to a file without.
         const std::string others = OtherFields(*fields);

@@ -28,28 +28,16 @@ constexpr uint8_t kLatin1OrUtf8 = 0x20;
 // frame headers, each where the one before says, counts as one.
 constexpr size_t kFrameSearch = 64 * 1024, kFramesInRun = 4;
 
-// How a version lays out its frames: v2.2 has three-letter ids, sizes of
-// three bytes and no flags.
-struct FrameLayout {
-    size_t header, id;
-    std::string_view comm;
-};
-FrameLayout LayoutOf(uint8_t version) {
-    return version == 2 ? FrameLayout{6, 3, "COM"} : FrameLayout{10, 4, "COMM"};
-}
+// The id of the comment frame: v2.2 has three-letter ids.
+std::string_view CommId(uint8_t version) { return version == 2 ? "COM" : "COMM"; }
 
-struct Frame {
-    size_t begin, end;
-    std::string_view id, data;
-    uint16_t flags;
-};
+using Frame = Id3v2Frame;
 
-struct Tag {
-    Id3v2Header header;
-    size_t frames;  // where the frames start: after the extended header
-    std::vector<Frame> list;
-    std::optional<size_t> crc;             // where a v2.4 extended header keeps its checksum
-    std::optional<uint8_t> restrictions;   // and its restrictions
+// The tag as its readers take it (Id3v2.h), with what a v2.4 extended
+// header holds that a rewrite must keep true.
+struct Tag : Id3v2Tag {
+    std::optional<size_t> crc;            // where a v2.4 extended header keeps its checksum
+    std::optional<uint8_t> restrictions;  // and its restrictions
 };
 
 // An APEv2 tag at the end, before any ID3v1 tag. Some players show its
@@ -156,82 +144,43 @@ uint32_t Crc(uint32_t crc, std::string_view bytes) {
     return static_cast<uint32_t>(crc32(crc, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
 }
 
-// Reads the extended header into the tag; false when it runs past the tag
-// or holds what a rewrite could not keep true: a v2.3 checksum (over the
-// frames without the padding), or v2.4 flags this core does not know,
-// whose data it could not place.
-bool ReadExtendedHeader(std::string_view s, Tag& tag, size_t end) {
-    const size_t at = kId3HeaderSize;
-    if (end - at < 6) return false;
-    if (tag.header.version == 3) {
-        const size_t size = 4 + size_t{Be32(s, at)};
-        if ((size != 10 && size != 14) || end - at < size || (Byte(s, at + 4) & 0x80)) return false;
-        tag.frames += size;
-        return true;
-    }
-    const std::optional<uint32_t> size = Syncsafe(s, at);
+// Reads what the extended header holds into the tag; false when it holds
+// what a rewrite could not keep true: a v2.3 checksum (over the frames
+// without the padding), or v2.4 flags this core does not know, whose data
+// it could not place.
+bool ReadExtendedHeader(Tag& tag) {
+    const std::string_view s = tag.bytes;
+    const size_t at = kId3HeaderSize, size = tag.frames - at;
+    if (size < 6) return false;
+    if (tag.header.version == 3) return (size == 10 || size == 14) && !(Byte(s, at + 4) & 0x80);
     const uint8_t flags = Byte(s, at + 5);
-    if (!size || *size < 6 || end - at < *size || Byte(s, at + 4) != 1) return false;
-    if (flags & ~(kUpdate | kCrc | kRestrictions)) return false;
+    if (Byte(s, at + 4) != 1 || (flags & ~(kUpdate | kCrc | kRestrictions))) return false;
     // Each flag that is set has its data in the flags' order: a length
     // byte and that many bytes. Bytes after them stay as they were.
     size_t data = at + 6;
     for (const auto& [flag, length] : {std::pair<uint8_t, size_t>{kUpdate, 0}, {kCrc, kCrcSize}, {kRestrictions, 1}}) {
         if (!(flags & flag)) continue;
-        if (at + *size - data < 1 + length || Byte(s, data) != length) return false;
+        if (at + size - data < 1 + length || Byte(s, data) != length) return false;
         if (flag == kCrc) tag.crc = data + 1;
         if (flag == kRestrictions) tag.restrictions = Byte(s, data + 1);
         data += 1 + length;
     }
-    tag.frames += *size;
     return true;
-}
-
-bool FrameId(std::string_view id) {
-    for (char c : id)
-        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
-    return true;
-}
-
-std::optional<uint32_t> FrameSize(std::string_view s, size_t at, uint8_t version) {
-    if (version == 2) return Be24(s, at);
-    if (version == 3) return Be32(s, at);
-    return Syncsafe(s, at);
 }
 
 std::optional<Tag> ParseTag(std::string_view s) {
-    const std::optional<Id3v2Header> header = ReadId3v2Header(s);
-    if (!header) return std::nullopt;
-    // v2.2 knows two flags, unsynchronisation and compression, and this
-    // core reads neither.
-    const uint8_t known = header->version == 2 ? 0 : header->version == 3 ? 0xE0 : 0xF0;
-    if ((header->flags & kId3Unsynchronised) || (header->flags & ~known)) return std::nullopt;
-    Tag tag{*header, kId3HeaderSize, {}, std::nullopt, std::nullopt};
-    const size_t end = kId3HeaderSize + header->size;
-    // A footer repeats the header; without one there, the flag is wrong and
-    // the bytes it would name are audio.
-    if (header->total > end && !(HasAt(s, end, "3DI") && s.compare(end + 3, 7, s.substr(3, 7)) == 0))
-        return std::nullopt;
-    if (Is(tag, kId3Extended) && !ReadExtendedHeader(s, tag, end)) return std::nullopt;
-    const FrameLayout layout = LayoutOf(header->version);
-    size_t at = tag.frames;
-    while (end - at >= layout.header && Byte(s, at) != 0) {
-        const std::string_view id = s.substr(at, layout.id);
-        const std::optional<uint32_t> size = FrameSize(s, at + layout.id, header->version);
-        if (!FrameId(id) || !size || end - at - layout.header < *size) return std::nullopt;
-        const size_t next = at + layout.header + *size;
-        const uint16_t flags = header->version == 2 ? 0 : Be16(s, at + 8);
-        tag.list.push_back({at, next, id, s.substr(at + layout.header, *size), flags});
-        at = next;
-    }
-    // Padding is zeros; anything else there is no tag this core understands.
-    if (s.substr(at, end - at).find_first_not_of('\0') != std::string_view::npos) return std::nullopt;
+    std::optional<Id3v2Tag> read = ReadId3v2Tag(s);
+    if (!read) return std::nullopt;
+    Tag tag{std::move(*read), std::nullopt, std::nullopt};
+    if (Is(tag, kId3Extended) && !ReadExtendedHeader(tag)) return std::nullopt;
     // A v2.3 extended header gives the padding's size, which a rewrite
     // keeps true; one that is wrong already marks a tag not to trust. So
-    // does a v2.4 checksum that does not match.
-    if (Is(tag, kId3Extended) && header->version == 3 && Be32(s, kId3HeaderSize + 6) != end - at)
+    // does a v2.4 checksum that does not match the frames and padding as
+    // the file holds them.
+    if (Is(tag, kId3Extended) && tag.header.version == 3 && Be32(tag.bytes, kId3HeaderSize + 6) != tag.end - tag.padding)
         return std::nullopt;
-    if (tag.crc && ReadCrc(s, *tag.crc) != Crc(0, s.substr(tag.frames, end - tag.frames))) return std::nullopt;
+    const size_t end = kId3HeaderSize + tag.header.size;
+    if (tag.crc && ReadCrc(tag.bytes, *tag.crc) != Crc(0, s.substr(tag.frames, end - tag.frames))) return std::nullopt;
     return tag;
 }
 
@@ -332,7 +281,7 @@ std::optional<Description> ReadDescription(const Frame& f, uint8_t version) {
 
 // One of the frames this comment replaces: a comment without description.
 std::optional<bool> Replaced(const Frame& f, uint8_t version) {
-    if (f.id != LayoutOf(version).comm) return false;
+    if (f.id != CommId(version)) return false;
     const std::optional<Description> d = ReadDescription(f, version);
     if (!d) return std::nullopt;
     return d->empty;
@@ -349,9 +298,11 @@ void PutUtf16Le(std::string& out, uint32_t cp) {
 // The comment frame: UTF-16 with a byte order mark, which every version
 // knows, or UTF-8 where the tag's restrictions allow only that or
 // Latin-1. v2.2's UTF-16 is UCS-2, which holds no character past U+FFFF.
-std::optional<std::string> CommFrame(std::string_view text, const Tag& tag) {
+// Nothing, and `why`, when the frame cannot be made.
+std::optional<std::string> CommFrame(std::string_view text, const Tag& tag, Refusal& why) {
     const uint8_t version = tag.header.version;
     const std::optional<std::vector<uint32_t>> points = DecodeUtf8(text);
+    why = Refusal::kFile;
     if (!points) return std::nullopt;
     std::string data;
     if (tag.restrictions && (*tag.restrictions & kLatin1OrUtf8)) {
@@ -364,8 +315,8 @@ std::optional<std::string> CommFrame(std::string_view text, const Tag& tag) {
             PutUtf16Le(data, cp);
         }
     }
-    const FrameLayout layout = LayoutOf(version);
-    std::string frame(layout.comm);
+    why = Refusal::kCommentTooLong;
+    std::string frame(CommId(version));
     if (version == 2) {
         if (data.size() > kMaxBe24) return std::nullopt;
         PutBe24(frame, data.size());
@@ -392,20 +343,24 @@ bool WithinSizeRestriction(const Tag& tag, size_t frames, size_t total) {
 
 // The tag again: its frames with the comment in place, then padding. The
 // padding takes up the change where it can, so that the audio stays where
-// it was; a tag with a footer has none.
-bool PutTag(Pieces& out, std::string_view s, const Tag& tag, std::string_view text) {
+// it was; a tag with a footer has none. Nothing when written, else why
+// not. A tag read from a copy (Id3v2.h) is written from it, and so copied.
+std::optional<Refusal> PutTag(Pieces& out, const Tag& tag, std::string_view text) {
     const uint8_t version = tag.header.version;
+    const std::string_view s = tag.bytes;
+    const auto put = [&](std::string_view bytes) { tag.copy ? out.Add(bytes) : out.Keep(bytes); };
     std::optional<std::string> comm;
     if (!text.empty()) {
-        comm = CommFrame(text, tag);
-        if (!comm) return false;
+        Refusal why;
+        comm = CommFrame(text, tag, why);
+        if (!comm) return why;
     }
     std::vector<std::string_view> frames;
     bool placed = false;
     size_t framesSize = comm ? comm->size() : 0;
     for (const Frame& f : tag.list) {
         const std::optional<bool> replaced = Replaced(f, version);
-        if (!replaced) return false;
+        if (!replaced) return Refusal::kFile;
         if (!*replaced) {
             frames.push_back(s.substr(f.begin, f.end - f.begin));
             framesSize += f.end - f.begin;
@@ -421,37 +376,43 @@ bool PutTag(Pieces& out, std::string_view s, const Tag& tag, std::string_view te
     const std::string padding(!footer && framesSize <= room ? room - framesSize : 0, '\0');
     const size_t size = tag.frames - kId3HeaderSize + framesSize + padding.size();
     const size_t total = kId3HeaderSize + size + (footer ? kId3HeaderSize : 0);
-    if (size > kMaxSyncsafe || !WithinSizeRestriction(tag, frames.size(), total)) return false;
+    if (size > kMaxSyncsafe) return Refusal::kCommentTooLong;
+    // Too many bytes is the comment's fault where the tag would keep within
+    // them without it; too many frames is the tag's.
+    if (!WithinSizeRestriction(tag, frames.size(), total)) {
+        const size_t bare = std::max(tag.header.total, total - (comm ? comm->size() : 0));
+        return WithinSizeRestriction(tag, frames.size(), bare) ? Refusal::kCommentTooLong : Refusal::kFile;
+    }
 
-    out.Keep(s.substr(0, 6));
+    put(s.substr(0, 6));
     PutSyncsafe(out, static_cast<uint32_t>(size));
     if (Is(tag, kId3Extended) && version == 3) {  // its padding size follows the change
-        out.Keep(s.substr(kId3HeaderSize, 6));
+        put(s.substr(kId3HeaderSize, 6));
         PutBe32(out, static_cast<uint32_t>(padding.size()));
-        out.Keep(s.substr(kId3HeaderSize + 10, tag.frames - kId3HeaderSize - 10));
+        put(s.substr(kId3HeaderSize + 10, tag.frames - kId3HeaderSize - 10));
     } else if (tag.crc) {  // so does its checksum, over the frames and the padding
         uint32_t crc = 0;
         for (std::string_view f : frames) crc = Crc(crc, f);
-        out.Keep(s.substr(kId3HeaderSize, *tag.crc - kId3HeaderSize));
+        put(s.substr(kId3HeaderSize, *tag.crc - kId3HeaderSize));
         PutCrc(out, Crc(crc, padding));
-        out.Keep(s.substr(*tag.crc + kCrcSize, tag.frames - *tag.crc - kCrcSize));
+        put(s.substr(*tag.crc + kCrcSize, tag.frames - *tag.crc - kCrcSize));
     } else {
-        out.Keep(s.substr(kId3HeaderSize, tag.frames - kId3HeaderSize));
+        put(s.substr(kId3HeaderSize, tag.frames - kId3HeaderSize));
     }
     for (std::string_view f : frames) {
         if (comm && f.data() == comm->data()) {
             out.Add(f);
         } else {
-            out.Keep(f);
+            put(f);
         }
     }
     out.Add(padding);
     if (footer) {
         out.Add("3DI");
-        out.Keep(s.substr(3, 3));
+        put(s.substr(3, 3));
         PutSyncsafe(out, static_cast<uint32_t>(size));
     }
-    return true;
+    return std::nullopt;
 }
 
 // The APE tag again, with its Comment items given way to one with the
@@ -533,18 +494,22 @@ std::string CommText(const Frame& f, const Description& d) {
 }
 
 // The tag again with the comment, or a new v2.3 tag in front where there
-// was none; nothing where there is neither tag nor comment.
-bool PutComment(Pieces& out, std::string_view s, const std::optional<Tag>& tag, std::string_view text) {
-    if (tag) return PutTag(out, s, *tag, text);
-    if (text.empty()) return true;
-    const Tag bare{{3, 0, 0, kId3HeaderSize}, kId3HeaderSize, {}, std::nullopt, std::nullopt};
-    return PutTag(out, kNewTag, bare, text);
+// was none; nothing is put where there is neither tag nor comment. Nothing
+// when written, else why not.
+std::optional<Refusal> PutComment(Pieces& out, const std::optional<Tag>& tag, std::string_view text) {
+    if (tag) return PutTag(out, *tag, text);
+    if (text.empty()) return std::nullopt;
+    Tag bare;
+    bare.header = {3, 0, 0, kId3HeaderSize};
+    bare.bytes = kNewTag;
+    return PutTag(out, bare, text);
 }
 
 // The tag's comment frames without description, in UTF-8 and joined, and
-// the rest of the tag for comparing; false where a comment frame cannot be
-// read.
-bool ReadTag(std::string_view s, const Tag& tag, std::string& comment, std::string& rest) {
+// the rest of the tag (as a rewrite keeps it) for comparing; false where a
+// comment frame cannot be read.
+bool ReadTag(const Tag& tag, std::string& comment, std::string& rest) {
+    const std::string_view s = tag.bytes;
     std::string frames;
     for (const Frame& f : tag.list) {
         const std::optional<bool> replaced = Replaced(f, tag.header.version);
@@ -592,7 +557,8 @@ Rewrite Mp3SetComment(std::string_view file, std::string_view shiftJis, std::str
     const std::optional<Mp3> mp3 = Parse(file);
     if (!mp3) return std::nullopt;
     Pieces out;
-    if (!PutComment(out, file, mp3->tag, *text)) return std::nullopt;
+    const std::optional<Refusal> refused = PutComment(out, mp3->tag, *text);
+    if (refused) return *refused == Refusal::kCommentTooLong ? Rewrite::CommentTooLong() : std::nullopt;
     size_t at = mp3->audio;
     if (mp3->ape) {
         out.Keep(file.substr(at, mp3->ape->begin - at));
@@ -613,7 +579,7 @@ std::optional<Mp3Tags> Mp3Read(std::string_view file) {
     const std::optional<Mp3> mp3 = Parse(file);
     if (!mp3) return std::nullopt;
     Mp3Tags read;
-    if (mp3->tag && !ReadTag(file, *mp3->tag, read.comment, read.rest)) return std::nullopt;
+    if (mp3->tag && !ReadTag(*mp3->tag, read.comment, read.rest)) return std::nullopt;
     size_t at = mp3->audio;
     if (mp3->ape) {
         const Ape& ape = *mp3->ape;
@@ -648,14 +614,14 @@ std::optional<Mp3Tags> Mp3Read(std::string_view file) {
 std::optional<Id3v2Comment> Id3v2ReadComment(std::string_view tag) {
     const std::optional<Tag> parsed = ParseTag(tag);
     Id3v2Comment read;
-    if (!parsed || !ReadTag(tag, *parsed, read.comment, read.rest)) return std::nullopt;
+    if (!parsed || !ReadTag(*parsed, read.comment, read.rest)) return std::nullopt;
     return read;
 }
 
 bool Id3v2PutComment(Pieces& out, std::string_view tag, std::string_view text) {
     std::optional<Tag> parsed;
     if (!tag.empty() && !(parsed = ParseTag(tag))) return false;
-    return PutComment(out, tag, parsed, text);
+    return !PutComment(out, parsed, text);
 }
 
 }  // namespace kes

@@ -19,11 +19,16 @@ namespace kes {
 // the comment for the ID3v2 frame and the APE item, line breaks becoming
 // LF; `shiftJis` the same comment for the ID3v1 field, line breaks becoming
 // spaces. An empty comment leaves no such frame or item and an empty
-// field. Refuses an unsynchronised or compressed tag, one whose sizes run
-// past it or the file, a wrong checksum, an APE tag that does not hold
-// together, a file neither tagged nor with a run of MPEG audio frames
-// within its first 64 KiB (or that is a container of them), a comment that
-// is no UTF-8 or holds a NUL, and one the tag's restrictions do not allow.
+// field. A tag is read as its readers read it (Id3v2.h): an unsynchronised
+// one is written without unsynchronisation, every other frame with the
+// content its readers take from it, and v2.4 frame sizes that were plain
+// integers become syncsafe. Refuses a compressed v2.2 tag, one whose
+// frames do not line up, a comment frame that is compressed or encrypted,
+// a wrong checksum, an APE tag that does not hold together, a file neither
+// tagged nor with a run of MPEG audio frames within its first 64 KiB (or
+// that is a container of them), a comment that is no UTF-8 or holds a NUL,
+// and one the tag's restrictions do not allow (as too long, where the tag
+// would keep within them without it).
 Rewrite Mp3SetComment(std::string_view file, std::string_view shiftJis, std::string_view utf8);
 
 struct Mp3Tags {

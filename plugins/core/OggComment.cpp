@@ -81,7 +81,16 @@ bool ReadHeaders(Stream& stream) {
     bool open = false;  // a packet continues onto the next page
     for (size_t i = 0; i < stream.pages.size(); ++i) {
         const Page& page = stream.pages[i];
-        if (((page.flags & kContinued) != 0) != open || ((page.flags & kFirstPage) != 0) != (i == 0))
+        // The segment table tells where packets end; the continued flag
+        // only repeats it. Some writers leave the flag off a page that
+        // carries on a packet (often one whose closing segment of 0 bytes
+        // is all there is), and Ogg's own library reads on into that page
+        // all the same, but only into the page that directly follows: after
+        // a gap it drops the open packet. A page that says it carries on
+        // where no packet is open loses its first segments to that library.
+        const bool continued = page.flags & kContinued;
+        if ((continued && !open) || (open && !continued && page.sequence != stream.pages[i - 1].sequence + 1) ||
+            ((page.flags & kFirstPage) != 0) != (i == 0))
             return false;
         size_t at = 0;
         for (size_t k = 0; k < page.lacing.size(); ++k) {
@@ -248,7 +257,7 @@ Rewrite OggSetComment(std::string_view file, std::string_view utf8) {
     const std::optional<VorbisFields> fields = ParseVorbisFields(Fields(*stream));
     if (!fields) return std::nullopt;
     const std::optional<std::string> body = WithComment(*fields, *text);
-    if (!body) return std::nullopt;
+    if (!body) return Rewrite::CommentTooLong();
     const std::string comment = std::string(stream->codec->magic[1]) + *body;
 
     Pieces out;

@@ -15,10 +15,13 @@ namespace kes {
 // page of their own, with that page's granule position. Bytes after the
 // last page of a stream that ended stay as they are. `utf8` is the comment
 // in UTF-8; its line breaks become LF, and an empty one leaves no COMMENT
-// field. Refuses what is no intact Ogg Vorbis or Opus file (every page's
-// checksum is checked; bytes after the last page may hold no capture
-// pattern), a first stream whose header pages are interleaved with
-// another's, and a comment that is no UTF-8 or holds a NUL.
+// field. The header packets are read by the pages' segment tables, also
+// on into a page that lacks the flag saying it carries on a packet, where
+// that page directly follows. Refuses what is no intact Ogg Vorbis or Opus
+// file (every page's checksum is checked; bytes after the last page may
+// hold no capture pattern), a first stream whose header pages are
+// interleaved with another's, and a comment that is no UTF-8 or holds a
+// NUL.
 Rewrite OggSetComment(std::string_view file, std::string_view utf8);
 
 // The comment, and the rest of the file for comparing: the other header

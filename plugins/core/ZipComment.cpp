@@ -1,6 +1,7 @@
 #include "ZipComment.h"
 
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
 namespace kes {
@@ -85,13 +86,19 @@ bool Intact(std::string_view file, size_t end) {
     return zip64 ? Zip64Intact(file, end - kLocatorSize) : ClassicIntact(file, end);
 }
 
+// Where the comment the record states ends: past the file's end where the
+// comment was cut short.
 size_t CommentEnd(std::string_view file, size_t end) { return end + kEndSize + Le16(file, end + 20); }
 
-// A signature that may be the end record: its archive is intact and its
-// comment ends within the file; `exact` when it ends at the file's end.
+// Where a candidate's comment ends: before the file's end, with bytes
+// after it; at the end; or past it, cut short. Readers take the last one
+// for a comment reaching to the end, cut as the file is.
+enum class Reach { kBefore, kEnd, kPast };
+
+// A signature that may be the end record: its archive is intact.
 struct Candidate {
     size_t at;
-    bool exact;
+    Reach reach;
 };
 
 // The candidates among the signatures in readers' search window at the end
@@ -105,7 +112,9 @@ std::vector<Candidate> Candidates(std::string_view file, size_t before, size_t s
     for (size_t at = size > window ? size - window : 0; at < before; ++at) {
         at = file.find(kEndSignature, at);
         if (at >= before || file.size() - at < kEndSize) break;
-        if (CommentEnd(file, at) <= size && Intact(file, at)) found.push_back({at, CommentEnd(file, at) == size});
+        if (!Intact(file, at)) continue;
+        const size_t end = CommentEnd(file, at);
+        found.push_back({at, end < size ? Reach::kBefore : end == size ? Reach::kEnd : Reach::kPast});
     }
     return found;
 }
@@ -117,20 +126,31 @@ std::vector<Candidate> Candidates(std::string_view file, size_t before, size_t s
 // states, the only candidate there is. Two candidates that reach the end,
 // or two in a file with such bytes, leave a doubt, and so does a signature
 // in those bytes, which readers that take the last one from the back meet
-// first.
+// first. A comment cut short passes only the readers that take the last
+// signature and the comment as far as it goes: its record counts only
+// where no other comment ends within the file, as the one candidate and
+// the last signature of all (which the caller checks).
 std::optional<size_t> Choose(const std::vector<Candidate>& found) {
-    const auto exact = std::count_if(found.begin(), found.end(), [](const Candidate& c) { return c.exact; });
-    if (exact > 1 || (exact == 0 && found.size() != 1)) return std::nullopt;
-    for (const Candidate& c : found)
-        if (c.exact || exact == 0) return c.at;
+    std::vector<Candidate> within;
+    std::copy_if(found.begin(), found.end(), std::back_inserter(within),
+                 [](const Candidate& c) { return c.reach != Reach::kPast; });
+    if (within.empty()) return found.size() == 1 ? std::optional<size_t>(found[0].at) : std::nullopt;
+    const auto exact =
+        std::count_if(within.begin(), within.end(), [](const Candidate& c) { return c.reach == Reach::kEnd; });
+    if (exact > 1 || (exact == 0 && within.size() != 1)) return std::nullopt;
+    for (const Candidate& c : within)
+        if (c.reach == Reach::kEnd || exact == 0) return c.at;
     return std::nullopt;
 }
 
 // The record's own fields may also spell a signature, which such readers
 // meet before the record; they stay in any rewrite.
 std::optional<size_t> EndRecord(std::string_view file) {
-    const std::optional<size_t> end = Choose(Candidates(file, file.size(), file.size()));
-    if (!end || file.find(kEndSignature, CommentEnd(file, *end)) != std::string_view::npos ||
+    const std::vector<Candidate> found = Candidates(file, file.size(), file.size());
+    const std::optional<size_t> end = Choose(found);
+    if (!end) return std::nullopt;
+    const bool cut = CommentEnd(file, *end) > file.size();
+    if (file.find(kEndSignature, cut ? *end + 1 : CommentEnd(file, *end)) != std::string_view::npos ||
         file.substr(*end + 1, kEndSize - 3).find(kEndSignature) != std::string_view::npos)
         return std::nullopt;
     return end;
@@ -143,7 +163,7 @@ Rewrite ZipSetComment(std::string_view archive, std::string_view comment) {
     if (!end) return std::nullopt;
     // Bytes after the old comment stay after the new one; the record must
     // stay within the stretch at the end where readers look for it.
-    const std::string_view after = archive.substr(CommentEnd(archive, *end));
+    const std::string_view after = archive.substr(std::min(CommentEnd(archive, *end), archive.size()));
     if (comment.size() + after.size() > kMaxComment) return Rewrite::CommentTooLong();
 
     // The new end record and comment. Readers that look for the record from
@@ -161,7 +181,7 @@ Rewrite ZipSetComment(std::string_view archive, std::string_view comment) {
     // Nor may the new length make a signature before the record win.
     const size_t size = *end + tail.size() + after.size();
     std::vector<Candidate> found = Candidates(archive, *end, size);
-    found.push_back({*end, after.empty()});
+    found.push_back({*end, after.empty() ? Reach::kEnd : Reach::kBefore});
     if (Choose(found) != end) return std::nullopt;
 
     Pieces out;
@@ -174,6 +194,7 @@ Rewrite ZipSetComment(std::string_view archive, std::string_view comment) {
 std::optional<std::string> ZipReadComment(std::string_view archive) {
     const std::optional<size_t> end = EndRecord(archive);
     if (!end) return std::nullopt;
+    // As far as the file holds it, where it was cut short.
     return std::string(archive.substr(*end + kEndSize, Le16(archive, *end + 20)));
 }
 

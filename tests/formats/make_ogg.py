@@ -1,12 +1,24 @@
 #!/usr/bin/env python3
-"""Makes an Ogg Vorbis file as older encoders wrote them: the last header
-page (comment and setup) also carries the first audio packets.
+"""Makes Ogg Vorbis and Opus files laid out as some writers lay them, from
+a file laid out by the encoder.
 
-    make_ogg.py IN.ogg OUT.ogg
+    make_ogg.py shared IN.ogg OUT.ogg
+        As older encoders wrote them: the last header page (comment and
+        setup) also carries the first audio packets. The third page (the
+        first audio page) is joined to the second; the joined page takes
+        the audio page's granule position and end-of-stream flag.
 
-The third page (the first audio page) is joined to the second; the joined
-page takes the audio page's granule position and end-of-stream flag, and
-every later page is renumbered, each with its checksum.
+    make_ogg.py tiny IN OUT
+        The header packets after the first on pages of one segment each,
+        packets spread over many pages. The comment packet is padded with
+        zeros after its fields to a multiple of 255 bytes, so that its
+        closing segment of 0 bytes stands on a page of its own, which the
+        writer leaves without the flag that it carries on a packet and,
+        since it ends no packet to that writer, with granule position -1.
+        Other pages where no packet ends have -1 too, those where one ends
+        0.
+
+Every later page is renumbered, each with its checksum.
 """
 import struct
 import sys
@@ -39,14 +51,53 @@ def page(p, sequence):
     return whole[:22] + struct.pack("<I", crc(whole)) + whole[26:]
 
 
-def main(source, out):
-    ps = list(pages(open(source, "rb").read()))
+def shared(ps):
     setup, audio = ps[1], ps[2]
     joined = {"flags": setup["flags"] | (audio["flags"] & 4), "granule": audio["granule"], "serial": setup["serial"],
               "lacing": setup["lacing"] + audio["lacing"], "body": setup["body"] + audio["body"]}
     assert len(joined["lacing"]) <= 255
+    return ps[:1] + [joined] + ps[3:]
+
+
+def header_packets(ps):
+    """The header packets after the first, and the pages after them."""
+    packets, packet = [], b""
+    for i, p in enumerate(ps[1:], 1):
+        at = 0
+        for length in p["lacing"]:
+            packet += p["body"][at:at + length]
+            at += length
+            if length < 255:
+                packets.append(packet)
+                packet = b""
+        count = 2 if packets[0].startswith(b"\x03vorbis") else 1
+        if len(packets) >= count:
+            assert len(packets) == count and at == len(p["body"]), "audio on a header page"
+            return packets, ps[i + 1:]
+    raise ValueError("no header packets")
+
+
+def tiny(ps):
+    packets, audio = header_packets(ps)
+    packets[0] += b"\0" * (-len(packets[0]) % 255)
+    laid = []
+    for packet in packets:
+        lengths = [255] * (len(packet) // 255) + [len(packet) % 255]
+        at = 0
+        for k, length in enumerate(lengths):
+            ends = length < 255
+            flags = 1 if k > 0 and length > 0 else 0
+            granule = 0 if ends and length > 0 else -1
+            laid.append({"flags": flags, "granule": struct.pack("<q", granule), "serial": ps[0]["serial"],
+                         "lacing": bytes([length]), "body": packet[at:at + length]})
+            at += length
+    return ps[:1] + laid + audio
+
+
+def main(kind, source, out):
+    ps = list(pages(open(source, "rb").read()))
     with open(out, "wb") as f:
-        for sequence, p in enumerate(ps[:1] + [joined] + ps[3:]):
+        for sequence, p in enumerate({"shared": shared, "tiny": tiny}[kind](ps)):
             f.write(page(p, sequence))
 
 

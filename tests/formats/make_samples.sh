@@ -32,6 +32,9 @@ head -c 40000 /dev/urandom >members/b.bin
 # A stray byte and text after the archive, and archives behind a program
 # (a self-extractor's stand-in) that their offsets do not count.
 { cat deflated.zip; printf 'junk\n'; } >trail.zip
+# A download cut short in the comment: the end record states more of it
+# than the file holds.
+head -c -5 commented.zip >cut.zip
 { printf 'MZ'; head -c 4094 /dev/zero; } >stub.bin
 cat stub.bin deflated.zip >sfx.zip
 cat stub.bin zip64.zip >sfx64.zip
@@ -64,11 +67,15 @@ with open("v24.mp3", "wb") as f: f.write(audio)
 tag.save("v24.mp3", v2_version=4, padding=lambda info: 64)
 PY
 # Tags the common taggers no longer write (v2.2, a v2.4 checksum with
-# restricted encodings), stray bytes (zeros, the end of a removed tag)
-# before the first frame of an untagged file, and an APEv2 tag with a
+# restricted encodings and size), stray bytes (zeros, the end of a removed
+# tag) before the first frame of an untagged file, and an APEv2 tag with a
 # Comment item before an ID3v1 tag.
 python3 "$here/make_id3.py" v22 v22.mp3 plain.mp3
 python3 "$here/make_id3.py" crc crc.mp3 plain.mp3
+# Unsynchronised tags (a v2.3 one as a whole, v2.4 frames each), with an
+# encrypted and a compressed frame, and a v2.4 tag with frame sizes as
+# plain integers and ids of lower-case letters and spaces.
+for kind in unsync23 unsync24 plain24; do python3 "$here/make_id3.py" $kind $kind.mp3 plain.mp3; done
 { head -c 300 /dev/zero; printf 'TIT2\0\0\0\x06\0\0\0Title'; cat plain.mp3; } >stray.mp3
 cp plain.mp3 ape.mp3
 $python -c 'from mutagen.apev2 import APEv2; t = APEv2(); t["Artist"] = "Kestrane"; t["Comment"] = "old APE comment"; t.save("ape.mp3")'
@@ -77,6 +84,30 @@ flac -s -f --no-padding -o plain.flac tone.wav
 flac -s -f -P 256 -T TITLE=Title -T "COMMENT=old comment" -T "comment=second old one" -o commented.flac tone.wav
 cp plain.flac noblock.flac && metaflac --remove --block-type=VORBIS_COMMENT --dont-use-padding noblock.flac
 cp plain.flac id3.flac && $python -c 'from mutagen.id3 import ID3, TIT2; t = ID3(); t.add(TIT2(encoding=3, text="Title")); t.save("id3.flac", padding=lambda info: 0)'
+# A second Vorbis comment block after the first, as some taggers leave one
+# (metaflac keeps to one): readers show the first.
+cp plain.flac second.flac && metaflac --set-tag="COMMENT=second block comment" --set-tag=ARTIST=Second second.flac
+$python - commented.flac second.flac two.flac <<'PY'
+import sys
+def blocks(d):
+    at = d.index(b"fLaC") + 4
+    out = []
+    while True:
+        head, size = d[at], int.from_bytes(d[at + 1:at + 4], "big")
+        out.append((head & 0x7F, d[at + 4:at + 4 + size]))
+        at += 4 + size
+        if head & 0x80:
+            return d[:d.index(b"fLaC") + 4], out, d[at:]
+start, first, audio = blocks(open(sys.argv[1], "rb").read())
+extra = [b for b in blocks(open(sys.argv[2], "rb").read())[1] if b[0] == 4]
+at = [t for t, _ in first].index(4) + 1
+laid = first[:at] + extra + first[at:]
+with open(sys.argv[3], "wb") as f:
+    f.write(start)
+    for i, (kind, data) in enumerate(laid):
+        f.write(bytes([kind | (0x80 if i + 1 == len(laid) else 0)]) + len(data).to_bytes(3, "big") + data)
+    f.write(audio)
+PY
 oggenc -Q -q 0 -s 1 -o plain.ogg tone.wav
 oggenc -Q -q 0 -s 2 -c TITLE=Title -c "COMMENT=old comment" -c "comment=second old one" -o commented.ogg tone.wav
 cat plain.ogg commented.ogg >chained.ogg
@@ -87,8 +118,12 @@ opusenc --quiet --serial 3 --comment "COMMENT=old comment" tone.wav commented.op
 # the last page.
 ffmpeg -v error -f lavfi -i sine=frequency=440:duration=8 -ac 1 -ar 22050 -fflags +bitexact -y tone8.wav
 oggenc -Q -q -1 -s 4 -c "COMMENT=old comment" -o framed.ogg tone8.wav
-python3 "$here/make_ogg.py" framed.ogg shared.ogg
-python3 "$here/make_ogg.py" commented.opus shared.opus
+python3 "$here/make_ogg.py" shared framed.ogg shared.ogg
+python3 "$here/make_ogg.py" shared commented.opus shared.opus
+# Header packets spread over pages of one segment each, the comment's
+# closing segment of 0 bytes on a page without the continued flag.
+python3 "$here/make_ogg.py" tiny commented.ogg tiny.ogg
+python3 "$here/make_ogg.py" tiny commented.opus tiny.opus
 { cat plain.ogg; head -c 1000 /dev/zero; } >padded.ogg
 
 # WAV, short PCM from sox and ffmpeg. ffmpeg keeps a comment and a title

@@ -354,13 +354,28 @@ TEST(BundledPlugins, ACommentTheFormatCannotHoldIsRefusedAndTheFileLeftAsItWas) 
         const std::string before = ReadFileBytes(target);
         EXPECT_EQ(plugin.WriteW(Wide(target), before, broken), CpiCommentNotHeld);
         EXPECT_TRUE(ReadFileBytes(target) == before);
-        // Past the ZIP comment's 16-bit length: a reason of its own.
-        if (std::string(b.name) == "kes_zip") {
-            EXPECT_EQ(plugin.WriteW(Wide(target), before, std::wstring(65536, L'x')), CpiCommentTooLong);
-            EXPECT_TRUE(ReadFileBytes(target) == before);
-        }
     }
     EXPECT_EQ(OtherFiles(dir).size(), std::size(kBundled));
+
+    // Too long for the format is a reason of its own: past the ZIP
+    // comment's 16-bit length, an ID3v2 tag's size restriction (crc.mp3's
+    // 40 KB) and a FLAC block's 24-bit length.
+    const struct {
+        const char* name;
+        const char* sample;
+        size_t tooLong;
+    } kTooLong[] = {{"kes_zip", "commented.zip", 65536}, {"kes_mp3", "crc.mp3", 41 * 1024},
+                    {"kes_flac", "commented.flac", 0x1000000}};
+    TempDir tooLongDir;
+    for (const auto& t : kTooLong) {
+        SCOPED_TRACE(t.name);
+        const CPluginModule plugin(CopyBundled(tooLongDir, t.name));
+        const std::string sample = Sample(t.sample);
+        const std::string target = tooLongDir.MakeFile(t.sample, sample);
+        EXPECT_EQ(plugin.WriteW(Wide(target), sample, std::wstring(t.tooLong, L'x')), CpiCommentTooLong);
+        EXPECT_TRUE(ReadFileBytes(target) == sample);
+    }
+    EXPECT_EQ(OtherFiles(tooLongDir).size(), std::size(kTooLong));
 }
 
 TEST(BundledPlugins, ReadCommentWGivesBackWhatWasWrittenAndRefusesWhatAWriteWould) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "CoreTestSupport.h"
 #include "FlacComment.h"
 
@@ -47,6 +49,14 @@ std::string Le32(size_t v) {
     return s;
 }
 
+// A Vorbis comment block's data: the vendor and the fields.
+std::string CommentBlock(const std::string& vendor, const std::vector<std::string>& fields) {
+    std::string block = Le32(vendor.size()) + vendor + Le32(fields.size());
+    for (const std::string& f : fields) block += Le32(f.size()) + f;
+    return block;
+}
+const std::string kVendor = "reference libFLAC 1.4.2 20221022";
+
 }  // namespace
 
 TEST(FlacCore, EveryCommentFieldGivesWayToOneInThePlaceOfTheFirstAndPaddingTakesUpTheChange) {
@@ -58,17 +68,15 @@ TEST(FlacCore, EveryCommentFieldGivesWayToOneInThePlaceOfTheFirstAndPaddingTakes
     EXPECT_EQ(Audio(*out), Audio(original));
     const std::vector<Block> before = Blocks(original), after = Blocks(*out);
     ASSERT_EQ(Types(*out), Types(original));
-    const std::string vendor = "reference libFLAC 1.4.2 20221022";
-    ASSERT_EQ(before[2].data.substr(4, vendor.size()), vendor);
-    EXPECT_EQ(after[2].data, Le32(vendor.size()) + vendor + Le32(2) + Le32(11) + "TITLE=Title" + Le32(16) +
-                                 "COMMENT=new\nline");
+    ASSERT_EQ(before[2].data.substr(4, kVendor.size()), kVendor);
+    EXPECT_EQ(after[2].data, CommentBlock(kVendor, {"TITLE=Title", "COMMENT=new\nline"}));
     for (size_t i : {0, 1}) EXPECT_EQ(after[i].data, before[i].data);
     EXPECT_TRUE(after.back().last && !after[2].last);
 
     const auto removed = FlacSetComment(*out, "");
     ASSERT_TRUE(removed);
     EXPECT_EQ(removed->size(), original.size());
-    EXPECT_EQ(Blocks(*removed)[2].data, Le32(vendor.size()) + vendor + Le32(1) + Le32(11) + "TITLE=Title");
+    EXPECT_EQ(Blocks(*removed)[2].data, CommentBlock(kVendor, {"TITLE=Title"}));
 
     // Too long for the padding: the file grows and the padding stays.
     const std::string longer(1000, 'x');
@@ -77,6 +85,26 @@ TEST(FlacCore, EveryCommentFieldGivesWayToOneInThePlaceOfTheFirstAndPaddingTakes
     EXPECT_EQ(Blocks(*grown).back().data, before.back().data);
     EXPECT_EQ(kes::FlacRead(*grown)->comment, longer);
     EXPECT_EQ(Audio(*grown), Audio(original));
+}
+
+TEST(FlacCore, TheFirstOfTwoCommentBlocksTakesTheCommentAndTheSecondLosesItsOwn) {
+    // Made by make_samples.sh: commented.flac with a second block after
+    // its comment block, holding a COMMENT and an ARTIST field.
+    const std::string two = Sample("two.flac");
+    ASSERT_EQ(Types(two), (std::vector<int>{0, 3, 4, 4, 1}));
+    const auto read = kes::FlacRead(two);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->comment, "old comment\nsecond old one\nsecond block comment");
+    const auto out = FlacSetComment(two, "new");
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->size(), two.size()) << "the padding takes up the change";
+    const std::vector<Block> after = Blocks(*out);
+    ASSERT_EQ(Types(*out), Types(two));
+    EXPECT_EQ(after[2].data, CommentBlock(kVendor, {"TITLE=Title", "COMMENT=new"}));
+    EXPECT_EQ(after[3].data, CommentBlock(kVendor, {"ARTIST=Second"}));
+    EXPECT_EQ(Audio(*out), Audio(two));
+    EXPECT_EQ(kes::FlacRead(*out)->comment, "new");
+    EXPECT_EQ(FlacSetComment(*out, "new"), *out);
 }
 
 TEST(FlacCore, AFileWithoutCommentBlockGetsOneAfterStreamInfoAndATagInFrontIsKept) {
@@ -95,10 +123,15 @@ TEST(FlacCore, AFileWithoutCommentBlockGetsOneAfterStreamInfoAndATagInFrontIsKep
     const std::string tagged = Sample("id3.flac");
     const size_t marker = tagged.find("fLaC");
     ASSERT_GT(marker, 0u);
-    const auto kept = FlacSetComment(tagged, "x");
-    ASSERT_TRUE(kept);
-    EXPECT_EQ(kept->substr(0, marker + 4), tagged.substr(0, marker + 4));
-    EXPECT_EQ(kes::FlacRead(*kept)->comment, "x");
+    // Nothing of the tag is read: unsynchronised, it is kept just the same.
+    std::string unsynchronised = tagged;
+    unsynchronised[5] = '\x80';
+    for (const std::string& file : {tagged, unsynchronised}) {
+        const auto kept = FlacSetComment(file, "x");
+        ASSERT_TRUE(kept);
+        EXPECT_EQ(kept->substr(0, marker + 4), file.substr(0, marker + 4));
+        EXPECT_EQ(kes::FlacRead(*kept)->comment, "x");
+    }
 }
 
 TEST(FlacCore, DamagedAndForeignFilesAndUnwritableCommentsAreRefused) {
@@ -107,9 +140,6 @@ TEST(FlacCore, DamagedAndForeignFilesAndUnwritableCommentsAreRefused) {
     Blocks(plain, &audio);
     std::string runsPast = plain.substr(0, 4 + 4 + 34);
     runsPast += std::string("\x84\x00\x10\x00", 4) + "short";
-    std::string twoComments = plain;
-    const std::string comment = Blocks(plain)[2].data;
-    twoComments.insert(4 + 4 + 34, std::string("\x04\x00\x00", 3) + static_cast<char>(comment.size()) + comment);
     std::string lostLastFlag = plain;
     lostLastFlag[audio - 4 - Blocks(plain).back().data.size()] &= 0x7F;
     const std::string damaged[] = {
@@ -117,7 +147,6 @@ TEST(FlacCore, DamagedAndForeignFilesAndUnwritableCommentsAreRefused) {
         "fLaC",
         plain.substr(0, audio - 1),
         runsPast,
-        twoComments,
         lostLastFlag,
         "RIFF" + plain,
         plain.substr(0, 4) + plain.substr(4 + 4 + 34),  // no STREAMINFO
@@ -130,4 +159,14 @@ TEST(FlacCore, DamagedAndForeignFilesAndUnwritableCommentsAreRefused) {
     }
     EXPECT_FALSE(FlacSetComment(plain, "\x83\x52"));  // Shift_JIS, not UTF-8
     EXPECT_FALSE(FlacSetComment(plain, std::string("a\0b", 3)));
+    // A block's length has 24 bits: the comment's field has room for as
+    // much as the rest of the block leaves, and a longer one is too long.
+    const std::vector<Block> blocks = Blocks(plain);
+    const auto comments = std::find_if(blocks.begin(), blocks.end(), [](const Block& b) { return b.type == 4; });
+    ASSERT_NE(comments, blocks.end());
+    const size_t room = 0xFFFFFF - comments->data.size() - 4 - std::string("COMMENT=").size();
+    EXPECT_TRUE(FlacSetComment(plain, std::string(room, 'x')));
+    const kes::Rewrite tooLong = kes::FlacSetComment(plain, std::string(room + 1, 'x'));
+    EXPECT_FALSE(tooLong);
+    EXPECT_EQ(tooLong.Why(), kes::Refusal::kCommentTooLong);
 }

@@ -70,6 +70,38 @@ std::string ApeTag(const std::string& items, size_t count) {
     return items + "APETAGEX" + Le32(2000) + Le32(items.size() + 32) + Le32(count) + Le32(0) + std::string(8, '\0');
 }
 
+std::string Syncsafe(size_t v) {
+    std::string s;
+    for (int shift : {21, 14, 7, 0}) s += static_cast<char>(v >> shift & 0x7F);
+    return s;
+}
+
+// Unsynchronisation as a tagger applies it: a $00 after each $FF that comes
+// before $00 or %111xxxxx.
+std::string Unsynchronised(const std::string& s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        out += s[i];
+        if (s[i] == '\xFF' && (i + 1 == s.size() || s[i + 1] == 0 || (s[i + 1] & 0xE0) == 0xE0)) out += '\0';
+    }
+    return out;
+}
+
+// A tag without extended header unsynchronised: in v2.2 and v2.3 as a
+// whole, in v2.4 frame by frame (with each frame's flag, or the tag's).
+std::string UnsynchroniseTag(const std::string& mp3, bool tagFlag) {
+    size_t end = 0, padding = 10;
+    std::string body;
+    for (const Frame& f : Frames(mp3, &end)) {
+        const std::string data = Unsynchronised(f.bytes.substr(10));
+        body += f.id + Syncsafe(data.size()) + f.bytes[8] + static_cast<char>(f.bytes[9] | (tagFlag ? 0 : 2)) + data;
+        padding += f.bytes.size();
+    }
+    body = mp3[3] == 4 ? body + std::string(end - padding, '\0') : Unsynchronised(mp3.substr(10, end - 10));
+    return mp3.substr(0, 5) + static_cast<char>(mp3[5] | (tagFlag ? 0x80 : 0)) + Syncsafe(body.size()) + body +
+           mp3.substr(end);
+}
+
 // An ID3v1 tag with the comment field given, 30 bytes.
 std::string Id3v1(const std::string& field) { return "TAG" + std::string(94, 'a') + field + "\x0C"; }
 
@@ -162,14 +194,22 @@ TEST(Mp3Core, AnExtendedHeaderIsKeptWithItsPaddingSizeAndAFooterFollowsTheSize) 
 TEST(Mp3Core, DamagedAndForeignFilesAndUnwritableCommentsAreRefused) {
     const std::string v23 = Sample("v23.mp3"), plain = Sample("plain.mp3");
     const auto with = [](std::string s, size_t at, const std::string& bytes) { return s.replace(at, bytes.size(), bytes); };
-    const size_t comm = v23.find("COMM");
+    const size_t comm = v23.find("COMM"), v24comm = Sample("v24.mp3").find("COMM");
+    // A frame of 256 bytes as a plain integer, 128 as a syncsafe one, with a
+    // frame header where the syncsafe reading ends that fills the rest.
+    std::string bothWays = "PRIV" + std::string("\0\0\x01\0\0\0", 6) + std::string(128, 'p') + "PRIX" +
+                           std::string("\0\0\0\x76\0\0", 6) + std::string(118, 'q');
+    bothWays = "ID3\x04" + std::string("\0\0", 2) + Syncsafe(bothWays.size() + 10) + bothWays + std::string(10, '\0');
     const std::string damaged[] = {
         "",
         "ID3",
         "text that is named .mp3",
         with(v23, 3, "\x02"),                        // v2.3 frames in a tag that says v2.2
         with(Sample("v22.mp3"), 5, "\x40"),         // a compressed v2.2 tag
-        with(v23, 5, "\x80"),                        // unsynchronised
+        with(Sample("v22.mp3"), 5, "\x80"),         // unsynchronised, but with false syncs ($FF $FE) left
+        std::string("ID3\x03\0\x80\0\0\0\x0D" "TIT2\0\0\0\x03\0\0\0a\xFF", 23) + plain,  // ends in $FF
+        bothWays + plain,                            // v2.4 frames that line up as either kind of size
+        with(Sample("v24.mp3"), v24comm + 4, std::string("\0\0\x10\0", 4)),  // and as neither
         with(v23, 6, std::string("\0\0\x7F\x7F", 4)),  // runs past the file
         with(v23, comm + 4, std::string("\0\0\x10\0", 4)),  // a frame runs past the tag
         with(v23, comm + 8, std::string("\0\x80", 2)),  // a compressed comment
@@ -277,7 +317,9 @@ TEST(Mp3Core, AVersion4ChecksumIsComputedAnewAndTheEncodingRestrictionKept) {
     std::string small = original;
     small[23] = '\xE0';
     EXPECT_TRUE(Set(small, std::string(1000, 'x'), std::string(1000, 'x')));
-    EXPECT_FALSE(Set(small, std::string(5000, 'x'), std::string(5000, 'x')));
+    const kes::Rewrite tooLong = kes::Mp3SetComment(small, std::string(5000, 'x'), std::string(5000, 'x'));
+    EXPECT_FALSE(tooLong);
+    EXPECT_EQ(tooLong.Why(), kes::Refusal::kCommentTooLong);
 }
 
 TEST(Mp3Core, AnApeCommentItemFollowsTheCommentAndItsOtherItemsStay) {
@@ -327,4 +369,70 @@ TEST(Mp3Core, AnApeCommentItemFollowsTheCommentAndItsOtherItemsStay) {
         EXPECT_FALSE(Set(file, "x", "x"));
     }
     EXPECT_TRUE(Set(plain + ApeTag(artist + comment, 2), "x", "x"));
+}
+
+TEST(Mp3Core, AnUnsynchronisedTagReadsAndIsWrittenAsItsPlainFormWithTheAudioWhereItWas) {
+    // v2.2's UTF-16 byte order marks ($FF $FE) and v2.4's are what the
+    // scheme changes here.
+    const std::pair<const char*, bool> kCases[] = {{"v22.mp3", true}, {"v24.mp3", false}, {"v24.mp3", true}};
+    for (const auto& [name, tagFlag] : kCases) {
+        SCOPED_TRACE(std::string(name) + (tagFlag ? " (the tag's flag)" : " (the frames' flags)"));
+        const std::string plain = Sample(name), unsynchronised = UnsynchroniseTag(plain, tagFlag);
+        ASSERT_GT(unsynchronised.size(), plain.size()) << "nothing for the scheme to change";
+        const auto read = kes::Mp3Read(unsynchronised);
+        ASSERT_TRUE(read);
+        EXPECT_EQ(read->comment, kes::Mp3Read(plain)->comment);
+        EXPECT_EQ(read->rest, kes::Mp3Read(plain)->rest);
+        const auto out = Set(unsynchronised, kShiftJis, kUtf8), expected = Set(plain, kShiftJis, kUtf8);
+        ASSERT_TRUE(out && expected);
+        EXPECT_EQ(out->size(), unsynchronised.size());
+        EXPECT_EQ(out->substr(3, 3), plain.substr(3, 3)) << "the flag goes";
+        std::vector<std::string> frames, plainFrames;
+        for (const Frame& f : Frames(*out)) frames.push_back(f.bytes);
+        for (const Frame& f : Frames(*expected)) plainFrames.push_back(f.bytes);
+        EXPECT_EQ(frames, plainFrames);
+        EXPECT_EQ(Set(*out, kShiftJis, kUtf8), *out);
+    }
+}
+
+TEST(Mp3Core, TagsThePeersReadKeepEveryOtherFrameAsItsReadersReadIt) {
+    // Made by make_id3.py: frame contents with false syncs and $FF $00,
+    // encrypted and compressed frames, v2.4 sizes as plain integers (one of
+    // 209 bytes) and ids of a space and lower-case letters.
+    const std::string syncs("\xFF\xFB\x90\x00\xFF\x00\xFF\xE0\xFF\x41", 10);
+    const std::string priv = std::string("PRIV\0\0\0\x13\0\0kestrane\0", 19) + syncs;
+    const struct {
+        const char* name;
+        const char* comment;
+        std::vector<std::string> ids;
+        std::vector<std::string> kept;  // bytes of frames, kept as their readers read them
+    } kCases[] = {
+        {"unsync23.mp3", "old comment", {"TIT2", "COMM", "PRIV", "PRIV"},
+         {priv, std::string("PRIV\0\0\0\x0B\0\x40\x80", 11) + syncs}},
+        // The compressed frame keeps its flags and data length but for
+        // unsynchronisation: 136 bytes, inflated.
+        {"unsync24.mp3", "old comment \xC3\xBF", {"TIT2", "COMM", "PRIV", "PRIV", "TXXX"},
+         {priv, std::string("PRIV\0\0\0\x10\0\0plain\0", 16) + syncs, std::string("\0\x09\0\0\x01\x08\x78\x9C", 8)}},
+        {"plain24.mp3", "old comment", {"TIT2", "COMM", "PRIV", "TYE ", "tDAT"},
+         {std::string("PRIV\0\0\x01\x51\0\0kestrane\0", 19), std::string("TYE \0\0\0\x05\0\0\x03" "2009", 15)}},
+    };
+    const std::string audio = Sample("plain.mp3");
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        const std::string original = Sample(c.name);
+        const auto read = kes::Mp3Read(original);
+        ASSERT_TRUE(read);
+        EXPECT_EQ(read->comment, c.comment);
+        const auto out = Set(original, kShiftJis, kUtf8);
+        ASSERT_TRUE(out);
+        EXPECT_EQ(out->size(), original.size());
+        EXPECT_EQ(out->substr(out->size() - audio.size()), audio);
+        EXPECT_EQ((*out)[5], 0);
+        EXPECT_EQ(Ids(*out), c.ids);
+        for (const Frame& f : Frames(*out)) EXPECT_EQ(f.bytes[9] & 2, 0) << f.id;
+        EXPECT_EQ(Frames(*out)[1].bytes, NewComm(std::string("\0\0\0\x1C", 4)));
+        for (const std::string& bytes : c.kept) EXPECT_NE(out->find(bytes), std::string::npos) << bytes;
+        EXPECT_EQ(kes::Mp3Read(*out)->comment, "\xE3\x82\xB3\xE3\x83\xA1\xE3\x83\xB3\xE3\x83\x88\nline");
+        EXPECT_EQ(Set(*out, kShiftJis, kUtf8), *out);
+    }
 }

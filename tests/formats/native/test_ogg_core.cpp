@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "CoreTestSupport.h"
 #include "OggComment.h"
 
@@ -34,6 +36,29 @@ std::vector<Page> Pages(const std::string& ogg) {
 
 // A page without its sequence number and checksum.
 std::string Unnumbered(std::string page) { return page.replace(18, 8, 8, '\0'); }
+
+std::string Le32(unsigned v) {
+    std::string s;
+    for (int i = 0; i < 4; ++i) s += static_cast<char>(v >> (8 * i) & 0xFF);
+    return s;
+}
+
+// The file with one page's flags and sequence number changed, and its
+// checksum made anew.
+std::string Changed(const std::string& ogg, size_t index, char flags, unsigned sequence) {
+    std::string out;
+    const std::vector<Page> pages = Pages(ogg);
+    for (size_t i = 0; i < pages.size(); ++i) {
+        std::string page = pages[i].bytes;
+        if (i == index) {
+            page[5] = flags;
+            page.replace(18, 8, Le32(sequence) + Le32(0));
+            page.replace(22, 4, Le32(kes::OggCrc(0, page)));
+        }
+        out += page;
+    }
+    return out;
+}
 
 }  // namespace
 
@@ -165,4 +190,39 @@ TEST(OggCore, BytesAfterTheLastPageStay) {
     const auto tagged = OggSetComment(plain + "TAG", "x");
     ASSERT_TRUE(tagged);
     EXPECT_EQ(tagged->substr(tagged->size() - 3), "TAG");
+}
+
+TEST(OggCore, HeaderPacketsAreReadByTheSegmentTablesAlsoWhereAPageLacksTheContinuedFlag) {
+    // Made by make_ogg.py from the encoder's files: header pages of one
+    // segment each, the comment's closing segment of 0 bytes alone on a
+    // page without the continued flag.
+    for (const auto& [name, encoded] : {std::pair<const char*, const char*>{"tiny.ogg", "commented.ogg"},
+                                        {"tiny.opus", "commented.opus"}}) {
+        SCOPED_TRACE(name);
+        const std::string tiny = Sample(name);
+        const std::vector<Page> before = Pages(tiny);
+        const auto flagless = std::find_if(before.begin(), before.end(), [](const Page& p) {
+            return p.bytes.compare(26, 2, std::string("\x01\0", 2)) == 0;
+        });
+        ASSERT_NE(flagless, before.end());
+        ASSERT_EQ(flagless->bytes[5], 0);
+        const size_t at = flagless - before.begin();
+        const auto read = kes::OggRead(tiny);
+        ASSERT_TRUE(read);
+        EXPECT_EQ(read->comment, kes::OggRead(Sample(encoded))->comment);
+
+        const auto out = OggSetComment(tiny, "new");
+        ASSERT_TRUE(out);
+        EXPECT_EQ(kes::OggRead(*out)->comment, "new");
+        EXPECT_EQ(OggSetComment(*out, "new"), *out);
+        // The audio pages as they were, but for their numbers.
+        const std::vector<Page> after = Pages(*out), audio = Pages(Sample(encoded));
+        ASSERT_GE(after.size(), 3u);
+        EXPECT_EQ(Unnumbered(after.back().bytes), Unnumbered(audio.back().bytes));
+
+        // Only on into the page that directly follows; and a page that says
+        // it carries on where no packet is open loses data to readers.
+        EXPECT_FALSE(kes::OggRead(Changed(tiny, at, 0, flagless->sequence + 1)));
+        EXPECT_FALSE(OggSetComment(Changed(tiny, 1, 1, before[1].sequence), "x"));
+    }
 }

@@ -119,6 +119,34 @@ TEST(ZipCore, BytesAfterTheStatedCommentStayAfterTheNewOne) {
     EXPECT_TRUE(ZipSetComment(deflated + "\x05\x06", "x PQ"));
 }
 
+TEST(ZipCore, ACommentCutShortIsReadAsFarAsItGoesAndGivesWayToOneOfTheRightLength) {
+    // Made by make_samples.sh: commented.zip less the last five bytes of
+    // its comment "old comment", as a download cut short leaves it.
+    const std::string cut = Sample("cut.zip"), whole = Sample("commented.zip");
+    ASSERT_EQ(cut, whole.substr(0, whole.size() - 5));
+    const std::string archive = whole.substr(0, whole.size() - 13);  // up to the comment's length
+    for (const std::string& file : {cut, archive + Le16(11)}) {
+        SCOPED_TRACE(file.size());
+        EXPECT_EQ(ZipReadComment(file), whole.substr(archive.size() + 2, file.size() - archive.size() - 2));
+        const auto out = ZipSetComment(file, kJapanese);
+        ASSERT_TRUE(out);
+        EXPECT_EQ(*out, archive + Le16(static_cast<unsigned>(kJapanese.size())) + kJapanese);
+        EXPECT_EQ(ZipSetComment(file, ""), archive + Le16(0));
+        EXPECT_TRUE(ZipSetComment(file, std::string(65535, 'x')));
+    }
+    // Only readers that take the last signature from the back read such a
+    // record: a signature in the comment cut short leaves a doubt, and so
+    // does the intact record of another archive before it.
+    const std::string withSignature = WithComment(archive + Le16(0), "ab" + kSignature + "cdef");
+    EXPECT_FALSE(ZipReadComment(withSignature.substr(0, withSignature.size() - 2)));
+    EXPECT_FALSE(ZipSetComment(Sample("deflated.zip") + cut, "x"));
+    EXPECT_TRUE(ZipSetComment(Sample("deflated.zip") + whole, "x")) << "one whose comment reaches the end is no doubt";
+    // Nor is a record whose comment would run past the end, before the one
+    // whose comment ends within the file.
+    const std::string deflated = Sample("deflated.zip");
+    EXPECT_TRUE(ZipSetComment(deflated.substr(0, deflated.size() - 2) + Le16(0xFFFF) + deflated + "\n", "x"));
+}
+
 TEST(ZipCore, CommentsThatWouldMakeASecondRecordAreRefused) {
     const std::string stored = Sample("stored.zip");
     EXPECT_FALSE(ZipSetComment(stored, "a" + kSignature + "b"));
