@@ -351,10 +351,15 @@ WriteResult Settle(const TFilePath& path, const TFilePath& backup, const Origina
 
 }  // namespace
 
+WriteResult CheckAttributes(DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_READONLY) return kReadOnly;
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return kFileFailed;
+    return kWritten;
+}
+
 WriteResult CheckTarget(const TFilePath& path, size_t handedSize, WIN32_FILE_ATTRIBUTE_DATA& seen) {
     if (!GetFileAttributesExW(path.Win32().c_str(), GetFileExInfoStandard, &seen)) return kFileFailed;
-    if (seen.dwFileAttributes & FILE_ATTRIBUTE_READONLY) return kReadOnly;
-    if (seen.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return kFileFailed;
+    if (const WriteResult refused = CheckAttributes(seen.dwFileAttributes)) return refused;
     if (Join64(seen.nFileSizeHigh, seen.nFileSizeLow) != handedSize) return kChangedElsewhere;
     return kWritten;
 }

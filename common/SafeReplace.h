@@ -44,6 +44,10 @@ using TContentsWriter = std::function<bool(const std::function<bool(std::string_
 // program saved it since. `seen` keeps what was found, for ReplaceContents.
 WriteResult CheckTarget(const TFilePath& path, size_t handedSize, WIN32_FILE_ATTRIBUTE_DATA& seen);
 
+// The part of that look which the attributes alone decide: kWritten, or
+// kReadOnly, or kFileFailed for a directory or a reparse point.
+WriteResult CheckAttributes(DWORD attributes);
+
 // kWritten when the file is reached by this name alone: it has no further
 // names (hard links) and the name leads nowhere else (a symbolic link).
 // ReplaceContents checks this again just before the replace; a reader

@@ -169,6 +169,9 @@ private:
             case TReadResult::OpenOrReadFailed: file.result = ErrOpenRead; return;
             case TReadResult::NoMemory: file.result = ErrNoMemory; return;
         }
+        // What a plug-in that writes would refuse before it began, the tool
+        // refuses here: it writes the file itself.
+        if ((file.result = kes::CheckAttributes(file.old.Attributes)) != 0) return;
         const std::wstring comment = comment_();
         file.plan.emplace();
         file.result = KesBat.PlanFile(entry.Path, file.old.View(), comment, *file.plan);
@@ -269,6 +272,7 @@ int PreviewFile(const TQueuedPath& entry, const std::wstring& comment, std::opti
         case TReadResult::OpenOrReadFailed: return ErrOpenRead;
         case TReadResult::NoMemory: return ErrNoMemory;
     }
+    if (const int refused = kes::CheckAttributes(contents.Attributes)) return refused;
     const int read = KesBat.ReadComment(entry.Path, contents.View(), current);
     if (read != 0 || !KesBat.PreparedPlans()) return read;
     TFilePlan plan;
