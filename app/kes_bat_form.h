@@ -32,10 +32,12 @@ constexpr DWORD kProgressIntervalMs = 50;
 // How often a preview shows its list's new rows while it reads.
 constexpr DWORD kListIntervalMs = 500;
 
-// The numbered text that says why a file failed or would be refused with
-// this result of the host or of a plug-in with WriteCommentW; 0 when no
-// text says.
-int RefusalReason(int result);
+// Why a file failed or would be refused with this result of the host or
+// of the prepared plug-in, as the log and the preview say it. A plug-in's
+// result is named where its codes are the interface's (`pluginCodesKnown`),
+// and told as a number where they are its own. A file held by another
+// program names that program where `environment` can tell.
+std::wstring RefusalText(const TFilePath& path, int result, bool pluginCodesKnown, TRunEnvironment& environment);
 
 class TKesBatPreview;
 namespace kes::journal {

@@ -104,9 +104,11 @@ struct TPreviewTexts {
 };
 
 // One entry of the run's list as the preview shows it. Entries the run
-// reports without a call are not handed to the plug-in here either.
+// reports without a call are not handed to the plug-in here either. The
+// plug-in answers through its read and plan exports, whose codes are the
+// interface's.
 TPreviewRow PreviewRow(const TQueuedPath& entry, const std::wstring* planned, const TPreviewTexts& texts,
-                       TPreviewCounts& counts) {
+                       TPreviewCounts& counts, TRunEnvironment& environment) {
     TPreviewRow row{entry.Path.Text(), std::wstring(), std::wstring()};
     ++counts.Files;
     if (entry.Kind == TQueued::OnlineOnly) {
@@ -121,8 +123,7 @@ TPreviewRow PreviewRow(const TQueuedPath& entry, const std::wstring* planned, co
     std::optional<std::wstring> comment;
     const int result = PreviewFile(entry, planned ? *planned : std::wstring(), comment);
     if (result != 0) {
-        const int reason = RefusalReason(result);
-        row.Action = reason != 0 ? texts.Refuse + L" (" + ResText(reason) + L")" : texts.Refuse;
+        row.Action = texts.Refuse + L" (" + RefusalText(entry.Path, result, true, environment) + L")";
         ++counts.Refused;
         return row;
     }
@@ -208,7 +209,7 @@ void TKesBatForm::PreviewFiles(bool reads) {
         // Closing either window stops the reading; the main window then
         // closes once the plug-in is released.
         if (closeRequested_ || !preview.IsOpen()) return stop();
-        preview.AddRow(PreviewRow(entry, reads ? &comment : nullptr, texts, counts));
+        preview.AddRow(PreviewRow(entry, reads ? &comment : nullptr, texts, counts, *RunEnvironment));
         if (RunEnvironment->EscapePressed()) return stop();
         const DWORD now = RunEnvironment->TickCount();
         if (now - shownAt >= kProgressIntervalMs) {

@@ -154,15 +154,15 @@ void TKesBatForm::StopProgress() {
 
 std::wstring TKesBatForm::ErrorLine(const TFilePath& path, int result) const {
     if (result == ErrOnlineOnly) return WidePath(LoadResString(IDS_LOG_ONLINE_ONLY)) + path.Text();
-    std::wstring line = WidePath(KES_ERROR_PREFIX) + path.Text();
     // Only a plug-in that writes through WriteCommentW gives its results
-    // the meanings cpi.h names; another's are its own. The tool's own
-    // results, all below zero, are named for any plug-in.
-    if (result > 0 && !KesBat.PreparedUnicode()) return line;
-    if (const int reason = RefusalReason(result)) line += L" (" + WidePath(LoadResString(reason)) + L")";
-    return line;
+    // the meanings cpi.h names; another's are its own.
+    return WidePath(KES_ERROR_PREFIX) + path.Text() + L" (" +
+           RefusalText(path, result, KesBat.PreparedUnicode(), *RunEnvironment) + L")";
 }
 
+namespace {
+
+// The numbered text for a result that one names; 0 for any other.
 int RefusalReason(int result) {
     switch (result) {
         case ErrOpenRead: return IDS_REASON_OPEN_READ;
@@ -175,8 +175,26 @@ int RefusalReason(int result) {
         case ErrNoRecord: return IDS_REASON_NO_RECORD;
         case ErrDeletedRestored: return IDS_REASON_DELETED_RESTORED;
         case ErrPlanCheck: return IDS_REASON_PLAN_CHECK;
+        case ErrOnlineOnly: return IDS_PREVIEW_ONLINE_ONLY;
+        case ErrAccessDenied: return IDS_REASON_ACCESS_DENIED;
+        case ErrDiskFull: return IDS_REASON_DISK_FULL;
+        case ErrCloudNotRunning: return IDS_REASON_CLOUD_NOT_RUNNING;
     }
     return result >= CpiRefused && result <= CpiCommentTooLong ? IDS_REASON_BASE + result : 0;
+}
+
+std::wstring ResText(int id) { return WidePath(LoadResString(id)); }
+
+}  // namespace
+
+std::wstring RefusalText(const TFilePath& path, int result, bool pluginCodesKnown, TRunEnvironment& environment) {
+    if (result == ErrHeld) {
+        const std::wstring holder = environment.HolderOf(path);
+        return holder.empty() ? ResText(IDS_REASON_HELD) : FillIn(ResText(IDS_REASON_HELD_BY), {holder});
+    }
+    // The tool's own results, all below zero, are named for any plug-in.
+    const int reason = result < 0 || pluginCodesKnown ? RefusalReason(result) : 0;
+    return reason != 0 ? ResText(reason) : FillIn(ResText(IDS_REASON_PLUGIN_ANSWER), {std::to_wstring(result)});
 }
 
 bool TKesBatForm::CollectRunFiles() {

@@ -13,6 +13,7 @@
 
 #include <bcrypt.h>
 
+#include "AccessOfFile.h"
 #include "Handles.h"
 #include "WholeFile.h"
 
@@ -26,7 +27,6 @@ constexpr DWORD kCreatableAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_H
                                        FILE_ATTRIBUTE_TEMPORARY;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr size_t kLongestPath = 32768;
-constexpr SECURITY_INFORMATION kOwnerAndGroup = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION;
 
 // The folder of the target, where the temporary file goes, since
 // ReplaceFileW needs both on one volume.
@@ -40,59 +40,6 @@ TFilePath FolderOf(const TFilePath& path) {
     const TFilePath folder = path.Folder();
     return folder.Empty() ? TFilePath(L".\\") : folder;
 }
-
-// Who may read and change a file: its owner, its group and its access
-// list, read from a handle opened with READ_CONTROL.
-class CSecurity {
-public:
-    static std::optional<CSecurity> Of(HANDLE h) {
-        constexpr SECURITY_INFORMATION what = kOwnerAndGroup | DACL_SECURITY_INFORMATION;
-        DWORD needed = 0;
-        GetKernelObjectSecurity(h, what, nullptr, 0, &needed);
-        if (needed == 0) return std::nullopt;
-        CSecurity s;
-        s.bytes_.resize(needed);
-        if (!GetKernelObjectSecurity(h, what, s.Descriptor(), needed, &needed)) return std::nullopt;
-        return s;
-    }
-    PSECURITY_DESCRIPTOR Descriptor() const { return const_cast<char*>(bytes_.data()); }
-    bool operator==(const CSecurity& o) const {
-        return SameSid(Owner(), o.Owner()) && SameSid(Group(), o.Group()) && SameAcl(Dacl(), o.Dacl());
-    }
-    bool operator!=(const CSecurity& o) const { return !(*this == o); }
-
-private:
-    PSID Owner() const {
-        PSID sid = nullptr;
-        BOOL defaulted;
-        return GetSecurityDescriptorOwner(Descriptor(), &sid, &defaulted) ? sid : nullptr;
-    }
-    PSID Group() const {
-        PSID sid = nullptr;
-        BOOL defaulted;
-        return GetSecurityDescriptorGroup(Descriptor(), &sid, &defaulted) ? sid : nullptr;
-    }
-    // Null for no list at all, which grants everyone everything.
-    PACL Dacl() const {
-        BOOL present = FALSE, defaulted;
-        PACL acl = nullptr;
-        return GetSecurityDescriptorDacl(Descriptor(), &present, &acl, &defaulted) && present ? acl : nullptr;
-    }
-    static bool SameSid(PSID a, PSID b) { return a == nullptr ? b == nullptr : b != nullptr && EqualSid(a, b); }
-    // The same entries in the same order; the list's spare room does not count.
-    static bool SameAcl(PACL a, PACL b) {
-        if (a == nullptr || b == nullptr) return a == b;
-        ACL_SIZE_INFORMATION sa, sb;
-        if (!GetAclInformation(a, &sa, sizeof sa, AclSizeInformation) ||
-            !GetAclInformation(b, &sb, sizeof sb, AclSizeInformation))
-            return false;
-        return a->AclRevision == b->AclRevision && a->AceCount == b->AceCount &&
-               sa.AclBytesInUse == sb.AclBytesInUse &&
-               std::memcmp(a + 1, b + 1, sa.AclBytesInUse - sizeof(ACL)) == 0;
-    }
-
-    std::vector<char> bytes_;
-};
 
 // The system's name of an open file or folder: its device or drive and
 // its path there, with every link on the way followed. Not
@@ -290,63 +237,75 @@ bool SoleName(HANDLE h, const FileFacts& facts, const TFilePath& path) {
 }
 
 // What the replace must keep of the original, as found just before it.
+// Its descriptor is nothing on a volume that keeps none.
 struct Original {
     uint64_t size, modified;
-    CSecurity security;
+    std::optional<access::Descriptor> security;
 };
 
 // Deletes the original from the backup name, opened as the name itself
 // rather than what it may lead to, and only while it still has the
 // original's size and time: a rename keeps them. (Not its file number,
-// which FAT derives from the name's place in the folder.)
-bool DeleteOriginal(const TFilePath& backup, const Original& original) {
+// which FAT derives from the name's place in the folder.) The error that
+// stopped it, ERROR_SUCCESS once deleted.
+DWORD DeleteOriginal(const TFilePath& backup, const Original& original) {
     CFileHandle h(CreateFileW(backup.Win32().c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!h.IsOpen()) return false;
+    if (!h.IsOpen()) return GetLastError();
     const std::optional<FileFacts> facts = FactsOf(h.Get());
+    if (!facts || facts->size != original.size || facts->modified != original.modified) return ERROR_FILE_INVALID;
     FILE_DISPOSITION_INFO dispose{TRUE};
-    return facts && facts->size == original.size && facts->modified == original.modified &&
-           SetFileInformationByHandle(h.Get(), FileDispositionInfo, &dispose, sizeof dispose);
+    return SetFileInformationByHandle(h.Get(), FileDispositionInfo, &dispose, sizeof dispose) ? ERROR_SUCCESS
+                                                                                              : GetLastError();
 }
 
 // Whether the target is still the file the plug-in was handed, alone, just
 // before the replace. It is opened without sharing, so that a program that
 // holds it open in any way makes this fail: ReplaceFileW alone would
 // replace a file held with FILE_SHARE_DELETE, from under that program.
-WriteResult StillAsSeen(const TFilePath& path, const WIN32_FILE_ATTRIBUTE_DATA& seen, std::optional<Original>& original) {
-    CFileHandle h(CreateFileW(path.Win32().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+// `error` gets the system's reason where the open failed.
+WriteResult StillAsSeen(const TFilePath& path, const WIN32_FILE_ATTRIBUTE_DATA& seen, std::optional<Original>& original,
+                        DWORD& error) {
+    CFileHandle h(CreateFileW(path.Win32().c_str(), GENERIC_READ | READ_CONTROL, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr));
+    error = h.IsOpen() ? ERROR_SUCCESS : GetLastError();
     if (!h.IsOpen()) return kFileFailed;
     const std::optional<FileFacts> facts = FactsOf(h.Get());
     if (!facts || !SoleName(h.Get(), *facts, path)) return kFileFailed;
-    std::optional<CSecurity> security = CSecurity::Of(h.Get());
-    if (!security) return kFileFailed;
     const uint64_t seenSize = Join64(seen.nFileSizeHigh, seen.nFileSizeLow);
     const uint64_t seenTime = Join64(seen.ftLastWriteTime);
     if (facts->size != seenSize || facts->modified != seenTime) return kChangedElsewhere;
-    original = Original{seenSize, seenTime, std::move(*security)};
+    original = Original{seenSize, seenTime, access::DescriptorOf(h.Get())};
     return kWritten;
 }
 
+// Whether `result`, the file as the replace left it, gives the same
+// people the same access as the original did (AccessDecision.h).
+bool AccessKept(const std::optional<access::Descriptor>& original, HANDLE result) {
+    return access::Accepted(access::Decide(original, access::DescriptorOf(result), access::CurrentCaller()));
+}
+
 // After the replace, the original stands under the backup name. Windows'
-// ReplaceFileW keeps the original's access list, and its owner where it
-// may; Wine's keeps neither: the result has the temporary file's Unix mode
-// and owner, so a private 0600 file would come out readable by everyone,
-// and one of another user's would become ours. Setting the original's
-// access list on the temporary file does not help there: Wine turns it
-// into a mode that also opens the file to the group. So the result is
-// compared with the original, and where they differ the original is put
-// back by a rename, which keeps everything it had. Only then is the backup
-// deleted.
-WriteResult Settle(const TFilePath& path, const TFilePath& backup, const Original& original,
+// ReplaceFileW keeps the original's access list, and the owner the
+// replacement was given where the process could set it; Wine's keeps
+// neither: the result has the temporary file's Unix mode and owner, so a
+// private 0600 file would come out readable by everyone, and one of
+// another user's would become ours. Setting the original's access list on
+// the temporary file does not help there: Wine turns it into a mode that
+// also opens the file to the group. So the result is judged against the
+// original, and where it would give anyone other access, or another owner
+// than the caller may become, the original is put back by a rename, which
+// keeps everything it had. Only then is the backup deleted.
+WriteResult Settle(const TFilePath& path, const TFilePath& backup, const Original& original, CHeldRetry& retry,
                    std::optional<uint64_t>* fileNumber) {
     CFileHandle result(CreateFileW(path.Win32().c_str(), READ_CONTROL, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
-    const std::optional<CSecurity> security = result.IsOpen() ? CSecurity::Of(result.Get()) : std::nullopt;
+    const bool kept = result.IsOpen() && AccessKept(original.security, result.Get());
     if (fileNumber) *fileNumber = result.IsOpen() ? FileNumber(result.Get()) : std::nullopt;
     result.Close();
-    if (security != original.security)
+    if (!kept)
         return MoveFileExW(backup.Win32().c_str(), path.Win32().c_str(), MOVEFILE_REPLACE_EXISTING) ? kFileFailed
                                                                                                     : kBackupLeft;
-    return DeleteOriginal(backup, original) ? kWritten : kBackupLeft;
+    return retry.Run([&] { return DeleteOriginal(backup, original); }) == ERROR_SUCCESS ? kWritten : kBackupLeft;
 }
 
 }  // namespace
@@ -381,13 +340,13 @@ bool ReachedWithoutLinks(HANDLE h, const TFilePath& path) {
     return OnlyWay(h, path);
 }
 
-bool SecurityDiffers(const TFilePath& a, const TFilePath& b) {
-    const auto of = [](const TFilePath& path) -> std::optional<CSecurity> {
-        CFileHandle h(CreateFileW(path.Win32().c_str(), READ_CONTROL, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
-        return h.IsOpen() ? CSecurity::Of(h.Get()) : std::nullopt;
+bool SecurityDiffers(const TFilePath& result, const TFilePath& original) {
+    const auto open = [](const TFilePath& path) {
+        return CFileHandle(
+            CreateFileW(path.Win32().c_str(), READ_CONTROL, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
     };
-    const std::optional<CSecurity> first = of(a), second = of(b);
-    return !first || !second || *first != *second;
+    const CFileHandle first = open(result), second = open(original);
+    return !first.IsOpen() || !second.IsOpen() || !AccessKept(access::DescriptorOf(second.Get()), first.Get());
 }
 
 WriteResult CheckSoleName(const TFilePath& path) {
@@ -420,7 +379,10 @@ CReplacement::CReplacement(const TFilePath& target, uint64_t token, DWORD attrib
     // The name is made once, from the token a journal may already hold: a
     // name in use is no name of ours, and is left alone.
     const DWORD creatable = attributes & kCreatableAttributes;
-    file_ = CFileHandle(CreateFileW(path_.Win32().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    // READ_CONTROL and WRITE_OWNER: the file takes the original's owner
+    // just before the replace.
+    file_ = CFileHandle(CreateFileW(path_.Win32().c_str(), GENERIC_WRITE | READ_CONTROL | WRITE_OWNER, 0, nullptr,
+                                    CREATE_NEW,
                                     creatable != 0 ? creatable : FILE_ATTRIBUTE_NORMAL, nullptr));
     created_ = file_.IsOpen();
 }
@@ -459,27 +421,41 @@ bool CReplacement::WriteOut() {
 
 bool CReplacement::Flush() { return FlushFileBuffers(file_.Get()) != FALSE; }
 
-WriteResult CReplacement::Replace(const WIN32_FILE_ATTRIBUTE_DATA& seen, std::optional<uint64_t>* fileNumber) {
-    file_.Close();
+WriteResult CReplacement::Replace(const WIN32_FILE_ATTRIBUTE_DATA& seen, CHeldRetry& retry,
+                                  std::optional<uint64_t>* fileNumber) {
     std::optional<Original> original;
-    const WriteResult state = StillAsSeen(target_, seen, original);
+    WriteResult state = kFileFailed;
+    // A program that opens the target between the look and the replace
+    // makes the replace fail as held: both are tried again, so that the
+    // file is looked at anew after whatever that program did.
+    error_ = retry.Run([&]() -> DWORD {
+        DWORD error = ERROR_SUCCESS;
+        if ((state = StillAsSeen(target_, seen, original, error)) != kWritten) return error;
+        if (file_.IsOpen()) {
+            // The owner, where the process may set it: itself, a group it
+            // may own, or any account when elevated. Settle tells whether
+            // the result may stay with the owner it ends up with.
+            if (original->security && !original->security->owner.empty())
+                access::SetOwner(file_.Get(), original->security->owner);
+            file_.Close();
+        }
+        // With a backup name, no failure of ReplaceFileW loses the
+        // original: it keeps its name, or after
+        // ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 it has the backup name and is
+        // moved back. Without one, a failure may come after the original
+        // was already removed.
+        if (ReplaceFileW(target_.Win32().c_str(), path_.Win32().c_str(), backup_.Win32().c_str(), 0, nullptr,
+                         nullptr))
+            return ERROR_SUCCESS;
+        state = kFileFailed;
+        error = GetLastError();
+        if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) MoveFileExW(backup_.Win32().c_str(), target_.Win32().c_str(), 0);
+        return error;
+    });
+    file_.Close();
     if (state != kWritten) return state;
-    // The owner, where the process may set it (Windows lets it name any
-    // account of its own, as an elevated run needs); Settle tells whether it
-    // held.
-    SetFileSecurityW(path_.Win32().c_str(), kOwnerAndGroup, original->security.Descriptor());
-
-    // With a backup name, no failure of ReplaceFileW loses the original:
-    // it keeps its name, or after ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 it has
-    // the backup name and is moved back. Without one, a failure may come
-    // after the original was already removed.
-    if (!ReplaceFileW(target_.Win32().c_str(), path_.Win32().c_str(), backup_.Win32().c_str(), 0, nullptr, nullptr)) {
-        if (GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
-            MoveFileExW(backup_.Win32().c_str(), target_.Win32().c_str(), 0);
-        return kFileFailed;
-    }
     kept_ = true;
-    return Settle(target_, backup_, *original, fileNumber);
+    return Settle(target_, backup_, *original, retry, fileNumber);
 }
 
 WriteResult ReplaceContents(const TFilePath& path, const WIN32_FILE_ATTRIBUTE_DATA& seen,
@@ -490,7 +466,8 @@ WriteResult ReplaceContents(const TFilePath& path, const WIN32_FILE_ATTRIBUTE_DA
     if (!replacement.Created() || !contents([&](std::string_view bytes) { return replacement.Write(bytes); }) ||
         (modified && !replacement.SetTime(*modified)) || !replacement.Flush())
         return kFileFailed;
-    return replacement.Replace(seen);
+    CHeldRetry retry;
+    return replacement.Replace(seen, retry);
 }
 
 }  // namespace kes

@@ -13,6 +13,7 @@
 
 #include "FilePath.h"
 #include "Handles.h"
+#include "HeldRetry.h"
 
 namespace kes {
 
@@ -54,9 +55,11 @@ WriteResult CheckAttributes(DWORD attributes);
 // asks it to say beforehand what a write would find.
 WriteResult CheckSoleName(const TFilePath& path);
 
-// Whether two files differ in who may read and change them (owner, group,
-// access list); where either cannot be told, they are taken to differ.
-bool SecurityDiffers(const TFilePath& a, const TFilePath& b);
+// Whether `result`, made from `original` by a replace, may not stay as
+// it is: it gives someone other access, or has an owner the caller may
+// not become (AccessDecision.h). Where either file cannot be opened, it
+// may not.
+bool SecurityDiffers(const TFilePath& result, const TFilePath& original);
 
 // Whether the open file `h` is what `path` leads to with no link anywhere
 // on the way: every folder of the path is its parent's own entry and the
@@ -97,15 +100,21 @@ public:
     const TFilePath& Path() const { return path_; }
     const TFilePath& Backup() const { return backup_; }
     // Replaces the target with this file in one step, as ReplaceContents
-    // does once its file is written and durable. `fileNumber`, when given,
-    // gets the target's number on its volume after the replace.
-    WriteResult Replace(const WIN32_FILE_ATTRIBUTE_DATA& seen, std::optional<uint64_t>* fileNumber = nullptr);
+    // does once its file is written and durable; a target held by another
+    // program for a moment is waited for through `retry`. `fileNumber`,
+    // when given, gets the target's number on its volume after the replace.
+    WriteResult Replace(const WIN32_FILE_ATTRIBUTE_DATA& seen, CHeldRetry& retry,
+                        std::optional<uint64_t>* fileNumber = nullptr);
+    // Why the last Replace failed, where the system said: ERROR_SUCCESS
+    // for a refusal of the replace's own.
+    DWORD Error() const { return error_; }
 
 private:
     TFilePath target_, path_, backup_;
     CFileHandle file_;
     bool created_ = false;
     bool kept_ = false;
+    DWORD error_ = ERROR_SUCCESS;
 };
 
 // Replaces the file's contents in one step: a temporary file in its folder,
@@ -114,9 +123,10 @@ private:
 // modification time is `modified`, or the time of the write when that is
 // null. Just before the replace, the file must still be as
 // `seen` and pass CheckSoleName's test: a file that another program has
-// open or has saved meanwhile is refused too. Its owner, group and access
-// list must come out of the replace as they were, or the original is put
-// back. On any failure the file is left as it was and no temporary file
+// open or has saved meanwhile is refused too, once it has been held for
+// longer than a moment. Its access list must come out of the replace
+// granting what it did, and its owner be kept or become the caller, or
+// the original is put back. On any failure the file is left as it was and no temporary file
 // remains. kBackupLeft: written, but the original could not be deleted
 // from its backup name and stays beside the file.
 WriteResult ReplaceContents(const TFilePath& path, const WIN32_FILE_ATTRIBUTE_DATA& seen,

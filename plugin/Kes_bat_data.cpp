@@ -122,13 +122,58 @@ void CKesBat::ReleasePlugin() {
     slot_.Unload();
 }
 
+// ERROR_CLOUD_FILE_PROVIDER_NOT_RUNNING, which these headers predate: a
+// placeholder of a cloud drive whose sync client is not running.
+constexpr DWORD kCloudProviderNotRunning = 362;
+
+bool HandedToPlugin(int result) {
+    switch (result) {
+        case ErrOpenRead:
+        case ErrNoMemory:
+        case ErrNotInCodePage:
+        case ErrNameNotPlain:
+        case ErrHeld:
+        case ErrAccessDenied:
+        case ErrDiskFull:
+        case ErrCloudNotRunning: return false;
+    }
+    return true;
+}
+
+int FailureOf(DWORD error, int otherwise) {
+    switch (error) {
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION: return ErrHeld;
+        case ERROR_ACCESS_DENIED: return ErrAccessDenied;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL: return ErrDiskFull;
+        case kCloudProviderNotRunning: return ErrCloudNotRunning;
+    }
+    return otherwise;
+}
+
+int ReadForPlugin(const TFilePath& path, TFileContents& contents, kes::CHeldRetry& retry) {
+    TReadResult read = TReadResult::OpenOrReadFailed;
+    const DWORD error = retry.Run([&]() -> DWORD {
+        read = ReadWholeFile(path.Win32(), contents);
+        return read == TReadResult::OpenOrReadFailed ? GetLastError() : ERROR_SUCCESS;
+    });
+    switch (read) {
+        case TReadResult::Read: return 0;
+        case TReadResult::NoMemory: return ErrNoMemory;
+        case TReadResult::OpenOrReadFailed: break;
+    }
+    return FailureOf(error, ErrOpenRead);
+}
+
 int CKesBat::WriteOneFile(HWND window, const TFilePath& path, const std::wstring& comment) {
     TFileContents contents;
-    return WriteOneFile(window, path, comment, contents);
+    kes::CHeldRetry retry;
+    return WriteOneFile(window, path, comment, contents, retry);
 }
 
 int CKesBat::WriteOneFile(HWND window, const TFilePath& path, const std::wstring& comment,
-                          TFileContents& contents) {
+                          TFileContents& contents, kes::CHeldRetry& retry) {
     // A plug-in of the code page gets names and texts that lead exactly to
     // this file and this comment, or nothing.
     std::string ansiPath, ansiComment;
@@ -137,22 +182,16 @@ int CKesBat::WriteOneFile(HWND window, const TFilePath& path, const std::wstring
     if (!unicode && (!path.ToAnsi(ansiPath) || !ExactText(comment, ansiComment))) return ErrNotInCodePage;
     const std::wstring win32 = path.Win32();
     // Read and closed before the call: the plug-in must be free to rewrite it.
-    switch (ReadWholeFile(win32, contents)) {
-        case TReadResult::Read: break;
-        case TReadResult::OpenOrReadFailed: return ErrOpenRead;
-        case TReadResult::NoMemory: return ErrNoMemory;
-    }
+    if (const int unread = ReadForPlugin(path, contents, retry)) return unread;
     if (unicode) return slot_.CallWriteCommentW(window, win32, contents.Data.get(), contents.Size, comment);
     return slot_.CallWriteComment(window, ansiPath, contents.Data.get(), contents.Size, ansiComment);
 }
 
 int CKesBat::ReadOneFile(const TFilePath& path, std::optional<std::wstring>& comment) {
     TFileContents contents;
-    switch (ReadWholeFile(path.Win32(), contents)) {
-        case TReadResult::Read: break;
-        case TReadResult::OpenOrReadFailed: return ErrOpenRead;
-        case TReadResult::NoMemory: return ErrNoMemory;
-    }
+    // A look, not a write: what holds the file now is told at once.
+    kes::CHeldRetry noWait(0);
+    if (const int unread = ReadForPlugin(path, contents, noWait)) return unread;
     return ReadComment(path, contents.View(), comment);
 }
 

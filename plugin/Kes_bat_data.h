@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FilePlan.h"
+#include "HeldRetry.h"
 #include "Vornic_dll.h"
 #include "WholeFile.h"
 
@@ -36,7 +37,29 @@ enum {
     ErrNameNotPlain = -10,
     // A folder of the run that could not be searched at all.
     ErrUnsearchable = -11,
+    // The tool could not open, read or replace the file, and the system
+    // said why: another program has it open (and kept it past a moment's
+    // wait), access is denied, the disk is full, or the cloud provider
+    // that keeps the file is not running.
+    ErrHeld = -15,
+    ErrAccessDenied = -16,
+    ErrDiskFull = -17,
+    ErrCloudNotRunning = -18,
 };
+
+// Whether WriteOneFile's result came from the plug-in, not from the
+// tool, which did not call it.
+bool HandedToPlugin(int result);
+
+// The result that says why the tool could not open, read or replace a
+// file, from the system's error; `otherwise` where it names no reason a
+// user can act on.
+int FailureOf(DWORD error, int otherwise);
+
+// Reads the file whole for a plug-in, waiting through `retry` while
+// another program holds it: 0, or ErrNoMemory, or why it could not be
+// opened or read (FailureOf, else ErrOpenRead).
+int ReadForPlugin(const TFilePath& path, TFileContents& contents, kes::CHeldRetry& retry);
 
 class CKesBat {
 public:
@@ -69,8 +92,10 @@ public:
     // path and comment in the code page, where they have an exact form.
     int WriteOneFile(HWND window, const TFilePath& path, const std::wstring& comment);
     // The same, keeping what was read (the old contents, time and
-    // attributes) in `contents` for the caller.
-    int WriteOneFile(HWND window, const TFilePath& path, const std::wstring& comment, TFileContents& contents);
+    // attributes) in `contents` for the caller, and waiting for a file
+    // held for a moment through the run's `retry`.
+    int WriteOneFile(HWND window, const TFilePath& path, const std::wstring& comment, TFileContents& contents,
+                     kes::CHeldRetry& retry);
     // Reads the file whole and asks the plug-in for its comment: 0 with the
     // comment (nothing for none) when a write could go ahead, else why not
     // (the plug-in's refusal, or ErrOpenRead, ErrNoMemory, ErrNotInCodePage).

@@ -68,6 +68,10 @@ public:
     // unless a test gives another.
     std::wstring Journals = TestJournalFolder();
     std::wstring JournalFolder() override { return Journals; }
+    // The programs that hold a file, by its path, in place of the Restart
+    // Manager's, which Wine only stubs: none unless a test names some.
+    std::function<std::wstring(const std::wstring&)> Holders;
+    std::wstring HolderOf(const TFilePath& path) override { return Holders ? Holders(path.Text()) : std::wstring(); }
 };
 
 class BatchRun : public ::testing::Test {

@@ -71,7 +71,7 @@ TEST(BatchRunE2E, ACompletedRunShowsCountsFailuresAndAFullBar) {
         EXPECT_EQ(w.Window, std::to_string(reinterpret_cast<UINT_PTR>(tool.Window())));
         EXPECT_EQ(w.CommentHex, Hex(comment));
         for (const std::string& failing : {target / "b.txt", target / "sub\\c.txt"})
-            if (w.PathHex == Hex(failing)) expected.push_back(KES_ERROR_PREFIX + failing);
+            if (w.PathHex == Hex(failing)) expected.push_back(KES_ERROR_PREFIX + failing + " (プラグインの応答: 7)");
     }
     expected.push_back(kCompleted);
     expected.push_back("2" + kErrors);

@@ -17,6 +17,9 @@ using namespace kes_test;
 
 namespace {
 
+// What the log says of the probe's "FAIL" files: its answer as a number,
+// since the probe has no WriteCommentW whose codes would say more.
+const std::string kProbeFailed = " (プラグインの応答: 7)";
 
 // The subfolders of dir in the order a search delivers them.
 Lines SubdirOrder(const std::string& dir) {
@@ -141,7 +144,7 @@ TEST_F(BatchRun, ACompletedRunLogsCountsAndFailuresAndWritesEveryFileOnce) {
     // The failing files, in the order in which they were written.
     for (const auto& w : writes) {
         for (const char* name : {"2.txt", "sub\\4.txt"})
-            if (w.PathHex == Hex(top / name)) expectedLog.push_back(KES_ERROR_PREFIX + top / name);
+            if (w.PathHex == Hex(top / name)) expectedLog.push_back(KES_ERROR_PREFIX + top / name + kProbeFailed);
     }
     expectedLog.push_back(LoadResString(IDS_LOG_COMPLETED));
     expectedLog.push_back("2" + LoadResString(IDS_LOG_ERROR_COUNT));
@@ -238,7 +241,7 @@ TEST_F(BatchRun, EscapeWhileAFileIsWrittenStopsAfterThatFile) {
         ASSERT_EQ(writes.size(), static_cast<size_t>(k));  // file k is written, then the run stops
         Lines expected = {"4" + kCountLine};
         for (const auto& w : writes)
-            if (w.PathHex == Hex(top / "2.txt")) expected.push_back(KES_ERROR_PREFIX + top / "2.txt");
+            if (w.PathHex == Hex(top / "2.txt")) expected.push_back(KES_ERROR_PREFIX + top / "2.txt" + kProbeFailed);
         expected.push_back(LoadResString(IDS_LOG_STOPPED));
         EXPECT_EQ(Log(), expected) << k;
         EXPECT_EQ(env.Beeps, std::vector<UINT>{MB_ICONQUESTION});

@@ -295,15 +295,16 @@ TEST(WriteOneFile, UnreadableFilesAndTextsBeyondTheCodePageNeverReachThePlugin) 
     log.Clear();
 
     EXPECT_EQ(registry.WriteOneFile(nullptr, AnsiPath(dir / "vanished.txt"), AnsiText("c")), ErrOpenRead);
-    EXPECT_EQ(registry.WriteOneFile(nullptr, AnsiPath(dir.Path()), AnsiText("c")), ErrOpenRead);  // a folder
+    EXPECT_EQ(registry.WriteOneFile(nullptr, AnsiPath(dir.Path()), AnsiText("c")), ErrAccessDenied);  // a folder
 
     // Another program is writing the file: reading it now could hand the
-    // plug-in a half-written state.
+    // plug-in a half-written state. It is waited for a moment, then told
+    // as held.
     const std::string busy = dir.MakeFile("busy.txt", "being written");
     HANDLE writer = CreateFileA(busy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(registry.WriteOneFile(nullptr, AnsiPath(busy), AnsiText("c")), ErrOpenRead);
+    EXPECT_EQ(registry.WriteOneFile(nullptr, AnsiPath(busy), AnsiText("c")), ErrHeld);
     CloseHandle(writer);
 
     // Files beyond what a plug-in's signed size can say (sparse, so they

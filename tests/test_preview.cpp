@@ -69,7 +69,9 @@ TEST_F(BatchRun, ThePreviewShowsEveryFilesCommentAndWhatARunWouldDoAndWritesNoth
     std::vector<std::wstring> order;
     for (const TQueuedPath& entry : *KesBatForm->FileList) order.push_back(entry.Path.Text());
 
-    // Another program has the file open and lets nobody read it.
+    // Another program has the file open and lets nobody read it: the
+    // preview names it as the run would.
+    env_.Holders = [&](const std::wstring& path) { return path == dir + L"locked.txt" ? L"\u5199\u771f" : L""; };
     CFileHandle locked(CreateFileW((dir + L"locked.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(locked.IsOpen());
     ProbeLog probe;
@@ -81,7 +83,7 @@ TEST_F(BatchRun, ThePreviewShowsEveryFilesCommentAndWhatARunWouldDoAndWritesNoth
         {dir + L"a.txt", {L"\u64ae\u5f71: \u5c71\u7530\u00b6caf\u00e9 \u2661\u00b6", WideRes(IDS_PREVIEW_WRITE)}},
         {dir + L"none.txt", {L"", WideRes(IDS_PREVIEW_WRITE)}},
         {dir + L"broken.txt", {L"", Refused(IDS_REASON_REFUSED)}},
-        {dir + L"locked.txt", {L"", Refused(IDS_REASON_OPEN_READ)}},
+        {dir + L"locked.txt", {L"", WideRes(IDS_PREVIEW_REFUSE) + L" (\u5199\u771f \u304c\u4f7f\u3063\u3066\u3044\u307e\u3059)"}},
         {dir + L"cloud.txt", {L"", Refused(IDS_PREVIEW_ONLINE_ONLY)}},
         {dir + L"sub\u2661\\deep.txt", {L"deep", WideRes(IDS_PREVIEW_WRITE)}},
     };

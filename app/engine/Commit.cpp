@@ -3,6 +3,7 @@
 #include <map>
 #include <memory>
 
+#include "Kes_bat_data.h"
 #include "SafeReplace.h"
 
 using namespace kes::journal;
@@ -22,7 +23,8 @@ bool TGroupCommit::Commit(std::vector<TCommitFile>& files, const std::function<b
         const bool written =
             replacement->Created() && file.Write(*replacement) && (!file.Time || replacement->SetTime(*file.Time));
         if (!written) {
-            file.Result = kes::kFileFailed;
+            // A full disk, or a folder the user may not write to.
+            file.Result = FailureOf(GetLastError(), kes::kFileFailed);
             continue;
         }
         if (file.CheckWritten && (file.Result = file.CheckWritten(replacement->Handle())) != 0) continue;
@@ -52,7 +54,8 @@ bool TGroupCommit::Commit(std::vector<TCommitFile>& files, const std::function<b
         TCommitFile& file = files[i];
         if (replacements[i]) {
             std::optional<uint64_t> number;
-            file.Result = replacements[i]->Replace(file.Seen, &number);
+            file.Result = replacements[i]->Replace(file.Seen, retry_, &number);
+            if (file.Result == kes::kFileFailed) file.Result = FailureOf(replacements[i]->Error(), kes::kFileFailed);
             report_.Step(TCommitStep::Replaced);
             const std::optional<uint32_t> volume = identities_.KnownVolume(file.Path.Folder().Text());
             if (file.JournalFile && number && volume && (file.Result == kes::kWritten || file.Result == kes::kBackupLeft))

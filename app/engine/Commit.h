@@ -38,16 +38,19 @@ struct TCommitFile {
     // to check in memory before; nothing to check when empty.
     std::function<int(HANDLE temporary)> CheckWritten;
     // How it ended: 0 when replaced, else why not (the replace's Cpi*
-    // codes, or the check's result).
+    // codes, the reason the system gave where it named one, or the
+    // check's result).
     int Result = 0;
     bool Committed = false;  // it had its turn
 };
 
 class TGroupCommit {
 public:
+    // `retry` is the waiting that files held for a moment may still have,
+    // shared by every group of a run.
     TGroupCommit(kes::journal::JournalWriter& journal, TEngineReport& report,
-                 kes::journal::FileIdentities& identities)
-        : journal_(journal), report_(report), identities_(identities) {}
+                 kes::journal::FileIdentities& identities, kes::CHeldRetry& retry)
+        : journal_(journal), report_(report), identities_(identities), retry_(retry) {}
 
     // Writes the group, whose records are written to the journal already.
     // `each` is called for every file as it ends, in order, and stops the
@@ -60,6 +63,7 @@ private:
     kes::journal::JournalWriter& journal_;
     TEngineReport& report_;
     kes::journal::FileIdentities& identities_;
+    kes::CHeldRetry& retry_;
 };
 
 #endif

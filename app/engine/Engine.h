@@ -34,6 +34,9 @@ public:
     virtual DWORD EntryAttributes(const WIN32_FIND_DATAW& entry);
     // Where runs keep their journals, to be taken back.
     virtual std::wstring JournalFolder();
+    // The names of the programs that have the file open, as the Restart
+    // Manager tells them ("Photos, OneDrive"); empty where it cannot.
+    virtual std::wstring HolderOf(const TFilePath& path);
     // Whether a run reads back, checks and journals every file it writes.
     // Always, but for the benchmark, which measures what that costs.
     virtual bool KeepRecords() { return true; }

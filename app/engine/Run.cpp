@@ -2,7 +2,12 @@
 // called for one file after the other, as it has always been; a plug-in
 // that plans has its files read, planned, checked and journaled in groups,
 // and the tool writes each group with two flushes of the disk.
+#include <windows.h>
+
+#include <restartmanager.h>
+
 #include <algorithm>
+#include <vector>
 
 #include "Application.h"
 #include "Commit.h"
@@ -19,6 +24,52 @@ void TRunEnvironment::Beep(UINT type) { MessageBeep(type); }
 DWORD TRunEnvironment::TickCount() { return GetTickCount(); }
 DWORD TRunEnvironment::EntryAttributes(const WIN32_FIND_DATAW& entry) { return entry.dwFileAttributes; }
 std::wstring TRunEnvironment::JournalFolder() { return JournalStore::DefaultFolder(); }
+
+namespace {
+
+// A Restart Manager session, ended with the object.
+class CRestartSession {
+public:
+    CRestartSession() {
+        WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
+        started_ = RmStartSession(&handle_, 0, key) == ERROR_SUCCESS;
+    }
+    CRestartSession(const CRestartSession&) = delete;
+    CRestartSession& operator=(const CRestartSession&) = delete;
+    ~CRestartSession() {
+        if (started_) RmEndSession(handle_);
+    }
+    bool Started() const { return started_; }
+    DWORD Handle() const { return handle_; }
+
+private:
+    DWORD handle_ = 0;
+    bool started_ = false;
+};
+
+}  // namespace
+
+std::wstring TRunEnvironment::HolderOf(const TFilePath& path) {
+    const CRestartSession session;
+    const std::wstring file = path.Absolute().Text();
+    LPCWSTR files[] = {file.c_str()};
+    if (!session.Started() || RmRegisterResources(session.Handle(), 1, files, 0, nullptr, 0, nullptr) != ERROR_SUCCESS)
+        return std::wstring();
+    // The list may grow between the call that sizes it and the one that
+    // fills it.
+    std::vector<RM_PROCESS_INFO> holders;
+    UINT needed = 0, count = 0;
+    DWORD reasons = 0, answer = ERROR_MORE_DATA;
+    for (int tries = 0; answer == ERROR_MORE_DATA && tries < 3; ++tries) {
+        holders.resize(needed);
+        count = needed;
+        answer = RmGetList(session.Handle(), &needed, &count, holders.empty() ? nullptr : holders.data(), &reasons);
+    }
+    std::wstring names;
+    for (UINT i = 0; answer == ERROR_SUCCESS && i < count && i < holders.size(); ++i)
+        names += (names.empty() ? L"" : L", ") + std::wstring(holders[i].strAppName);
+    return names;
+}
 
 TRunEnvironment& TRunEnvironment::Platform() {
     static TRunEnvironment platform;
@@ -103,13 +154,15 @@ struct TGroupFile {
 class TPlannedRun {
 public:
     TPlannedRun(TRunEnvironment& environment, TEngineReport& report, TRunRecorder& recorder,
-                const std::function<std::wstring()>& comment, std::deque<TQueuedPath>& files, TRunCounts& counts)
+                const std::function<std::wstring()>& comment, std::deque<TQueuedPath>& files, TRunCounts& counts,
+                kes::CHeldRetry& held)
         : environment_(environment),
           report_(report),
           recorder_(recorder),
           comment_(comment),
           files_(files),
-          counts_(counts) {}
+          counts_(counts),
+          held_(held) {}
 
     TRunEnd Run() {
         while (!files_.empty()) {
@@ -152,7 +205,7 @@ private:
             group[told].result = commit.Result == kes::kBackupLeft ? CpiBackupLeft : commit.Result;
             return tell(told + 1);
         };
-        if (!commits.empty() && !TGroupCommit(*recorder_.Writer(), report_, identities_).Commit(commits, each))
+        if (!commits.empty() && !TGroupCommit(*recorder_.Writer(), report_, identities_, held_).Commit(commits, each))
             return TRunEnd::NoRecord;  // nothing was written
         if (!tell(group.size())) return group[told - 1].result == ErrNoRecord ? TRunEnd::NoRecord : TRunEnd::Stopped;
         return TRunEnd::Completed;
@@ -164,11 +217,7 @@ private:
             file.result = entry.Kind == TQueued::OnlineOnly ? ErrOnlineOnly : QueuedResult(entry.Kind);
             return;
         }
-        switch (ReadWholeFile(entry.Path.Win32(), file.old)) {
-            case TReadResult::Read: break;
-            case TReadResult::OpenOrReadFailed: file.result = ErrOpenRead; return;
-            case TReadResult::NoMemory: file.result = ErrNoMemory; return;
-        }
+        if ((file.result = ReadForPlugin(entry.Path, file.old, held_)) != 0) return;
         // What a plug-in that writes would refuse before it began, the tool
         // refuses here: it writes the file itself.
         if ((file.result = kes::CheckAttributes(file.old.Attributes)) != 0) return;
@@ -234,13 +283,15 @@ private:
     const std::function<std::wstring()>& comment_;
     std::deque<TQueuedPath>& files_;
     TRunCounts& counts_;
+    kes::CHeldRetry& held_;
     FileIdentities identities_;
 };
 
 // A plug-in that writes its files itself: one file after the other, each
 // read back, checked and journaled.
 TRunEnd RunOneByOne(TRunEnvironment& environment, TEngineReport& report, HWND window, TRunRecorder& recorder,
-                    const std::function<std::wstring()>& comment, std::deque<TQueuedPath>& files, TRunCounts& counts) {
+                    const std::function<std::wstring()>& comment, std::deque<TQueuedPath>& files, TRunCounts& counts,
+                    kes::CHeldRetry& held) {
     while (!files.empty()) {
         if (report.Closing()) return TRunEnd::Stopped;
         const TQueuedPath& entry = files.front();
@@ -248,7 +299,7 @@ TRunEnd RunOneByOne(TRunEnvironment& environment, TEngineReport& report, HWND wi
         const int result = entry.Kind == TQueued::OnlineOnly ? ErrOnlineOnly
                            : entry.Kind != TQueued::Write    ? QueuedResult(entry.Kind)
                            : environment.KeepRecords()
-                               ? TFileStep::Write(window, entry.Path, comment(), recorder, report, noRecord)
+                               ? TFileStep::Write(window, entry.Path, comment(), recorder, report, held, noRecord)
                                : KesBat.WriteOneFile(window, entry.Path, comment());
         if (result != 0) {
             report.Failed(entry.Path, result);
@@ -267,11 +318,9 @@ TRunEnd RunOneByOne(TRunEnvironment& environment, TEngineReport& report, HWND wi
 int PreviewFile(const TQueuedPath& entry, const std::wstring& comment, std::optional<std::wstring>& current) {
     if (entry.Kind != TQueued::Write) return entry.Kind == TQueued::OnlineOnly ? ErrOnlineOnly : QueuedResult(entry.Kind);
     TFileContents contents;
-    switch (ReadWholeFile(entry.Path.Win32(), contents)) {
-        case TReadResult::Read: break;
-        case TReadResult::OpenOrReadFailed: return ErrOpenRead;
-        case TReadResult::NoMemory: return ErrNoMemory;
-    }
+    // A look, not a write: what holds the file now is told at once.
+    kes::CHeldRetry noWait(0);
+    if (const int unread = ReadForPlugin(entry.Path, contents, noWait)) return unread;
     if (const int refused = kes::CheckAttributes(contents.Attributes)) return refused;
     const int read = KesBat.ReadComment(entry.Path, contents.View(), current);
     if (read != 0 || !KesBat.PreparedPlans()) return read;
@@ -290,9 +339,11 @@ TRunEnd RunFiles(TRunEnvironment& environment, TEngineReport& report, HWND windo
     // The run's journal, so that it can be taken back: begun with the first
     // file it changes.
     TRunRecorder recorder(JournalStore(environment.JournalFolder()), root, info);
+    // The run's files together wait no longer than one file may.
+    kes::CHeldRetry held;
     const TRunEnd end = KesBat.PreparedPlans()
-                            ? TPlannedRun(environment, report, recorder, comment, files, counts).Run()
-                            : RunOneByOne(environment, report, window, recorder, comment, files, counts);
+                            ? TPlannedRun(environment, report, recorder, comment, files, counts, held).Run()
+                            : RunOneByOne(environment, report, window, recorder, comment, files, counts, held);
     recorder.Finish();
     return end;
 }

@@ -96,9 +96,10 @@ bool PutBack(const TFilePath& path, const TFileContents& old, const JournalStore
                               {old.Size, Join64(old.LastWrite), *before}};
     current.reset();  // the replace must have the file to itself
     FileIdentities identities;
+    kes::CHeldRetry retry;
     std::vector<TCommitFile> group{std::move(file)};
     const bool committed = journal->Writer().AppendIntent(intent) &&
-                           TGroupCommit(journal->Writer(), report, identities).Commit(group, [](TCommitFile&) {
+                           TGroupCommit(journal->Writer(), report, identities, retry).Commit(group, [](TCommitFile&) {
                                return true;
                            });
     return committed && (group[0].Result == kes::kWritten || group[0].Result == kes::kBackupLeft);
@@ -190,12 +191,10 @@ void TRunRecorder::Finish() {
 }
 
 int TFileStep::Write(HWND window, const TFilePath& path, const std::wstring& comment, TRunRecorder& recorder,
-                     TEngineReport& report, bool& stop) {
+                     TEngineReport& report, kes::CHeldRetry& retry, bool& stop) {
     TFileContents old;
-    const int result = KesBat.WriteOneFile(window, path, comment, old);
-    // Not handed to the plug-in at all.
-    if (result == ErrOpenRead || result == ErrNoMemory || result == ErrNotInCodePage || result == ErrNameNotPlain)
-        return result;
+    const int result = KesBat.WriteOneFile(window, path, comment, old, retry);
+    if (!HandedToPlugin(result)) return result;
     const bool claimsWritten = result == 0 || (KesBat.PreparedUnicode() && result == CpiBackupLeft);
     const std::wstring win32 = path.Win32();
 
@@ -307,6 +306,8 @@ TUndoEnd UndoFiles(const JournalReader& journal, const JournalStore& store, TEng
     const std::vector<FileEntry>& files = journal.Files();
     std::unique_ptr<RunJournal> own = store.StartUndo(journal.Info());
     FileIdentities identities;
+    // The undo's files together wait no longer than one file may.
+    kes::CHeldRetry retry;
     bool remains = false;
     // Newest first: a file that the run wrote twice goes back through each
     // of its states in turn, and so its states are put back one group
@@ -383,7 +384,7 @@ TUndoEnd UndoFiles(const JournalReader& journal, const JournalStore& store, TEng
             }
             return going = tell(told + 1);
         };
-        if (!commits.empty() && own && !TGroupCommit(own->Writer(), report, identities).Commit(commits, each)) {
+        if (!commits.empty() && own && !TGroupCommit(own->Writer(), report, identities, retry).Commit(commits, each)) {
             for (TUndoFile& undo : undos)
                 if (undo.undone == TUndone::Restored) undo.undone = TUndone::Failed;
         }

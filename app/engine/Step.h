@@ -100,8 +100,9 @@ public:
     // One file of a run, through the prepared plug-in (CKesBat), which
     // writes it itself. The result is WriteOneFile's or one of the Err*
     // above; `stop` is set when the run must not go on.
+    // A file held for a moment is waited for through the run's `retry`.
     static int Write(HWND window, const TFilePath& path, const std::wstring& comment, TRunRecorder& recorder,
-                     TEngineReport& report, bool& stop);
+                     TEngineReport& report, kes::CHeldRetry& retry, bool& stop);
 };
 
 enum class TUndoEnd {

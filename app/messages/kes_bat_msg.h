@@ -29,7 +29,8 @@
 #define IDS_TEXT_FILE_ENCODING 47        // a comment file in no known encoding
 
 // Why a file failed, after its "Error : " line, for plug-ins that say so
-// (those with WriteCommentW): IDS_REASON_BASE + the result code.
+// (those with WriteCommentW): IDS_REASON_BASE + the result code. Any other
+// answer is told as a number (IDS_REASON_PLUGIN_ANSWER).
 #define IDS_REASON_OPEN_READ 49          // the tool could not open or read it
 #define IDS_REASON_BASE 50
 #define IDS_REASON_REFUSED 51
@@ -73,5 +74,11 @@
 #define IDS_UNDO_LEFT_HELD 84           // ...of one another program has open
 #define IDS_UNDO_IN_USE 85              // box: the run is being written by a running tool
 #define IDS_REASON_PLAN_CHECK 86        // the planned contents did not read back with the comment
+#define IDS_REASON_HELD 87              // another program has the file open, and its name is not known
+#define IDS_REASON_HELD_BY 88           // ...and %1 names the programs
+#define IDS_REASON_ACCESS_DENIED 89
+#define IDS_REASON_DISK_FULL 90
+#define IDS_REASON_CLOUD_NOT_RUNNING 91  // the cloud provider that keeps the file is not running
+#define IDS_REASON_PLUGIN_ANSWER 92     // %1: the answer of a plug-in whose codes mean nothing known
 
 #endif
