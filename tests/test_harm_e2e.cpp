@@ -10,6 +10,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "Handles.h"
 #include "KesDriver.h"
@@ -293,4 +294,53 @@ TEST(HarmE2E, TheRunsJournalOutlivesAClockSetBackAndASecondWindowWaitsForIt) {
     EXPECT_EQ(Changes(before, TakeSnapshot(top.Path())), Lines{});
     for (const std::wstring& old : ahead) DeleteFileW(old.c_str());
     SetEnvironmentVariableA("KES_GATE", nullptr);
+}
+
+// Scanners, indexers and sync engines open a file for a moment just as the
+// run reaches it: the run waits for them, whether they keep it from being
+// read or only from being replaced, and writes the file with no error. A
+// file that stays held, and every other file left as it was, is listed
+// with why.
+TEST(HarmE2E, AFileHeldForAMomentIsWrittenAndEveryFileLeftSaysWhy) {
+    TTool tool(Plugins{{"plan_rw", "plan_rw.cpi"}});
+    for (const DWORD share : {DWORD{0}, DWORD{FILE_SHARE_READ}}) {
+        CUnicodeDir top;
+        const std::wstring file = top.Path() + L"held.txt";
+        PutFile(file, Ktf(L"old"));
+        CFileHandle holder(CreateFileW(file.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder.IsOpen());
+        std::thread release([&] {
+            Sleep(300);
+            holder.Close();
+        });
+        tool.Run("plan_rw", top.Path(), L"new");
+        release.join();
+        EXPECT_EQ(tool.tool.WideLogLines(), (Lines{L"1" + Res(IDS_LOG_FILE_COUNT), Res(IDS_LOG_COMPLETED)})) << share;
+        EXPECT_EQ(GetFile(file), Ktf(L"new")) << share;
+    }
+
+    CUnicodeDir top;
+    const struct {
+        const wchar_t* name;
+        std::string contents;
+        int reason;
+    } kLeft[] = {
+        {L"kept.txt", Ktf(L"old"), IDS_REASON_HELD},  // held all along, named where the system can
+        {L"fail.txt", "FAIL: a comment this file cannot hold", IDS_REASON_COMMENT_NOT_HELD},
+        {L"readonly.txt", Ktf(L"old"), IDS_REASON_READ_ONLY},
+    };
+    Lines expected = {L"3" + Res(IDS_LOG_FILE_COUNT), Res(IDS_LOG_COMPLETED), L"3" + Res(IDS_LOG_ERROR_COUNT)};
+    for (const auto& left : kLeft) {
+        PutFile(top.Path() + left.name, left.contents);
+        expected.push_back(ErrorLine(top.Path() + left.name, left.reason));
+    }
+    ASSERT_TRUE(SetFileAttributesW((top.Path() + L"readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    const Snapshot before = TakeSnapshot(top.Path());
+    CFileHandle holder(
+        CreateFileW((top.Path() + L"kept.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder.IsOpen());
+    tool.Run("plan_rw", top.Path(), L"new");
+    holder.Close();
+    EXPECT_EQ(Sorted(tool.tool.WideLogLines()), Sorted(expected));
+    EXPECT_EQ(Changes(before, TakeSnapshot(top.Path())), Lines{});
 }
