@@ -266,8 +266,7 @@ DWORD DeleteOriginal(const TFilePath& backup, const Original& original) {
 // `error` gets the system's reason where the open failed.
 WriteResult StillAsSeen(const TFilePath& path, const WIN32_FILE_ATTRIBUTE_DATA& seen, std::optional<Original>& original,
                         DWORD& error) {
-    CFileHandle h(CreateFileW(path.Win32().c_str(), GENERIC_READ | READ_CONTROL, 0, nullptr, OPEN_EXISTING, 0,
-                              nullptr));
+    CFileHandle h(CreateFileW(path.Win32().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     error = h.IsOpen() ? ERROR_SUCCESS : GetLastError();
     if (!h.IsOpen()) return kFileFailed;
     const std::optional<FileFacts> facts = FactsOf(h.Get());
@@ -277,6 +276,17 @@ WriteResult StillAsSeen(const TFilePath& path, const WIN32_FILE_ATTRIBUTE_DATA& 
     if (facts->size != seenSize || facts->modified != seenTime) return kChangedElsewhere;
     original = Original{seenSize, seenTime, access::DescriptorOf(h.Get())};
     return kWritten;
+}
+
+// Gives the file at `path` the original's owner, where the process may:
+// itself, a group it may own, or any account when elevated. Opened for
+// that alone, so that a folder whose list grants no WRITE_OWNER costs the
+// owner, which the decision then judges, and not the write.
+void GiveOwner(const TFilePath& path, const std::optional<access::Descriptor>& original) {
+    if (!original || original->owner.empty()) return;
+    CFileHandle h(CreateFileW(path.Win32().c_str(), READ_CONTROL | WRITE_OWNER, kShareAll, nullptr, OPEN_EXISTING, 0,
+                              nullptr));
+    if (h.IsOpen()) access::SetOwner(h.Get(), original->owner);
 }
 
 // Whether `result`, the file as the replace left it, gives the same
@@ -379,10 +389,7 @@ CReplacement::CReplacement(const TFilePath& target, uint64_t token, DWORD attrib
     // The name is made once, from the token a journal may already hold: a
     // name in use is no name of ours, and is left alone.
     const DWORD creatable = attributes & kCreatableAttributes;
-    // READ_CONTROL and WRITE_OWNER: the file takes the original's owner
-    // just before the replace.
-    file_ = CFileHandle(CreateFileW(path_.Win32().c_str(), GENERIC_WRITE | READ_CONTROL | WRITE_OWNER, 0, nullptr,
-                                    CREATE_NEW,
+    file_ = CFileHandle(CreateFileW(path_.Win32().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     creatable != 0 ? creatable : FILE_ATTRIBUTE_NORMAL, nullptr));
     created_ = file_.IsOpen();
 }
@@ -423,22 +430,20 @@ bool CReplacement::Flush() { return FlushFileBuffers(file_.Get()) != FALSE; }
 
 WriteResult CReplacement::Replace(const WIN32_FILE_ATTRIBUTE_DATA& seen, CHeldRetry& retry,
                                   std::optional<uint64_t>* fileNumber) {
+    file_.Close();
     std::optional<Original> original;
     WriteResult state = kFileFailed;
+    bool ownerGiven = false;
     // A program that opens the target between the look and the replace
     // makes the replace fail as held: both are tried again, so that the
     // file is looked at anew after whatever that program did.
     error_ = retry.Run([&]() -> DWORD {
         DWORD error = ERROR_SUCCESS;
         if ((state = StillAsSeen(target_, seen, original, error)) != kWritten) return error;
-        if (file_.IsOpen()) {
-            // The owner, where the process may set it: itself, a group it
-            // may own, or any account when elevated. Settle tells whether
-            // the result may stay with the owner it ends up with.
-            if (original->security && !original->security->owner.empty())
-                access::SetOwner(file_.Get(), original->security->owner);
-            file_.Close();
-        }
+        // Settle tells whether the result may stay with the owner it ends
+        // up with.
+        if (!ownerGiven) GiveOwner(path_, original->security);
+        ownerGiven = true;
         // With a backup name, no failure of ReplaceFileW loses the
         // original: it keeps its name, or after
         // ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 it has the backup name and is
@@ -452,7 +457,6 @@ WriteResult CReplacement::Replace(const WIN32_FILE_ATTRIBUTE_DATA& seen, CHeldRe
         if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) MoveFileExW(backup_.Win32().c_str(), target_.Win32().c_str(), 0);
         return error;
     });
-    file_.Close();
     if (state != kWritten) return state;
     kept_ = true;
     return Settle(target_, backup_, *original, retry, fileNumber);

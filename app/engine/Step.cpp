@@ -265,15 +265,15 @@ struct TUndoFile {
     UndoStep rebuilt = UndoStep::ReadFailed;
 };
 
-TUndone Examine(TUndoFile& undo, FileIdentities& identities) {
+TUndone Examine(TUndoFile& undo, FileIdentities& identities, kes::CHeldRetry& retry) {
     const FileEntry& file = *undo.entry;
     const TFilePath path(ToWide(file.path));
-    undo.current = FileSource::Open(path.Win32());
+    const DWORD error = retry.Run([&]() -> DWORD {
+        undo.current = FileSource::Open(path.Win32());
+        return undo.current ? ERROR_SUCCESS : GetLastError();
+    });
     FileSource* current = undo.current.get();
-    if (!current) {
-        const DWORD error = GetLastError();
-        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? TUndone::Held : TUndone::Moved;
-    }
+    if (!current) return kes::HeldByAnother(error) ? TUndone::Held : TUndone::Moved;
     // Already as it was before the run: an undo stopped half way put it back.
     FileEntry before = file;
     before.record.after = file.record.before;
@@ -325,7 +325,7 @@ TUndoEnd UndoFiles(const JournalReader& journal, const JournalStore& store, TEng
             paths.push_back(next->path);
             TUndoFile& undo = undos.emplace_back();
             undo.entry = &*next;
-            undo.undone = Examine(undo, identities);
+            undo.undone = Examine(undo, identities, retry);
             if (undo.undone != TUndone::Restored) {
                 undo.current.reset();
                 continue;
