@@ -1,7 +1,8 @@
 // The real kes_bat.exe, driven through its window, where a run or an undo
 // could reach a file it was not meant to: names whose plain form leads
 // elsewhere, links to twins, a folder that became a link, a file another
-// program holds or a plug-in deleted, a clock set back, a second window.
+// program holds or a plug-in deleted, a clock set back, a second window;
+// and the waiting for a file held for a moment, which a run spends once.
 // Every file inside and outside the chosen folder is compared before and
 // after.
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <thread>
 
 #include "Handles.h"
+#include "HeldRetry.h"
 #include "KesDriver.h"
 #include "Mbox_res.h"
 #include "TestSupport.h"
@@ -343,4 +345,25 @@ TEST(HarmE2E, AFileHeldForAMomentIsWrittenAndEveryFileLeftSaysWhy) {
     holder.Close();
     EXPECT_EQ(Sorted(tool.tool.WideLogLines()), Sorted(expected));
     EXPECT_EQ(Changes(before, TakeSnapshot(top.Path())), Lines{});
+}
+
+// A held file is tried again until it is let go; a run's waiting is one
+// budget of about a second, so that once it is spent a file that stays
+// held costs one try. Any other error is final at once.
+TEST(HeldRetry, ARunsFilesWaitAboutASecondInAll) {
+    kes::CHeldRetry retry;
+    int tries = 0;
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(retry.Run([&]() -> DWORD { return ++tries < 3 ? ERROR_SHARING_VIOLATION : ERROR_SUCCESS; }),
+              DWORD{ERROR_SUCCESS});
+    EXPECT_EQ(tries, 3);
+    EXPECT_EQ(retry.Run([]() -> DWORD { return ERROR_LOCK_VIOLATION; }), DWORD{ERROR_LOCK_VIOLATION});
+    EXPECT_GE(GetTickCount() - start, 950u);
+    for (const DWORD error : {DWORD{ERROR_SHARING_VIOLATION}, DWORD{ERROR_ACCESS_DENIED}}) {
+        kes::CHeldRetry fresh;
+        kes::CHeldRetry& used = error == ERROR_SHARING_VIOLATION ? retry : fresh;
+        tries = 0;
+        EXPECT_EQ(used.Run([&]() -> DWORD { return ++tries, error; }), error);
+        EXPECT_EQ(tries, 1) << error;
+    }
 }

@@ -517,24 +517,3 @@ TEST(Plans, TheSdkSamplePlansWhatItsWriteLeaves) {
     EXPECT_EQ(registry.PlanFile(AnsiPath(dir / "a.kcm"), "", std::wstring(1, wchar_t(0xDC00)), plan),
               CpiCommentNotHeld);
 }
-
-// A held file is tried again until it is let go; a run's waiting is one
-// budget of about a second, so that once it is spent a file that stays
-// held costs one try. Any other error is final at once.
-TEST(HeldRetry, ARunsFilesWaitAboutASecondInAll) {
-    kes::CHeldRetry retry;
-    int tries = 0;
-    const DWORD start = GetTickCount();
-    EXPECT_EQ(retry.Run([&]() -> DWORD { return ++tries < 3 ? ERROR_SHARING_VIOLATION : ERROR_SUCCESS; }),
-              DWORD{ERROR_SUCCESS});
-    EXPECT_EQ(tries, 3);
-    EXPECT_EQ(retry.Run([]() -> DWORD { return ERROR_LOCK_VIOLATION; }), DWORD{ERROR_LOCK_VIOLATION});
-    EXPECT_GE(GetTickCount() - start, 950u);
-    for (const DWORD error : {DWORD{ERROR_SHARING_VIOLATION}, DWORD{ERROR_ACCESS_DENIED}}) {
-        kes::CHeldRetry fresh;
-        kes::CHeldRetry& used = error == ERROR_SHARING_VIOLATION ? retry : fresh;
-        tries = 0;
-        EXPECT_EQ(used.Run([&]() -> DWORD { return ++tries, error; }), error);
-        EXPECT_EQ(tries, 1) << error;
-    }
-}
