@@ -12,7 +12,13 @@ constexpr DWORD kLongestPauseMs = 250;
 
 }  // namespace
 
-bool HeldByAnother(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
+// ReplaceFileW opens the target sharing everything, and says that it could
+// not remove it when another program holds it without sharing its
+// deletion; both files then keep their names, so that it may be tried
+// again.
+bool HeldByAnother(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_UNABLE_TO_REMOVE_REPLACED;
+}
 
 DWORD CHeldRetry::Run(const std::function<DWORD()>& attempt) {
     DWORD pause = kFirstPauseMs;
