@@ -525,11 +525,12 @@ std::optional<XpChange> PlanXp(std::string_view s, const std::vector<Segment>& s
     const std::optional<std::pair<Tiff, Ifd0>> exif = ReadExif(s, *change.exif);
     if (!exif) return std::nullopt;
     change.tiff = exif->first;
-    // A segment as this code makes it for XPComment alone goes with it, so
-    // that taking the comment out gives back the file as it was.
+    // A segment that holds XPComment alone (as this code makes it for a
+    // file without Exif) goes with it: nothing else in it can be reached,
+    // and taking the comment out gives back the file as it was.
     const Segment& p = *change.exif;
-    if (!value && exif->second.xp &&
-        s.substr(p.begin, p.end - p.begin) == NewExifSegment(std::string(XpValue(exif->first, exif->second)))) {
+    const Ifd0& ifd = exif->second;
+    if (!value && ifd.xp && ifd.count == 1 && U32(exif->first.data, EntryAt(ifd, 1), exif->first.big) == 0) {
         change.drop = true;
         change.growth = -static_cast<int64_t>(p.end - p.begin);
         return change;
