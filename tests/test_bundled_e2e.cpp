@@ -248,8 +248,9 @@ TEST(BundledE2E, EveryBundledTypesRunIsUndoneByteForByte) {
         tool->Click(IDC_BUTTON_START);  // returns when the run has ended
         ASSERT_EQ(Changes(before, TakeSnapshot(target.Path())).size(), 5u) << "the run wrote every file";
         // By default the JPEG plug-in writes both the segment and XPComment.
-        if (ext == L".jpg")
+        if (ext == L".jpg") {
             EXPECT_EQ(JpegComments(target.Path() + L"a.jpg"), comment + "\n" + Utf8(L"取り消すコメント"));
+        }
         PutFile(target.Path() + L"changed" + ext, "changed since");
         ASSERT_TRUE(DeleteFileW((target.Path() + L"deleted" + ext).c_str()));
         ASSERT_TRUE(MoveFileW((target.Path() + L"renamed" + ext).c_str(), (target.Path() + L"moved" + ext).c_str()));
