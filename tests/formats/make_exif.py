@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Gives a JPEG the Exif segment a phone writes: IFD0 with its values right
-after it (so that it cannot grow in place), an Exif IFD with a maker note
+after it (so that it cannot grow in place) and a tag after XPComment's, an
+Exif IFD with a maker note
 that is an IFD of its own with offsets from the TIFF header, a user
 comment, a GPS IFD, and IFD1 with a thumbnail.
 
@@ -51,7 +52,8 @@ def main(out, order, source, thumb_path):
                           (0x0112, SHORT, 1, short(1)), (0x011A, RATIONAL, 1, rational(72, 1)),
                           (0x011B, RATIONAL, 1, rational(72, 1)), (0x0128, SHORT, 1, short(2)),
                           ascii_entry(0x0132, "2026:01:02 03:04:05"),
-                          (0x8769, LONG, 1, long_(exif_at)), (0x8825, LONG, 1, long_(gps_at))], ifd1_at)
+                          (0x8769, LONG, 1, long_(exif_at)), (0x8825, LONG, 1, long_(gps_at)),
+                          (0xC4A5, UNDEFINED, 16, b"PrintIM\x000300\0\0\0\0")], ifd1_at)
         note = ifd(e, note_at, [ascii_entry(0x0001, "maker data at an offset from the TIFF header"),
                                 (0x0002, LONG, 2, long_(thumb_at) + long_(len(thumb)))])
         user = b"ASCII\0\0\0an old user comment"

@@ -269,6 +269,21 @@ std::string TiffData(const std::string& jpeg) {
     return "";
 }
 
+// The tags of IFD0, in their order, read from TIFF data in either byte order.
+std::vector<unsigned> Ifd0Tags(const std::string& tiff) {
+    const bool big = tiff[0] == 'M';
+    const auto number = [&](size_t at, int width) {
+        unsigned value = 0;
+        for (int i = 0; i < width; ++i)
+            value |= static_cast<unsigned>(static_cast<unsigned char>(tiff[at + i])) << 8 * (big ? width - 1 - i : i);
+        return value;
+    };
+    const size_t ifd = number(4, 4);
+    std::vector<unsigned> tags;
+    for (size_t i = 0; i < number(ifd, 2); ++i) tags.push_back(number(ifd + 2 + 12 * i, 2));
+    return tags;
+}
+
 }  // namespace
 
 TEST(JpegCore, XpCommentIsSetInIfd0AndTheRestOfTheExifDataStaysWhereItWas) {
@@ -296,6 +311,8 @@ TEST(JpegCore, XpCommentIsSetInIfd0AndTheRestOfTheExifDataStaysWhereItWas) {
         size_t changed = 0;
         for (size_t i = 0; i < before.size(); ++i) changed += before[i] != after[i];
         EXPECT_LE(changed, std::string(f.old).empty() ? 4u : 12u + 30u);
+        const std::vector<unsigned> tags = Ifd0Tags(after);
+        EXPECT_TRUE(std::is_sorted(tags.begin(), tags.end()) && std::count(tags.begin(), tags.end(), 0x9C9Cu) == 1);
         // Written again shorter, where it stood; taken out, no XPComment is
         // left, and a segment made for it alone goes with it.
         const auto shorter = SetXp(*out, "x");
@@ -332,7 +349,7 @@ TEST(JpegCore, AnExifSegmentThatCannotBeEditedExactlyOrWouldOverflowIsRefused) {
     const auto with = [&](size_t at, const std::string& bytes) {
         return std::string(good).replace(tiff + at, bytes.size(), bytes);
     };
-    const size_t ifd0Count = 9, next = 8 + 2 + 12 * ifd0Count;
+    const size_t ifd0Count = 10, next = 8 + 2 + 12 * ifd0Count;
     const std::string damaged[] = {
         with(4, std::string("\xF0\xFF\0\0", 4)),    // IFD0 past the end
         with(4, std::string("\0\0\0\0", 4)),        // no IFD0
