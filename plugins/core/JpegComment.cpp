@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <set>
 #include <vector>
 
 #include "Text.h"
@@ -309,10 +310,9 @@ std::optional<Ifd0> ReadIfd0(const Tiff& t) {
     const std::string_view d = t.data;
     Ifd0 ifd{U32(d, 4, t.big), 0, std::nullopt, 0};
     if (ifd.offset == 0) return std::nullopt;
-    std::vector<uint64_t> seen;
+    std::set<uint64_t> seen;
     for (uint64_t at = ifd.offset; at != 0; at = U32(d, at + 2 + U16(d, at, t.big) * kIfdEntrySize, t.big)) {
-        if (at < 8 || at + 2 > d.size() || std::find(seen.begin(), seen.end(), at) != seen.end()) return std::nullopt;
-        seen.push_back(at);
+        if (at < 8 || at + 2 > d.size() || !seen.insert(at).second) return std::nullopt;
         if (at + 2 + U16(d, at, t.big) * kIfdEntrySize + 4 > d.size()) return std::nullopt;
     }
     ifd.count = U16(d, ifd.offset, t.big);
