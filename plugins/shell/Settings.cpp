@@ -71,8 +71,10 @@ size_t CommentOption() {
 
 bool SaveCommentOption(size_t option) {
     const std::wstring ini = IniPath();
-    if (option >= OptionCount() || ini.empty() ||
-        !WritePrivateProfileStringW(kSection, kComments, std::to_wstring(option).c_str(), ini.c_str()))
+    // One digit, made without allocating: the dialog's procedure calls this.
+    const wchar_t digit[] = {static_cast<wchar_t>(L'0' + option), L'\0'};
+    if (option >= OptionCount() || option > 9 || ini.empty() ||
+        !WritePrivateProfileStringW(kSection, kComments, digit, ini.c_str()))
         return false;
     commentOption = option;
     return true;
