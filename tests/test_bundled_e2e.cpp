@@ -297,7 +297,7 @@ TEST(BundledE2E, ThePreviewOfEveryBundledTypeReadsAndWritesNothing) {
         {"*.ogg", "commented.ogg", "plain.ogg", L"old comment¶second old one"},
         {"*.png", "commented.png", "plain.png", L"old comment"},
         {"*.zip", "commented.zip", "stored.zip", L"old comment"},
-        {"*.jpg", "commented.jpg", "plain.jpg", L"old comment"},
+        {"*.jpg", "xp.jpg", "plain.jpg", L"old XP comment"},  // Windows' comment, in Exif
         {"*.gif", "commented.gif", "plain.gif", L"old comment"},
         {"*.wav", "commented.wav", "plain.wav", L"old comment"},
         {"*.m4a", "commented.m4a", "plain.m4a", L"old comment"},
