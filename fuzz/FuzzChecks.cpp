@@ -114,9 +114,35 @@ std::string CheckZip(const uint8_t* data, size_t size) {
     return Check(kes::ZipSetComment, kes::ZipReadComment, c, c.comment);
 }
 
+namespace {
+
+// XPComment's own rules: the setter accepts exactly what its reader does;
+// what it writes reads back, leaves the comment segments and changes
+// nothing when written again; and taking it out leaves none. (The rest of
+// the Exif data stays where it was, unreferenced bytes remain: removal
+// need not give back the original.)
+std::string CheckXpComment(const Case& c) {
+    const auto set = [](std::string_view file, std::string_view comment) {
+        return kes::Joined(kes::JpegSetComments(file, std::nullopt, comment));
+    };
+    if (kes::JpegReadXpComment(c.file).has_value() != set(c.file, "").has_value())
+        return "the XPComment setter and reader disagree on the file";
+    const std::optional<std::string> out = set(c.file, c.comment);
+    if (!out) return "";
+    if (kes::JpegReadXpComment(*out) != c.comment) return "XPComment reads back differently";
+    if (kes::JpegReadComment(*out) != kes::JpegReadComment(c.file)) return "the comment segments changed";
+    if (set(*out, c.comment) != out) return "writing the same XPComment again changed the file";
+    const std::optional<std::string> none = set(*out, "");
+    if (!none || kes::JpegReadXpComment(*none) != "") return "XPComment was not taken out";
+    return "";
+}
+
+}  // namespace
+
 std::string CheckJpeg(const uint8_t* data, size_t size) {
     const Case c = Split(data, size);
-    return Check(kes::JpegSetComment, kes::JpegReadComment, c, c.comment);
+    const std::string segment = Check(kes::JpegSetComment, kes::JpegReadComment, c, c.comment);
+    return segment.empty() ? CheckXpComment(c) : segment;
 }
 
 std::string CheckPng(const uint8_t* data, size_t size) {

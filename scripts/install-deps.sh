@@ -9,7 +9,7 @@ SUDO=$(need_root)
 PKGS=(cmake make python3 g++-mingw-w64-i686 mingw-w64-i686-dev libz-mingw-w64-dev
       wine wine32:i386 wine64 xvfb xdotool x11-utils imagemagick
       fonts-ipafont-gothic locales googletest
-      zip unzip libjpeg-turbo-progs libimage-exiftool-perl pngcheck jhead
+      zip unzip libjpeg-turbo-progs libimage-exiftool-perl pngcheck jhead exiv2 python3-pil
       ffmpeg id3v2 python3-mutagen flac vorbis-tools opus-tools p7zip-full sox
       g++ zlib1g-dev clang libclang-rt-14-dev libzstd-dev libssl-dev perl)
 

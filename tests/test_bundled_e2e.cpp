@@ -94,6 +94,16 @@ std::wstring WithoutCr(std::wstring text) {
     return text;
 }
 
+// A JPEG file's comment segment as rdjpgcom gives its bytes, with a line
+// feed, and its XPComment as exiftool reads it, in UTF-8.
+std::string JpegComments(const std::wstring& file) {
+    TempDir work;
+    const std::string out = UnixPath(AnsiText(work.Path())) + "/out";
+    const char* script = "{ rdjpgcom -raw \"$1\" && exiftool -b -XPComment \"$1\"; } >\"$2.tmp\" && mv \"$2.tmp\" \"$2\"";
+    if (!RunUnixProgram("/bin/bash", {"-c", script, "-", UnixPath(file), out}, work / "out")) return "(no answer)";
+    return ReadFileBytes(work / "out");
+}
+
 // A run's log with its error lines, which come in the order the search
 // met the files, sorted.
 Lines SortedErrors(Lines lines) {
@@ -208,18 +218,19 @@ TEST(BundledE2E, EveryNameAndCommentThroughTheWindow) {
 }
 
 // For each bundled type, a run taken back: every file it wrote is byte for
-// byte as before, with its time; a file changed since, one deleted and one
+// byte as before, with its time (a JPEG's two comments too); a file changed since, one deleted and one
 // renamed are left and listed.
 TEST(BundledE2E, EveryBundledTypesRunIsUndoneByteForByte) {
     const std::pair<const char*, std::string> kinds[] = {
         {"*.mp3", "v23.mp3"},         {"*.flac", "commented.flac"}, {"*.ogg", "commented.ogg"},
         {"*.png", "commented.png"},   {"*.zip", "commented.zip"},   {"*.jpg", "commented.jpg"},
         {"*.gif", "commented.gif"},   {"*.wav", "commented.wav"},
-        {"*.m4a", "commented.m4a"},
+        {"*.m4a", "commented.m4a"},   {"*.jpg", "exif_mm.jpg"},  // a phone's photo
     };
     TBundledTool tool;
     ASSERT_TRUE(tool->Start());
-    tool->SetText(IDC_MEMO_COMMENT, std::string("取り消すコメント"));
+    const std::string comment = "取り消すコメント";
+    tool->SetText(IDC_MEMO_COMMENT, comment);
     const FILETIME longAgo{0x12345678, 0x01c00000};
     for (const auto& [pattern, sample] : kinds) {
         SCOPED_TRACE(pattern);
@@ -236,6 +247,10 @@ TEST(BundledE2E, EveryBundledTypesRunIsUndoneByteForByte) {
         tool->SetText(IDC_EDIT_DIR, target.Path());
         tool->Click(IDC_BUTTON_START);  // returns when the run has ended
         ASSERT_EQ(Changes(before, TakeSnapshot(target.Path())).size(), 5u) << "the run wrote every file";
+        // By default the JPEG plug-in writes both the segment and XPComment.
+        if (ext == L".jpg") {
+            EXPECT_EQ(JpegComments(target.Path() + L"a.jpg"), comment + "\n" + Utf8(L"取り消すコメント"));
+        }
         PutFile(target.Path() + L"changed" + ext, "changed since");
         ASSERT_TRUE(DeleteFileW((target.Path() + L"deleted" + ext).c_str()));
         ASSERT_TRUE(MoveFileW((target.Path() + L"renamed" + ext).c_str(), (target.Path() + L"moved" + ext).c_str()));
@@ -282,7 +297,7 @@ TEST(BundledE2E, ThePreviewOfEveryBundledTypeReadsAndWritesNothing) {
         {"*.ogg", "commented.ogg", "plain.ogg", L"old comment¶second old one"},
         {"*.png", "commented.png", "plain.png", L"old comment"},
         {"*.zip", "commented.zip", "stored.zip", L"old comment"},
-        {"*.jpg", "commented.jpg", "plain.jpg", L"old comment"},
+        {"*.jpg", "xp.jpg", "plain.jpg", L"old XP comment"},  // Windows' comment, in Exif
         {"*.gif", "commented.gif", "plain.gif", L"old comment"},
         {"*.wav", "commented.wav", "plain.wav", L"old comment"},
         {"*.m4a", "commented.m4a", "plain.m4a", L"old comment"},

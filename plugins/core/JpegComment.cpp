@@ -1,7 +1,11 @@
 #include "JpegComment.h"
 
 #include <algorithm>
+#include <iterator>
+#include <set>
 #include <vector>
+
+#include "Text.h"
 
 namespace kes {
 namespace {
@@ -128,12 +132,21 @@ constexpr uint16_t kTypeLong = 4, kTypeUndefined = 7;
 
 uint16_t U16(std::string_view s, size_t at, bool big) { return big ? Be16(s, at) : Le16(s, at); }
 uint32_t U32(std::string_view s, size_t at, bool big) { return big ? Be32(s, at) : Le32(s, at); }
-void PutU32(Pieces& out, uint32_t value, bool big) {
+// Out is a std::string or Pieces.
+template <class Out>
+void PutU16(Out& out, uint16_t value, bool big) {
+    if (big) {
+        PutBe16(out, value);
+    } else {
+        PutLe16(out, value);
+    }
+}
+template <class Out>
+void PutU32(Out& out, uint32_t value, bool big) {
     if (big) {
         PutBe32(out, value);
     } else {
-        PutLe16(out, value & 0xFFFF);
-        PutLe16(out, value >> 16);
+        PutLe32(out, value);
     }
 }
 
@@ -253,27 +266,325 @@ bool AddMovedIndex(Pieces& out, std::string_view s, const Segment& p, const MpIn
     return true;
 }
 
+
+// XPComment, the comment Windows shows for a photo: a tag of the Exif
+// segment's first IFD (IFD0) whose BYTE value is the text in UTF-16LE,
+// NUL-ended, in either byte order of the TIFF data around it. Its entry is
+// edited where it stands; an IFD0 that needs one more entry is written
+// anew after the TIFF data and the header pointed at it, so that no other
+// structure moves and every offset into the data (the Exif and GPS IFDs,
+// the thumbnail, maker notes, which may hold offsets of their own) stays
+// right.
+constexpr std::string_view kExifTag("Exif\0", 5);
+constexpr size_t kExifHeader = 6;  // "Exif" and two NULs before the TIFF data
+constexpr uint8_t kApp0 = 0xE0, kApp1 = 0xE1;
+constexpr uint16_t kTagXpComment = 0x9C9C, kTypeByte = 1;
+constexpr size_t kIfdEntrySize = 12, kInline = 4;
+
+// Bytes per value of each TIFF type; 0 for a type this code does not know,
+// whose entry is copied without a look at its value.
+uint64_t TypeSize(uint16_t type) {
+    static const uint8_t kSizes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+    return type < std::size(kSizes) ? kSizes[type] : 0;
+}
+
+// The TIFF data of an Exif segment: where it begins in the file, its bytes.
+struct Tiff {
+    size_t begin;
+    std::string_view data;
+    bool big;
+};
+
+// IFD0 as the edit needs it. Its entries are checked to lie in the data,
+// and the IFDs chained after it to end without a loop.
+struct Ifd0 {
+    uint32_t offset;
+    size_t count;
+    std::optional<size_t> xp;  // which entry is XPComment
+    size_t insertAt;           // where a new entry keeps the tags in order
+};
+
+size_t EntryAt(const Ifd0& ifd, size_t i) { return ifd.offset + 2 + i * kIfdEntrySize; }
+
+std::optional<Ifd0> ReadIfd0(const Tiff& t) {
+    const std::string_view d = t.data;
+    Ifd0 ifd{U32(d, 4, t.big), 0, std::nullopt, 0};
+    if (ifd.offset == 0) return std::nullopt;
+    std::set<uint64_t> seen;
+    for (uint64_t at = ifd.offset; at != 0; at = U32(d, at + 2 + U16(d, at, t.big) * kIfdEntrySize, t.big)) {
+        if (at < 8 || at + 2 > d.size() || !seen.insert(at).second) return std::nullopt;
+        if (at + 2 + U16(d, at, t.big) * kIfdEntrySize + 4 > d.size()) return std::nullopt;
+    }
+    ifd.count = U16(d, ifd.offset, t.big);
+    ifd.insertAt = ifd.count;
+    for (size_t i = 0; i < ifd.count; ++i) {
+        const size_t entry = EntryAt(ifd, i);
+        const uint16_t tag = U16(d, entry, t.big), type = U16(d, entry + 2, t.big);
+        const uint64_t size = TypeSize(type) * U32(d, entry + 4, t.big);
+        if (size > kInline && U32(d, entry + 8, t.big) + size > d.size()) return std::nullopt;
+        if (tag == kTagXpComment) {
+            // Two would leave a reader to pick one; text of odd length is no UTF-16.
+            if (ifd.xp || (type != kTypeByte && type != kTypeUndefined) || size % 2 != 0) return std::nullopt;
+            ifd.xp = i;
+        }
+        if (tag > kTagXpComment && ifd.insertAt == ifd.count) ifd.insertAt = i;
+    }
+    // A new value is written over the old one: that must not damage the
+    // header or IFD0 itself.
+    if (ifd.xp) {
+        const size_t entry = EntryAt(ifd, *ifd.xp);
+        const uint64_t count = U32(d, entry + 4, t.big), at = U32(d, entry + 8, t.big);
+        if (count > kInline && (at < 8 || (at < EntryAt(ifd, ifd.count) + 4 && at + count > ifd.offset)))
+            return std::nullopt;
+    }
+    return ifd;
+}
+
+// The first APP1 segment that holds Exif, if any.
+const Segment* FindExif(std::string_view s, const std::vector<Segment>& segments) {
+    for (const Segment& p : segments) {
+        if (p.marker == kApp1 && HasAt(s.substr(0, p.end), p.payload, kExifTag)) return &p;
+    }
+    return nullptr;
+}
+
+// The TIFF data of an Exif segment and its IFD0; nothing when either
+// cannot be read exactly.
+std::optional<std::pair<Tiff, Ifd0>> ReadExif(std::string_view s, const Segment& p) {
+    if (p.end - p.payload < kExifHeader + 8) return std::nullopt;
+    const Tiff t{p.payload + kExifHeader, s.substr(p.payload + kExifHeader, p.end - p.payload - kExifHeader),
+                 Byte(s, p.payload + kExifHeader) == 'M'};
+    if (!HasAt(t.data, 0, t.big ? std::string_view("MM\0*", 4) : std::string_view("II*\0", 4))) return std::nullopt;
+    std::optional<Ifd0> ifd = ReadIfd0(t);
+    if (!ifd) return std::nullopt;
+    return std::make_pair(t, *ifd);
+}
+
+// The XPComment entry's value bytes.
+std::string_view XpValue(const Tiff& t, const Ifd0& ifd) {
+    const size_t entry = EntryAt(ifd, *ifd.xp);
+    const uint32_t count = U32(t.data, entry + 4, t.big);
+    return t.data.substr(count <= kInline ? entry + 8 : U32(t.data, entry + 8, t.big), count);
+}
+
+// XPComment's text in UTF-8, up to its NUL; a lone surrogate, which no
+// character is, reads as U+FFFD so that a damaged comment still shows.
+std::string XpText(std::string_view value) {
+    std::string text;
+    for (size_t i = 0; i + 1 < value.size(); i += 2) {
+        uint32_t c = Le16(value, i);
+        if (c == 0) break;
+        const bool high = c >= 0xD800 && c < 0xDC00;
+        const uint32_t low = i + 3 < value.size() ? Le16(value, i + 2) : 0;
+        if (high && low >= 0xDC00 && low < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            i += 2;
+        } else if (c >= 0xD800 && c < 0xE000) {
+            c = 0xFFFD;
+        }
+        PutUtf8(text, c);
+    }
+    return text;
+}
+
+// The comment as XPComment's value: UTF-16LE, NUL-ended whatever the byte
+// order around it. Nothing for text that is no UTF-8 or holds a NUL.
+std::optional<std::string> XpValueOf(std::string_view utf8) {
+    const std::optional<std::vector<uint32_t>> text = DecodeUtf8(utf8);
+    if (!text || std::find(text->begin(), text->end(), 0u) != text->end()) return std::nullopt;
+    std::string value;
+    for (uint32_t c : *text) {
+        if (c >= 0x10000) {
+            PutLe16(value, 0xD800 + ((c - 0x10000) >> 10));
+            c = 0xDC00 + ((c - 0x10000) & 0x3FF);
+        }
+        PutLe16(value, c);
+    }
+    PutLe16(value, 0);
+    return value;
+}
+
+// The changes to an Exif segment's TIFF data: bytes written over it at
+// offsets from its start, in order and apart, and bytes after it.
+struct ExifEdit {
+    std::vector<std::pair<size_t, std::string>> patches;
+    std::string tail;
+};
+
+// An IFD entry of XPComment whose value, when it does not fit in the
+// entry, stands at `valueAt`.
+std::string XpEntry(const std::string& value, uint32_t valueAt, bool big) {
+    std::string entry;
+    PutU16(entry, kTagXpComment, big);
+    PutU16(entry, kTypeByte, big);
+    PutU32(entry, static_cast<uint32_t>(value.size()), big);
+    if (value.size() <= kInline) {
+        entry += value + std::string(kInline - value.size(), '\0');
+    } else {
+        PutU32(entry, valueAt, big);
+    }
+    return entry;
+}
+
+// Where bytes appended after the TIFF data begin: on an even offset, as
+// the format asks of IFDs and values.
+size_t TailStart(const Tiff& t, const ExifEdit& edit) { return t.data.size() + edit.tail.size(); }
+void AlignTail(const Tiff& t, ExifEdit& edit) {
+    if (TailStart(t, edit) % 2 != 0) edit.tail += '\0';
+}
+
+// Sets XPComment to `value`, or takes it out for none. A new value that
+// fits where the old one stood goes there, so that writing the same
+// comment again changes nothing and rewriting does not grow the segment.
+ExifEdit EditXp(const Tiff& t, const Ifd0& ifd, const std::optional<std::string>& value) {
+    ExifEdit edit;
+    const std::string_view d = t.data;
+    if (ifd.xp && !value) {  // the entries after it move up; the old last slot is cleared
+        std::string entries;
+        PutU16(entries, static_cast<uint16_t>(ifd.count - 1), t.big);
+        entries += d.substr(EntryAt(ifd, 0), *ifd.xp * kIfdEntrySize);
+        entries += d.substr(EntryAt(ifd, *ifd.xp + 1), (ifd.count - *ifd.xp - 1) * kIfdEntrySize + 4);
+        entries += std::string(kIfdEntrySize, '\0');
+        edit.patches.push_back({ifd.offset, entries});
+    } else if (ifd.xp && value) {
+        const std::string_view old = XpValue(t, ifd);
+        size_t valueAt = old.data() - d.data();
+        if (value->size() > kInline && (old.size() <= kInline || value->size() > old.size())) {
+            AlignTail(t, edit);
+            valueAt = TailStart(t, edit);
+            edit.tail += *value;
+        }
+        edit.patches.push_back({EntryAt(ifd, *ifd.xp), XpEntry(*value, static_cast<uint32_t>(valueAt), t.big)});
+        if (value->size() > kInline && valueAt < d.size()) edit.patches.push_back({valueAt, *value});
+        std::sort(edit.patches.begin(), edit.patches.end());
+    } else if (value) {  // a new IFD0 with one more entry, after the data
+        AlignTail(t, edit);
+        const size_t newIfd = TailStart(t, edit);
+        const size_t valueAt = newIfd + 2 + (ifd.count + 1) * kIfdEntrySize + 4;
+        std::string header;
+        PutU32(header, static_cast<uint32_t>(newIfd), t.big);
+        edit.patches.push_back({4, header});
+        PutU16(edit.tail, static_cast<uint16_t>(ifd.count + 1), t.big);
+        edit.tail += d.substr(EntryAt(ifd, 0), ifd.insertAt * kIfdEntrySize);
+        edit.tail += XpEntry(*value, static_cast<uint32_t>(valueAt), t.big);
+        edit.tail += d.substr(EntryAt(ifd, ifd.insertAt), (ifd.count - ifd.insertAt) * kIfdEntrySize + 4);
+        if (value->size() > kInline) edit.tail += *value;
+    }
+    return edit;
+}
+
+// A whole Exif segment holding only XPComment, for a file that has none.
+std::string NewExifSegment(const std::string& value) {
+    std::string tiff("II*\0\x08\0\0\0", 8);
+    PutLe16(tiff, 1);
+    tiff += XpEntry(value, 8 + 2 + kIfdEntrySize + 4, false);
+    PutLe32(tiff, 0);
+    if (value.size() > kInline) tiff += value;
+    std::string segment("\xFF\xE1", 2);
+    PutBe16(segment, 2 + kExifHeader + tiff.size());
+    return segment + std::string("Exif\0\0", kExifHeader) + tiff;
+}
+
+// The Exif segment after an edit, as pieces of the old one and new bytes.
+void AddEditedExif(Pieces& out, std::string_view s, const Segment& p, const Tiff& t, const ExifEdit& edit) {
+    out.Keep(s.substr(p.begin, p.payload - 2 - p.begin));  // fill bytes and marker
+    PutBe16(out, p.end - p.payload + 2 + edit.tail.size());
+    out.Keep(s.substr(p.payload, kExifHeader));
+    size_t at = 0;
+    for (const auto& [where, bytes] : edit.patches) {
+        out.Keep(t.data.substr(at, where - at));
+        out.Add(bytes);
+        at = where + bytes.size();
+    }
+    out.Keep(t.data.substr(at));
+    out.Add(edit.tail);
+}
+
+// How XPComment changes: in the file's Exif segment, or as a new one.
+struct XpChange {
+    const Segment* exif = nullptr;
+    std::optional<Tiff> tiff;
+    ExifEdit edit;
+    std::string newSegment;  // when the file has no Exif segment
+    bool drop = false;       // the segment held XPComment alone
+    int64_t growth = 0;
+};
+
+
+// XPComment's change to `value`, none taking it out; nothing when the
+// Exif segment cannot be edited exactly.
+std::optional<XpChange> PlanXp(std::string_view s, const std::vector<Segment>& segments,
+                               const std::optional<std::string>& value) {
+    XpChange change;
+    change.exif = FindExif(s, segments);
+    if (!change.exif) {
+        if (value) change.newSegment = NewExifSegment(*value);
+        change.growth = static_cast<int64_t>(change.newSegment.size());
+        return change;
+    }
+    const std::optional<std::pair<Tiff, Ifd0>> exif = ReadExif(s, *change.exif);
+    if (!exif) return std::nullopt;
+    change.tiff = exif->first;
+    // A segment that holds XPComment alone (as this code makes it for a
+    // file without Exif) goes with it: nothing else in it can be reached,
+    // and taking the comment out gives back the file as it was.
+    const Segment& p = *change.exif;
+    const Ifd0& ifd = exif->second;
+    if (!value && ifd.xp && ifd.count == 1 && U32(exif->first.data, EntryAt(ifd, 1), exif->first.big) == 0) {
+        change.drop = true;
+        change.growth = -static_cast<int64_t>(p.end - p.begin);
+        return change;
+    }
+    change.edit = EditXp(exif->first, exif->second, value);
+    change.growth = static_cast<int64_t>(change.edit.tail.size());
+    return change;
+}
+
+bool FitsOneSegment(const XpChange& xp) {
+    const size_t payload = xp.exif ? xp.exif->end - xp.exif->payload + xp.edit.tail.size()
+                                   : xp.newSegment.size() - std::min<size_t>(xp.newSegment.size(), 4);
+    return payload <= kMaxPayload;
+}
+
 }  // namespace
 
-Rewrite JpegSetComment(std::string_view image, std::string_view comment) {
+Rewrite JpegSetComments(std::string_view image, std::optional<std::string_view> segment,
+                        std::optional<std::string_view> xpComment) {
     const std::optional<Layout> layout = Read(image);
     if (!layout) return std::nullopt;
-    const std::vector<std::string_view> parts = SplitComment(comment);
+    std::optional<XpChange> xp;
+    if (xpComment) {
+        std::optional<std::string> value;
+        if (!xpComment->empty() && !(value = XpValueOf(*xpComment))) return std::nullopt;
+        xp = PlanXp(image, layout->segments, value);
+        if (!xp) return std::nullopt;
+        if (!FitsOneSegment(*xp)) return Rewrite::CommentTooLong();
+    }
+    const std::vector<std::string_view> parts = segment ? SplitComment(*segment) : std::vector<std::string_view>();
     // How much longer the first image gets: the new segments, less the old.
-    int64_t growth = static_cast<int64_t>(comment.size() + 4 * parts.size());
-    for (const Segment& p : layout->segments) {
-        if (p.marker == kCom) growth -= static_cast<int64_t>(p.end - p.begin);
+    int64_t growth = xp ? xp->growth : 0;
+    if (segment) {
+        growth += static_cast<int64_t>(segment->size() + 4 * parts.size());
+        for (const Segment& p : layout->segments) {
+            if (p.marker == kCom) growth -= static_cast<int64_t>(p.end - p.begin);
+        }
     }
     Pieces out;
     out.Keep(image.substr(0, 2));
-    bool placed = false;
+    bool placed = !segment, exifPlaced = !xp || xp->exif;
     for (const Segment& p : layout->segments) {
-        if (p.marker == kCom) continue;
+        if (segment && p.marker == kCom) continue;
+        if (!exifPlaced && p.marker != kApp0) {  // after the JFIF header, if any
+            out.Add(xp->newSegment);
+            exifPlaced = true;
+        }
         if (!placed && !IsApp(p.marker)) {
             AddComment(out, parts);
             placed = true;
         }
-        if (layout->mp && p.begin == layout->mp->segment) {
+        if (xp && &p == xp->exif) {
+            if (!xp->drop) AddEditedExif(out, image, p, *xp->tiff, xp->edit);
+        } else if (layout->mp && p.begin == layout->mp->segment) {
             if (!AddMovedIndex(out, image, p, *layout->mp, growth)) return std::nullopt;
         } else {
             out.Keep(image.substr(p.begin, p.end - p.begin));
@@ -281,6 +592,21 @@ Rewrite JpegSetComment(std::string_view image, std::string_view comment) {
     }
     out.Keep(image.substr(layout->segments.back().end));
     return out;
+}
+
+Rewrite JpegSetComment(std::string_view image, std::string_view comment) {
+    return JpegSetComments(image, comment, std::nullopt);
+}
+
+std::optional<std::string> JpegReadXpComment(std::string_view image) {
+    const std::optional<Layout> layout = Read(image);
+    if (!layout) return std::nullopt;
+    const Segment* segment = FindExif(image, layout->segments);
+    if (!segment) return std::string();
+    const std::optional<std::pair<Tiff, Ifd0>> exif = ReadExif(image, *segment);
+    if (!exif) return std::nullopt;
+    if (!exif->second.xp) return std::string();
+    return XpText(XpValue(exif->first, exif->second));
 }
 
 std::optional<std::string> JpegReadComment(std::string_view image) {

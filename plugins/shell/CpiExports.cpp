@@ -29,6 +29,11 @@ const std::string& VersionText() {
     return text;
 }
 
+const CommentAccess& CurrentAccess() {
+    const CommentChoice* choice = kPluginFormat.choice;
+    return choice ? choice->options[CommentOption()].comment : kPluginFormat.comment;
+}
+
 namespace {
 
 const char* InfoText(int info) {
@@ -48,7 +53,7 @@ const char* InfoText(int info) {
 // form the format stores: from WriteCommentW and the plan, a character the
 // format cannot hold; from WriteComment, bytes that are no Shift_JIS text.
 WriteResult NewContents(std::string_view contents, const Comment& comment, WriteResult lacking, Rewrite& rewritten) {
-    const CommentAccess& access = kPluginFormat.comment;
+    const CommentAccess& access = CurrentAccess();
     if (!comment.In(access.form)) return lacking;
     rewritten = access.set(contents, comment);
     if (!rewritten) return rewritten.Why() == Refusal::kCommentTooLong ? kCommentTooLong : kRefused;
@@ -119,7 +124,7 @@ WriteResult Plan(std::string_view contents, const Comment& comment, CpiPlan& pla
 // (none for an empty one), or kRefused when a write would refuse these
 // bytes whatever the comment. It looks at no file.
 WriteResult CommentIn(std::string_view contents, std::optional<std::wstring>& comment) {
-    const std::optional<Comment> stored = kPluginFormat.comment.read(contents);
+    const std::optional<Comment> stored = CurrentAccess().read(contents);
     if (!stored) return kRefused;
     std::wstring text = CommentToUtf16(*stored);
     if (!text.empty()) comment = std::move(text);

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <array>
 #include <initializer_list>
 #include <string>
 #include <utility>
@@ -49,12 +50,30 @@ std::optional<std::string> CommentOf(std::string_view contents) {
     return std::move(found->comment);
 }
 
+// Where a format has more than one place for the comment, which of them
+// a write sets: the user's choice in the settings dialog, kept in the
+// settings file. Each option reads and writes the comment its own way;
+// the first is the default.
+struct CommentChoice {
+    struct Option {
+        const char* label;  // its radio button's, Japanese
+        CommentAccess comment;
+    };
+    const char* caption;            // the group's, Japanese
+    std::array<Option, 3> options;  // as many as the dialog has buttons
+};
+
 struct PluginFormat {
     const char* name;         // info 1, with the release's version number after it
     const char* patterns;     // info 2
     const char* description;  // info 3, Japanese
-    CommentAccess comment;
+    CommentAccess comment;    // unless a choice is offered
+    const CommentChoice* choice = nullptr;
 };
+
+// The access a write and a read use now: the chosen option's, where the
+// format offers a choice.
+const CommentAccess& CurrentAccess();
 
 // Defined once by each plug-in.
 extern const PluginFormat kPluginFormat;

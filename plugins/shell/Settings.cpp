@@ -10,11 +10,13 @@ namespace {
 
 constexpr wchar_t kSection[] = L"Settings";
 constexpr wchar_t kKeepModifiedTime[] = L"KeepModifiedTime";
+constexpr wchar_t kComments[] = L"Comments";
 constexpr DWORD kLongestPath = 32768;
 
 // Read from the INI file once per load of the plug-in: a run loads it once
 // and writes many files.
 std::optional<bool> keepModifiedTime;
+std::optional<size_t> commentOption;
 
 // The DLL's own path with its extension (".cpi") changed to .ini, in
 // UTF-16, since the folder the user keeps the tool in may have a name the
@@ -38,6 +40,8 @@ std::wstring IniPath() noexcept {
     }
 }
 
+size_t OptionCount() { return kPluginFormat.choice ? kPluginFormat.choice->options.size() : 1; }
+
 }  // namespace
 
 bool KeepModifiedTime() {
@@ -53,6 +57,26 @@ bool SaveKeepModifiedTime(bool keep) {
     if (ini.empty() || !WritePrivateProfileStringW(kSection, kKeepModifiedTime, keep ? L"1" : L"0", ini.c_str()))
         return false;
     keepModifiedTime = keep;
+    return true;
+}
+
+size_t CommentOption() {
+    if (!commentOption) {
+        const std::wstring ini = IniPath();
+        const UINT option = ini.empty() ? 0 : GetPrivateProfileIntW(kSection, kComments, 0, ini.c_str());
+        commentOption = option < OptionCount() ? option : 0;  // another version's or a mistyped one
+    }
+    return *commentOption;
+}
+
+bool SaveCommentOption(size_t option) {
+    const std::wstring ini = IniPath();
+    // One digit, made without allocating: the dialog's procedure calls this.
+    const wchar_t digit[] = {static_cast<wchar_t>(L'0' + option), L'\0'};
+    if (option >= OptionCount() || option > 9 || ini.empty() ||
+        !WritePrivateProfileStringW(kSection, kComments, digit, ini.c_str()))
+        return false;
+    commentOption = option;
     return true;
 }
 

@@ -49,6 +49,13 @@ python3 "$here/make_mpf.py" mpf_mm.jpg MM commented.jpg mpf_second.jpg
 # As some phones store HDR photos with their gain map: the first picture's
 # size 70 bytes too large, the gain map's offset right.
 python3 "$here/make_mpf.py" --overstate 70 mpf_hdr.jpg MM exif.jpg mpf_second.jpg
+# Phone photos: Exif with maker notes, GPS and a thumbnail in either byte
+# order, one with an XPComment as Windows writes it, and one with more
+# pictures after it.
+python3 "$here/make_exif.py" exif_ii.jpg II plain.jpg mpf_third.jpg
+python3 "$here/make_exif.py" exif_mm.jpg MM plain.jpg mpf_third.jpg
+cp exif_mm.jpg xp.jpg && exiftool -q -overwrite_original -XPComment="old XP comment" xp.jpg
+python3 "$here/make_mpf.py" mpf_exif.jpg II exif_ii.jpg mpf_second.jpg
 
 # Music: a short tone, encoded and tagged by the formats' own tools. Kept
 # small, since the fuzzers start from these too.

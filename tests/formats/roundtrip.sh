@@ -74,6 +74,25 @@ frames = 10 + size(d[10:14])
 sys.exit(size(d[17:22]) != zlib.crc32(d[frames:end]))
 PY
 }
+# XPComment as Exiv2 and Pillow read it, one line each.
+xp_comments() {
+  printf '%s\n' "$(exiv2 -q -K Exif.Image.XPComment -Pt "$1" 2>/dev/null)"
+  $python -c 'import sys; from PIL import Image
+v = Image.open(sys.argv[1]).getexif().get(0x9C9C)
+print(v.decode("utf-16-le").rstrip("\0") if v else "")' "$1"
+}
+# Every tag exiftool finds (binary ones as base64), but the comments, the
+# file system's, the byte order of an Exif segment added for XPComment,
+# and the multi-picture index's offsets and first size, which follow the
+# first image's growth (the pictures themselves are compared apart).
+jpeg_tags() {
+  exiftool -j -a -u -G1 -b "$1" | $python -c 'import json, sys
+for k, v in sorted(json.load(sys.stdin)[0].items()):
+    group, tag = (k.split(":") + [""])[:2]
+    if group not in ("SourceFile", "System") and k not in ("ExifTool:ExifToolVersion",
+            "File:Comment", "IFD0:XPComment", "File:ExifByteOrder") and tag not in ("MPImageStart", "MPImageLength"):
+        print(k, v)'
+}
 # The decoded samples, to compare before and after.
 samples() { ffmpeg -v error -i "$1" -map 0:a -f s16le - | md5sum; }
 # The comment frames without description of a WAV file's id3 chunk as
@@ -114,13 +133,14 @@ for cid, data in found:
 PY
 }
 
-# write COMMENT_FILE EXPECTED_RESULT FILE...: one Wine run for all files.
+# write COMMENT_FILE EXPECTED_RESULT FILE...: one Wine run for all files,
+# with the plug-ins of the folder $dir if set.
 write() {
   local comment=$1 expected=$2 f out count=0 result path
   shift 2
   : >jobs.txt
   for f in "$@"; do
-    printf '%s|%s|%s\r\n' "$(winpath "$plugins/$(plugin_for "$f").cpi")" "$(winpath "$f")" \
+    printf '%s|%s|%s\r\n' "$(winpath "${dir:-$plugins}/$(plugin_for "$f").cpi")" "$(winpath "$f")" \
       "$(winpath "$comment")" >>jobs.txt
   done
   out=$(wine "$helper" "$(winpath jobs.txt)" 2>helper.err | tr -d '\r') || fail "helper: $(cat helper.err)"
@@ -158,7 +178,8 @@ check_comment() {  # check_comment FILE COMMENT_FILE
       fi
       same "rdjpgcom $f" "$got" "$want"
       [ "$(stat -c %s "$c")" -gt 65533 ] ||
-        same "exiftool -Comment $f" "$(exiftool -b -Comment "$f" 2>/dev/null | od -An -tx1)" "$(od -An -tx1 "$c")" ;;
+        same "exiftool -Comment $f" "$(exiftool -b -Comment "$f" 2>/dev/null | od -An -tx1)" "$(od -An -tx1 "$c")"
+      check_xp "$f" "$c" ;;
     *.png)  # PNG text is UTF-8 with LF line breaks
       same "exiftool -Comment $f" "$(exiftool -b -Comment "$f" 2>/dev/null)" "$(iconv -f CP932 -t UTF-8 "$c" | tr -d '\r')" ;;
     *.gif)
@@ -208,6 +229,16 @@ print(*m.MP4(sys.argv[1]).tags.get("\xa9cmt", []), sep="|")' "$f")" "$want" ;;
   esac
 }
 
+# XPComment as exiftool, Exiv2 and Pillow read it, compared with the
+# comment file, unless that is too long for one Exif segment.
+check_xp() {  # check_xp FILE COMMENT_FILE
+  local want
+  [ "$(stat -c %s "$2")" -le 32000 ] || return 0
+  want=$(iconv -f CP932 -t UTF-8 "$2")
+  same "exiftool -XPComment $1" "$(exiftool -b -XPComment "$1" 2>/dev/null)" "$want"
+  same "Exiv2 and Pillow XPComment of $1" "$(xp_comments "$1")" "$(printf '%s\n%s' "$want" "$want")"
+}
+
 # The rest of the file is what it was: archive members and pixels.
 check_intact() {  # check_intact FILE ORIGINAL
   local f=$1 o=$2 m
@@ -226,6 +257,9 @@ check_intact() {  # check_intact FILE ORIGINAL
     *.png) pngcheck -q "$f" >/dev/null || fail "pngcheck $f" ;;&
     *.jpg | *.png | *.gif)
       same "pixels of $f" "$(identify -format '%#' "$f")" "$(identify -format '%#' "$o")" ;;&
+    *.jpg)
+      same "djpeg pixels of $f" "$(djpeg "$f" | md5sum)" "$(djpeg "$o" | md5sum)"
+      same "exiftool tags of $f" "$(jpeg_tags "$f")" "$(jpeg_tags "$o")" ;;&
     *mpf_*.jpg)  # the later pictures where the index says they are; the first still decodes
       cmp -s <(exiftool -b -MPImage2 "$f") samples/mpf_second.jpg || fail "$f: second picture lost"
       [[ $f != *mpf_ii* ]] || cmp -s <(exiftool -b -MPImage3 "$f") samples/mpf_third.jpg || fail "$f: third picture lost"
@@ -261,8 +295,7 @@ check_intact() {  # check_intact FILE ORIGINAL
 declare -A bare=(
   [stored.zip]=stored.zip [deflated.zip]=deflated.zip [zip64.zip]=zip64.zip
   [trail.zip]=trail.zip [sfx.zip]=sfx.zip [sfx64.zip]=sfx64.zip
-  [plain.jpg]=plain.jpg [exif.jpg]=exif.jpg [progressive.jpg]=progressive.jpg [commented.jpg]=plain.jpg
-  [mpf_ii.jpg]=mpf_ii.jpg [mpf_hdr.jpg]=mpf_hdr.jpg
+  [plain.jpg]=plain.jpg [progressive.jpg]=progressive.jpg [commented.jpg]=plain.jpg [mpf_ii.jpg]=mpf_ii.jpg
   [plain.png]=plain.png [plain.gif]=plain.gif [animated.gif]=animated.gif [commented.gif]=plain.gif
   [old87a.gif]=old87a.gif
   [plain.flac]=plain.flac [id3.flac]=id3.flac [plain.ogg]=plain.ogg [chained.ogg]=chained.ogg
@@ -273,6 +306,7 @@ declare -A bare=(
 )
 names=(stored.zip deflated.zip zip64.zip commented.zip trail.zip sfx.zip sfx64.zip cut.zip
        plain.jpg exif.jpg progressive.jpg commented.jpg mpf_ii.jpg mpf_mm.jpg mpf_hdr.jpg
+       exif_ii.jpg exif_mm.jpg xp.jpg mpf_exif.jpg
        plain.png commented.png plain.gif animated.gif commented.gif old87a.gif
        plain.mp3 v23.mp3 v24.mp3 v22.mp3 crc.mp3 stray.mp3 ape.mp3 unsync23.mp3 unsync24.mp3 plain24.mp3
        plain.flac commented.flac noblock.flac id3.flac two.flac
@@ -296,22 +330,43 @@ write two.txt 0 "${targets[@]}"
 for n in "${names[@]}"; do same_file "second write of $n" "files/$n" "files.once/$n"; done
 
 # Too long for the format: refused as such and left as it was (over 65535
-# bytes for ZIP, over the 40 KB the tag's restriction allows for crc.mp3).
-write long.txt 9 files/stored.zip files/crc.mp3
-check_comment files/stored.zip two.txt
-check_comment files/crc.mp3 two.txt
-# Long: split JPEG segments, several Ogg pages for the comment header, a
-# larger ID3v2 tag (also one that was unsynchronised).
+# bytes for ZIP, over the 40 KB the tag's restriction allows for crc.mp3,
+# over one Exif segment as XPComment).
+write long.txt 9 files/stored.zip files/crc.mp3 files/plain.jpg
+for n in stored.zip crc.mp3 plain.jpg; do check_comment "files/$n" two.txt; done
+# The JPEG plug-in with each of its settings (both comments, the segment
+# only, XPComment only), each in a folder of its own with its settings file.
+for k in 0 1 2; do
+  mkdir "jpeg$k" && cp "$plugins/kes_jpeg.cpi" "jpeg$k/" &&
+    printf '[Settings]\r\nComments=%s\r\n' "$k" >"jpeg$k/kes_jpeg.ini"
+done
+# Long: split JPEG segments (the segment alone), several Ogg pages for the
+# comment header, a larger ID3v2 tag (also one that was unsynchronised).
 long_music=(v24.mp3 unsync24.mp3 commented.flac chained.ogg commented.opus tagged.wav video.mp4)
-write long.txt 0 files/plain.jpg files/plain.png files/plain.gif "${long_music[@]/#/files/}"
+dir=jpeg1 write long.txt 0 files/plain.jpg
+write long.txt 0 files/plain.png files/plain.gif "${long_music[@]/#/files/}"
 for n in plain.jpg plain.png plain.gif "${long_music[@]}"; do check_comment "files/$n" long.txt; done
 for n in "${long_music[@]}"; do check_intact "files/$n" "samples/$n"; done
 # A Japanese comment over one segment is cut between two characters.
 python3 -c "import sys; sys.stdout.buffer.write('ソ'.encode('cp932') * 35000)" >long_japanese.txt
-write long_japanese.txt 0 files/mpf_mm.jpg
+dir=jpeg1 write long_japanese.txt 0 files/mpf_mm.jpg
 same "segments of a long Japanese comment" "$(rdjpgcom -raw files/mpf_mm.jpg | LC_ALL=C awk '{print length($0)}')" \
   $'65532\n4468'
 check_intact files/mpf_mm.jpg samples/mpf_mm.jpg
+
+# Each JPEG setting writes its comment and leaves the other as the file has
+# it: the segment alone keeps Windows' XPComment, XPComment alone keeps the
+# old segment; both replace both.
+mkdir settings && cp samples/xp.jpg samples/commented.jpg samples/exif_mm.jpg settings/
+dir=jpeg1 write one.txt 0 settings/xp.jpg
+dir=jpeg2 write one.txt 0 settings/commented.jpg
+dir=jpeg0 write two.txt 0 settings/exif_mm.jpg
+same "segment of settings/xp.jpg" "$(exiftool -b -Comment settings/xp.jpg)" "Kestrane comment one"
+same "XPComment of settings/xp.jpg" "$(xp_comments settings/xp.jpg)" $'old XP comment\nold XP comment'
+same "segment of settings/commented.jpg" "$(exiftool -b -Comment settings/commented.jpg)" "old comment"
+check_xp settings/commented.jpg one.txt
+check_comment settings/exif_mm.jpg two.txt
+for n in xp.jpg commented.jpg exif_mm.jpg; do check_intact "settings/$n" "samples/$n"; done
 
 # Text that is no Shift_JIS (a lead byte alone) cannot become Unicode.
 printf 'broken \x83' >broken.txt
@@ -323,6 +378,7 @@ write none.txt 0 "${targets[@]}"
 for n in "${names[@]}"; do
   check_intact "files/$n" "samples/$n"
   case $n in
+    *.jpg) [ -z "$(exiftool -s3 -XPComment "files/$n" 2>/dev/null)" ] || fail "files/$n keeps XPComment" ;;&
     *.jpg | *.png | *.gif) [ -z "$(exiftool -s3 -Comment "files/$n" 2>/dev/null)" ] || fail "files/$n keeps a comment" ;;
     *.zip | *.mp3 | *.flac | *.ogg | *.opus | *.wav | *.m4a | *.mp4) check_comment "files/$n" none.txt ;;
   esac

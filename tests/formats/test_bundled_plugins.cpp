@@ -550,6 +550,49 @@ TEST(BundledPlugins, APlanSpellsTheBytesTheWriteLeavesWithoutLookingAtTheFile) {
     EXPECT_EQ(planned.result, CpiWritten);
     EXPECT_EQ(planned.flags, 0u);
     EXPECT_EQ(planned.joined, ZipWithComment("comment"));
+
+    // Each of the JPEG plug-in's settings (both comments, the segment only,
+    // XPComment only): the plan and both writes leave the same bytes, the
+    // read gives back what the setting wrote, and a comment that code page
+    // 932 cannot hold goes into XPComment alone.
+    const struct {
+        const char* setting;
+        int unicode;
+        const wchar_t* windowsComment;  // what the read finds in xp.jpg
+    } kJpeg[] = {{"0", CpiCommentNotHeld, L"old XP comment"},
+                 {"1", CpiCommentNotHeld, L"(none)"},
+                 {"2", CpiWritten, L"old XP comment"}};
+    for (const auto& j : kJpeg) {
+        SCOPED_TRACE(j.setting);
+        TempDir jpegDir;
+        const std::string jpegPath = CopyBundled(jpegDir, "kes_jpeg");
+        ASSERT_TRUE(WritePrivateProfileStringA("Settings", "Comments", j.setting,
+                                               (jpegPath.substr(0, jpegPath.size() - 4) + ".ini").c_str()));
+        const CPluginModule jpeg(jpegPath);
+        const CPlanExports exports(jpeg.Handle());
+        std::wstring read;
+        EXPECT_EQ(exports.ReadBytes(Sample("xp.jpg"), read), CpiWritten);
+        EXPECT_EQ(read, j.windowsComment);
+        for (const char* sample : {"xp.jpg", "exif_ii.jpg", "plain.jpg"}) {
+            const std::string contents = Sample(sample);
+            for (const std::wstring& comment : {comments[0], comments[1]}) {
+                SCOPED_TRACE(sample);
+                const std::string wide = jpegDir.MakeFile(std::string("wide_") + sample, contents);
+                const int written = jpeg.WriteW(Wide(wide), contents, comment);
+                EXPECT_EQ(written, comment == comments[1] ? j.unicode : CpiWritten);
+                EXPECT_EQ(exports.Plan(nowhere, contents, comment).result, written);
+                if (written != CpiWritten) continue;
+                const TPlanned planned = exports.Plan(nowhere, contents, comment);
+                EXPECT_TRUE(planned.joined == ReadFileBytes(wide));
+                EXPECT_EQ(exports.ReadBytes(planned.joined, read), CpiWritten);
+                EXPECT_EQ(read, comment);
+                if (comment != comments[0]) continue;
+                const std::string ansi = jpegDir.MakeFile(std::string("ansi_") + sample, contents);
+                EXPECT_EQ(jpeg.Write(ansi, contents, ShiftJis(comment)), CpiWritten);
+                EXPECT_TRUE(ReadFileBytes(ansi) == planned.joined);
+            }
+        }
+    }
 }
 
 namespace {
@@ -711,6 +754,31 @@ TEST(BundledPlugins, TheSettingsDialogKeepsTheChoiceBesideTheDllAndTheAboutBoxIs
     }
     EXPECT_EQ(checkedSecond, UINT{BST_UNCHECKED});
     EXPECT_EQ(GetPrivateProfileIntW(L"Settings", L"KeepModifiedTime", 7, ini.c_str()), 0u);  // cancelled
+
+    // A plug-in with a choice of comments shows its options, the first
+    // chosen by default, and a choice holds at once: the JPEG plug-in's
+    // third writes XPComment alone, which holds any character.
+    const std::string jpegPath = CopyBundled(dir, "kes_jpeg");
+    const CPluginModule jpeg(jpegPath);
+    const int kFirstOption = 104;
+    std::atomic<UINT> firstOption{99};
+    {
+        DialogWatcher watcher(owner, [&](HWND dialog) {
+            firstOption = IsDlgButtonChecked(dialog, kFirstOption);
+            SendDlgItemMessageA(dialog, kFirstOption + 2, BM_CLICK, 0, 0);
+            SendDlgItemMessageA(dialog, IDOK, BM_CLICK, 0, 0);
+        });
+        EXPECT_EQ(jpeg.Configure(owner, ModeSettings), 0);
+    }
+    EXPECT_EQ(firstOption, UINT{BST_CHECKED});
+    EXPECT_EQ(GetPrivateProfileIntA("Settings", "Comments", 7,
+                                    (jpegPath.substr(0, jpegPath.size() - 4) + ".ini").c_str()), 2u);
+    const std::string photo = dir.MakeFile("a.jpg", Sample("commented.jpg"));
+    const std::wstring unicode = L"café ♡";
+    EXPECT_EQ(jpeg.WriteW(Wide(photo), Sample("commented.jpg"), unicode), CpiWritten);
+    std::wstring read;
+    EXPECT_EQ(jpeg.ReadW(Wide(photo), ReadFileBytes(photo), read), CpiWritten);
+    EXPECT_EQ(read, unicode);
     {
         DialogWatcher watcher(owner, [](HWND box) { SendMessageA(box, WM_COMMAND, IDOK, 0); });
         EXPECT_EQ(zip.Configure(owner, ModeAbout), 0);

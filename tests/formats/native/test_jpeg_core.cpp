@@ -248,3 +248,130 @@ TEST(JpegCore, DamagedAndForeignFilesAreRefused) {
         EXPECT_FALSE(JpegSetComment(file, "x"));
     }
 }
+
+namespace {
+
+using kes::JpegReadXpComment;
+std::optional<std::string> SetBoth(std::string_view file, std::string_view comment) {
+    return kes::Joined(kes::JpegSetComments(file, comment, comment));
+}
+std::optional<std::string> SetXp(std::string_view file, std::string_view comment) {
+    return kes::Joined(kes::JpegSetComments(file, std::nullopt, comment));
+}
+
+// The Exif segment's TIFF data, found as readers find it: the first APP1
+// that begins "Exif\0\0".
+std::string TiffData(const std::string& jpeg) {
+    for (const auto& [marker, length] : HeaderSegments(jpeg)) {
+        const size_t at = jpeg.find(std::string("Exif\0\0", 6));
+        if (marker == 0xE1 && at != std::string::npos) return jpeg.substr(at + 6, length - 8);
+    }
+    return "";
+}
+
+// The tags of IFD0, in their order, read from TIFF data in either byte order.
+std::vector<unsigned> Ifd0Tags(const std::string& tiff) {
+    const bool big = tiff[0] == 'M';
+    const auto number = [&](size_t at, int width) {
+        unsigned value = 0;
+        for (int i = 0; i < width; ++i)
+            value |= static_cast<unsigned>(static_cast<unsigned char>(tiff[at + i])) << 8 * (big ? width - 1 - i : i);
+        return value;
+    };
+    const size_t ifd = number(4, 4);
+    std::vector<unsigned> tags;
+    for (size_t i = 0; i < number(ifd, 2); ++i) tags.push_back(number(ifd + 2 + 12 * i, 2));
+    return tags;
+}
+
+}  // namespace
+
+TEST(JpegCore, XpCommentIsSetInIfd0AndTheRestOfTheExifDataStaysWhereItWas) {
+    const std::string text = "Kestrane \xE3\x82\xB3\xE3\x83\xA1\xE3\x83\xB3\xE3\x83\x88 \xF0\x9D\x84\x9E";  // a pair too
+    // (Files made by make_samples.sh: no Exif at all; a phone's, in either
+    // byte order; one whose XPComment Windows wrote; one with more pictures.)
+    const struct {
+        const char* name;
+        const char* old;
+    } files[] = {{"plain.jpg", ""}, {"exif_ii.jpg", ""}, {"exif_mm.jpg", ""}, {"xp.jpg", "old XP comment"},
+                 {"mpf_exif.jpg", ""}};
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.name);
+        const std::string original = Sample(f.name);
+        ASSERT_EQ(JpegReadXpComment(original), f.old);
+        const auto out = SetXp(original, text);
+        ASSERT_TRUE(out);
+        EXPECT_EQ(JpegReadXpComment(*out), text);
+        EXPECT_EQ(JpegReadComment(*out), JpegReadComment(original));
+        EXPECT_EQ(SetXp(*out, text), *out);
+        // Every byte of the old TIFF data but IFD0's offset and the entry
+        // (or the old value, rewritten in place) stays at its offset.
+        const std::string before = TiffData(original), after = TiffData(*out);
+        ASSERT_GE(after.size(), before.size());
+        size_t changed = 0;
+        for (size_t i = 0; i < before.size(); ++i) changed += before[i] != after[i];
+        EXPECT_LE(changed, std::string(f.old).empty() ? 4u : 12u + 30u);
+        const std::vector<unsigned> tags = Ifd0Tags(after);
+        EXPECT_TRUE(std::is_sorted(tags.begin(), tags.end()) && std::count(tags.begin(), tags.end(), 0x9C9Cu) == 1);
+        // Written again shorter, where it stood; taken out, no XPComment is
+        // left, and a segment made for it alone goes with it.
+        const auto shorter = SetXp(*out, "x");
+        ASSERT_TRUE(shorter);
+        EXPECT_EQ(shorter->size(), out->size());
+        EXPECT_EQ(JpegReadXpComment(*shorter), "x");
+        const auto none = SetBoth(*out, "");
+        ASSERT_TRUE(none);
+        EXPECT_EQ(JpegReadXpComment(*none), "");
+        EXPECT_EQ(JpegReadComment(*none), "");
+        if (before.empty()) EXPECT_EQ(*none, original);
+        if (std::string(f.name) == "mpf_exif.jpg") {
+            EXPECT_TRUE(MpPicture(*out, 1) == Sample("mpf_second.jpg"));
+            EXPECT_EQ(MpSize(*out, 0), out->size() - Sample("mpf_second.jpg").size());
+        }
+    }
+    // The user comment and the rest stay when XPComment goes.
+    const auto removed = SetBoth(Sample("exif_ii.jpg"), "");
+    ASSERT_TRUE(removed);
+    EXPECT_NE(removed->find("an old user comment"), std::string::npos);
+    // A file without Exif gets it after the JFIF header, before the comment segment.
+    const auto both = SetBoth(Sample("plain.jpg"), "both");
+    ASSERT_TRUE(both);
+    const std::vector<int> markers = HeaderMarkers(*both);
+    EXPECT_EQ(std::vector<int>(markers.begin(), markers.begin() + 3), (std::vector<int>{0xE0, 0xE1, 0xFE}));
+    EXPECT_EQ(JpegReadComment(*both), "both");
+    EXPECT_EQ(JpegReadXpComment(*both), "both");
+}
+
+TEST(JpegCore, AnExifSegmentThatCannotBeEditedExactlyOrWouldOverflowIsRefused) {
+    // The sample's TIFF data from make_exif.py: IFD0 at 8, little-endian.
+    const std::string good = Sample("exif_ii.jpg");
+    const size_t tiff = good.find(std::string("Exif\0\0", 6)) + 6;
+    const auto with = [&](size_t at, const std::string& bytes) {
+        return std::string(good).replace(tiff + at, bytes.size(), bytes);
+    };
+    const size_t ifd0Count = 10, next = 8 + 2 + 12 * ifd0Count;
+    const std::string damaged[] = {
+        with(4, std::string("\xF0\xFF\0\0", 4)),    // IFD0 past the end
+        with(4, std::string("\0\0\0\0", 4)),        // no IFD0
+        with(next, std::string("\x08\0\0\0", 4)),   // IFD1 leads back to IFD0
+        with(8 + 2 + 8, std::string("\xF0\xFF\0\0", 4)),  // the make's value past the end
+        with(0, "IX"),
+        // An XPComment of odd length, and one whose value lies over IFD0.
+        with(8 + 2, std::string("\x9C\x9C\x01\x00\x05\x00\x00\x00\x0A\x00\x00\x00", 12)),
+        with(8 + 2, std::string("\x9C\x9C\x01\x00\x06\x00\x00\x00\x0A\x00\x00\x00", 12)),
+    };
+    for (const std::string& file : damaged) {
+        SCOPED_TRACE(&file - damaged);
+        EXPECT_FALSE(JpegReadXpComment(file));
+        EXPECT_FALSE(SetXp(file, "x"));
+        EXPECT_FALSE(SetBoth(file, ""));
+        EXPECT_TRUE(JpegSetComment(file, "x"));  // the segment alone needs no Exif
+    }
+    // Past one segment, as UTF-16: a comment the segment alone could hold.
+    for (const std::string& name : {"plain.jpg", "exif_mm.jpg"}) {
+        const kes::Rewrite tooLong = kes::JpegSetComments(Sample(name), std::nullopt, std::string(32760, 'x'));
+        EXPECT_TRUE(!tooLong && tooLong.Why() == kes::Refusal::kCommentTooLong) << name;
+    }
+    EXPECT_TRUE(SetXp(Sample("plain.jpg"), std::string(32700, 'x')));
+    EXPECT_FALSE(SetXp(Sample("plain.jpg"), "no UTF-8 \x83"));
+}
