@@ -1,5 +1,6 @@
 // The tool ended by force (as Task Manager or a power cut would end it) at
-// each step of its commit of a group of files, and its next start. The
+// each step of its commit of a group of files, in a run or in the undo of
+// one, and its next start. The
 // engine runs with no window in a child process of this program, which
 // ends itself at the chosen step; this one then recovers as the tool does
 // at start and undoes the run, both without a window too.
@@ -7,6 +8,8 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "Engine.h"
@@ -23,7 +26,8 @@ namespace {
 
 // What the parent tells the child.
 constexpr wchar_t kFolder[] = L"KES_CRASH_FOLDER", kJournals[] = L"KES_CRASH_JOURNALS",
-                  kPlugin[] = L"KES_CRASH_PLUGIN", kStep[] = L"KES_CRASH_STEP", kAt[] = L"KES_CRASH_AT";
+                  kPlugin[] = L"KES_CRASH_PLUGIN", kStep[] = L"KES_CRASH_STEP", kAt[] = L"KES_CRASH_AT",
+                  kInUndo[] = L"KES_CRASH_IN_UNDO";
 // The child's exit code when it ended itself where it was told.
 constexpr UINT kEnded = 9;
 const std::wstring kComment = L"written before the crash";
@@ -107,10 +111,26 @@ DWORD RunChild() {
     return code;
 }
 
+// Takes back the newest run of the journal folder; how the undo ended.
+TUndoEnd UndoNewest(const std::wstring& journals, TEngineReport& report, std::string& left) {
+    const JournalStore store(journals);
+    const std::optional<RunFile> run = store.NewestNotUndone();
+    std::unique_ptr<FileSource> source = run ? FileSource::Open(run->path) : nullptr;
+    const std::optional<JournalReader> journal = source ? JournalReader::Open(*source) : std::nullopt;
+    if (!journal) {
+        left = "no run to undo";
+        return TUndoEnd::Stopped;
+    }
+    return UndoFiles(*journal, store, report, [&](const TFilePath& path, TUndone undone) {
+        left += Narrow(path.Text()) + " " + std::to_string(static_cast<int>(undone)) + "\n";
+    });
+}
+
 }  // namespace
 
 // Run by the test below: the engine's run over the folder, through the
-// plug-in named, ended at the step named.
+// plug-in named, ended at the step named; or the whole run, and its undo
+// ended there.
 TEST(EngineCrashChild, DISABLED_RunsUntilItEndsItself) {
     ASSERT_TRUE(KesBat.AddPlugin(AnsiPath(TestPlugin(Narrow(Variable(kPlugin))))));
     ASSERT_TRUE(KesBat.PrepareWrite(0));
@@ -119,13 +139,16 @@ TEST(EngineCrashChild, DISABLED_RunsUntilItEndsItself) {
     std::deque<TQueuedPath> files;
     ASSERT_TRUE(CollectFiles(environment, folder, AnsiText(KesBat.GetPatterns(0)), true, false, files));
     ASSERT_EQ(files.size(), static_cast<size_t>(kFiles));
-    TEndingReport report(Narrow(Variable(kStep)), std::stoi(Variable(kAt)));
+    TEndingReport ending(Narrow(Variable(kStep)), std::stoi(Variable(kAt))), whole;
+    const bool inUndo = !Variable(kInUndo).empty();
     TRunCounts counts;
     RunInfo info;
     info.typeDescription = u"crash";
-    RunFiles(environment, report, nullptr, folder, info, [] { return kComment; }, files, counts);
-    // Reached only when the step never came.
+    RunFiles(environment, inUndo ? whole : ending, nullptr, folder, info, [] { return kComment; }, files, counts);
     KesBat.ReleasePlugin();
+    std::string left;
+    if (inUndo) UndoNewest(environment.JournalFolder(), ending, left);
+    // Reached only when the step never came.
 }
 
 // After the next start every file holds its old bytes or the whole new
@@ -138,6 +161,7 @@ TEST(EngineCrash, EveryStepOfAGroupEndedByForceIsFinishedOrUndoneAtTheNextStart)
         const char* step;
         int at;
         int newFiles;  // whole new after the next start
+        bool inUndo = false;
     };
     const Case cases[] = {
         {"plan_rw", "Recorded", 1, 0},   {"plan_rw", "Created", 1, 0},   {"plan_rw", "Created", 33, 0},
@@ -146,9 +170,12 @@ TEST(EngineCrash, EveryStepOfAGroupEndedByForceIsFinishedOrUndoneAtTheNextStart)
         {"plan_rw", "Recorded", 2, 64},  {"plan_rw", "Replaced", 66, 66},
         // A plug-in that writes its files itself, ended after its third.
         {"probe_rw", "Advanced", 3, 3},
+        // The undo of a whole run, which puts the newest back first.
+        {"plan_rw", "Created", 1, 70, true},  {"plan_rw", "Replaced", 10, 60, true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.plugin) + " ended at " + c.step + " #" + std::to_string(c.at));
+        SCOPED_TRACE(std::string(c.plugin) + (c.inUndo ? " undo" : " run") + " ended at " + c.step + " #" +
+                     std::to_string(c.at));
         TempDir tmp;
         const std::wstring data = AnsiText(tmp / "data\\"), journals = AnsiText(tmp / "journals");
         for (int i = 0; i < kFiles; ++i) tmp.MakeFile("data\\" + FileName(i), Ktf(L"old " + std::to_wstring(i)));
@@ -159,6 +186,7 @@ TEST(EngineCrash, EveryStepOfAGroupEndedByForceIsFinishedOrUndoneAtTheNextStart)
         SetEnvironmentVariableW(kPlugin, AnsiText(c.plugin).c_str());
         SetEnvironmentVariableW(kStep, AnsiText(c.step).c_str());
         SetEnvironmentVariableW(kAt, std::to_wstring(c.at).c_str());
+        SetEnvironmentVariableW(kInUndo, c.inUndo ? L"1" : nullptr);
         ASSERT_EQ(RunChild(), kEnded) << "the child never reached its step";
 
         RecoverUnfinished(journals);
@@ -177,19 +205,9 @@ TEST(EngineCrash, EveryStepOfAGroupEndedByForceIsFinishedOrUndoneAtTheNextStart)
         EXPECT_EQ(recovered.size(), before.size());
         EXPECT_EQ(newFiles, c.newFiles);
 
-        const JournalStore store(journals);
-        const std::optional<RunFile> run = store.NewestNotUndone();
-        ASSERT_TRUE(run);
-        std::unique_ptr<FileSource> source = FileSource::Open(run->path);
-        ASSERT_TRUE(source);
-        const std::optional<JournalReader> journal = JournalReader::Open(*source);
-        ASSERT_TRUE(journal);
         TEndingReport report;
         std::string left;
-        const TUndoEnd end = UndoFiles(*journal, store, report, [&](const TFilePath& path, TUndone undone) {
-            left += Narrow(path.Text()) + " " + std::to_string(static_cast<int>(undone)) + "\n";
-        });
-        EXPECT_EQ(end, TUndoEnd::Done);
+        EXPECT_EQ(UndoNewest(journals, report, left), TUndoEnd::Done);
         EXPECT_EQ(left, "");
         EXPECT_EQ(report.failures, "");
         for (const std::wstring& changed : Changes(before, TakeSnapshot(data)))
