@@ -64,7 +64,9 @@ private:
 class TEndingReport : public TEngineReport {
 public:
     TEndingReport(std::string end = std::string(), int at = 0) : end_(std::move(end)), at_(at) {}
-    void Failed(const TFilePath& path, int result) override { failures += Narrow(path.Text()) + " " + std::to_string(result) + "\n"; }
+    void Failed(const TFilePath& path, int result) override {
+        failures += Narrow(path.Text()) + " " + std::to_string(result) + "\n";
+    }
     void Advanced(bool) override { Reached("Advanced"); }
     bool StopRequested() override { return false; }
     bool Closing() override { return false; }
