@@ -461,13 +461,18 @@ printf '| exiftool -overwrite_original -Comment=… | %s | %s | %s | %s |\n' "${
   "$(ratio "${M[exiftool]}" "${M[floor_jpeg]}")" "$(ratio "${M[exiftool]}" "${M[floor_jpeg_nf]}")" "$BAD_EXIF"
 printf '| jhead -cl | %s | %s | %s | %s |\n' "${M[jhead]}" \
   "$(ratio "${M[jhead]}" "${M[floor_jpeg]}")" "$(ratio "${M[jhead]}" "${M[floor_jpeg_nf]}")" "$BAD_JHEAD"
-printf '| kes_bat.exe + kes_jpeg.cpi (under Wine, against the Wine floor) | %s | %s | | %s |\n' "${P_TOOL[jpeg]}" \
-  "$(ratio "${P_TOOL[jpeg]}" "${P_FLOOR[jpeg]}")" "${P_BAD[jpeg]}"
+# The tool's own row, where the bundled part measured it.
+if [ -n "${P_TOOL[jpeg]:-}" ]; then
+  printf '| kes_bat.exe + kes_jpeg.cpi (under Wine, against the Wine floor) | %s | %s | | %s |\n' "${P_TOOL[jpeg]}" \
+    "$(ratio "${P_TOOL[jpeg]}" "${P_FLOOR[jpeg]}")" "${P_BAD[jpeg]}"
+fi
 printf '| native floor, ZIP | %s | 1.00 | %s | |\n' "${M[floor_zip]}" "$(ratio "${M[floor_zip]}" "${M[floor_zip_nf]}")"
 printf '| zip -z, one call per file | %s | %s | %s | %s |\n' "${M[zip]}" \
   "$(ratio "${M[zip]}" "${M[floor_zip]}")" "$(ratio "${M[zip]}" "${M[floor_zip_nf]}")" "$BAD_ZIP"
-printf '| kes_bat.exe + kes_zip.cpi (under Wine, against the Wine floor) | %s | %s | | %s |\n' "${P_TOOL[zip]}" \
-  "$(ratio "${P_TOOL[zip]}" "${P_FLOOR[zip]}")" "${P_BAD[zip]}"
+if [ -n "${P_TOOL[zip]:-}" ]; then
+  printf '| kes_bat.exe + kes_zip.cpi (under Wine, against the Wine floor) | %s | %s | | %s |\n' "${P_TOOL[zip]}" \
+    "$(ratio "${P_TOOL[zip]}" "${P_FLOOR[zip]}")" "${P_BAD[zip]}"
+fi
 fi
 if part big; then
 echo
