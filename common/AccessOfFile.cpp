@@ -82,11 +82,19 @@ std::optional<Descriptor> DescriptorOf(HANDLE object) {
     return descriptor;
 }
 
-Caller CurrentCaller() {
+namespace {
+
+struct CallerOfToken {
     Caller caller;
+    std::string defaultOwner;
+};
+
+CallerOfToken ReadCaller() {
+    CallerOfToken read;
+    Caller& caller = read.caller;
     caller.ownerMayBecomeCaller = !UnderWine();
     HANDLE raw = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return caller;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return read;
     const CFileHandle token(raw);
     const std::vector<char> user = TokenInformation(token.Get(), TokenUser);
     const std::vector<char> groups = TokenInformation(token.Get(), TokenGroups);
@@ -100,11 +108,24 @@ Caller CurrentCaller() {
         }
     }
     if (!owner.empty()) {
-        if (std::optional<std::string> sid = SidText(reinterpret_cast<const TOKEN_OWNER*>(owner.data())->Owner))
+        if (std::optional<std::string> sid = SidText(reinterpret_cast<const TOKEN_OWNER*>(owner.data())->Owner)) {
             caller.ownerGroups.push_back(*sid);
+            read.defaultOwner = *sid;
+        }
     }
-    return caller;
+    return read;
 }
+
+const CallerOfToken& TokenCaller() {
+    static const CallerOfToken read = ReadCaller();
+    return read;
+}
+
+}  // namespace
+
+const Caller& CurrentCaller() { return TokenCaller().caller; }
+
+const std::string& DefaultOwner() { return TokenCaller().defaultOwner; }
 
 bool UnderWine() {
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");

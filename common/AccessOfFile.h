@@ -26,8 +26,13 @@ std::optional<Descriptor> DescriptorOf(HANDLE object);
 
 // The process's user, the groups it may name as an owner and its default
 // owner. A token that cannot be read gives a caller with no SIDs, for whom
-// no owner change is accepted.
-Caller CurrentCaller();
+// no owner change is accepted. Read once: the process's token keeps its
+// user and groups for as long as it runs, and a run asks for every file.
+const Caller& CurrentCaller();
+
+// The owner a file this process creates is given: the token's default
+// owner. Empty when the token cannot be read.
+const std::string& DefaultOwner();
 
 // Whether this runs under Wine, which keeps no owners of its own: a file's
 // owner there is its Unix owner, and setting another is ignored.

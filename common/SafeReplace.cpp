@@ -283,7 +283,9 @@ WriteResult StillAsSeen(const TFilePath& path, const WIN32_FILE_ATTRIBUTE_DATA& 
 // that alone, so that a folder whose list grants no WRITE_OWNER costs the
 // owner, which the decision then judges, and not the write.
 void GiveOwner(const TFilePath& path, const std::optional<access::Descriptor>& original) {
-    if (!original || original->owner.empty()) return;
+    // A file of the caller's own already has its owner: the temporary file
+    // was given the same.
+    if (!original || original->owner.empty() || original->owner == access::DefaultOwner()) return;
     CFileHandle h(CreateFileW(path.Win32().c_str(), READ_CONTROL | WRITE_OWNER, kShareAll, nullptr, OPEN_EXISTING, 0,
                               nullptr));
     if (h.IsOpen()) access::SetOwner(h.Get(), original->owner);
