@@ -79,8 +79,12 @@ enum class TCommitStep {
     Recorded,    // the group's records are durable
     Created,     // a file's new contents have a file of their own
     Durable,     // ...and all of them are on the disk
-    Replaced,    // a file has its new contents
-    Settled,     // ...and its backup is gone
+    // A file has its new contents, its owner and access judged and its
+    // backup gone: the replace does all three before it returns, so that
+    // a forced end can only find a backup that recovery then removes while
+    // the replace is still under way.
+    Replaced,
+    Settled,     // ...and the tool has let go of its new file
     Done,        // the group's end is written
 };
 
