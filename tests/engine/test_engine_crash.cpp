@@ -91,22 +91,8 @@ constexpr int kFiles = 70;
 
 // Runs the child below and waits for its end; its exit code.
 DWORD RunChild() {
-    wchar_t exe[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(exe, n) +
-                           L"\" --gtest_filter=EngineCrashChild.DISABLED_RunsUntilItEndsItself "
-                           L"--gtest_also_run_disabled_tests";
-    // The child's own report would only clutter this one's.
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    CFileHandle nul(CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = nul.Get();
-    PROCESS_INFORMATION child{};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child))
-        return 0;
-    CFileHandle process(child.hProcess), thread(child.hThread);
+    CFileHandle process(StartChildTest(L"EngineCrashChild.DISABLED_RunsUntilItEndsItself"));
+    if (!process.IsOpen()) return 0;
     DWORD code = 0;
     if (WaitForSingleObject(process.Get(), 120000) != WAIT_OBJECT_0) TerminateProcess(process.Get(), 1);
     GetExitCodeProcess(process.Get(), &code);

@@ -78,12 +78,6 @@ size_t CheckRebuilds(const JournalReader& reader) {
     return complete;
 }
 
-std::wstring ExePath() {
-    wchar_t path[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return std::wstring(path, n);
-}
-
 // Sets an environment variable for this process and its children, as long
 // as the object lives.
 class ScopedVariable {
@@ -177,19 +171,8 @@ TEST(JournalStore, EveryRecordWrittenSurvivesTheWriterBeingKilled) {
     CFileHandle ready(CreateEventW(nullptr, TRUE, FALSE, signal.c_str()));
     ASSERT_TRUE(ready.IsOpen());
     ScopedVariable folderVariable(kChildFolder, folder), signalVariable(kChildSignal, signal);
-    std::wstring command = L"\"" + ExePath() +
-                           L"\" --gtest_filter=JournalStoreChild.DISABLED_AppendsUntilKilled "
-                           L"--gtest_also_run_disabled_tests";
-    // The child's own report would only clutter this one's.
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    CFileHandle nul(CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = nul.Get();
-    PROCESS_INFORMATION child{};
-    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child));
-    CFileHandle process(child.hProcess), thread(child.hThread);
+    CFileHandle process(kes_test::StartChildTest(L"JournalStoreChild.DISABLED_AppendsUntilKilled"));
+    ASSERT_TRUE(process.IsOpen());
     const bool signalled = WaitForSingleObject(ready.Get(), 60000) == WAIT_OBJECT_0;
     // Killed wherever it is: between two appends, or in the middle of one.
     TerminateProcess(process.Get(), 9);
@@ -226,7 +209,7 @@ TEST(JournalStore, AFullDiskFailsTheAppendAndKeepsTheRecordsBeforeIt) {
     ScopedVariable folderVariable(kChildFolder, folder), resultVariable(kChildSignal, result);
     // No file of the child may grow past 64 blocks of 512 bytes; the signal
     // that a write past it would raise is ignored, so that the write fails.
-    std::wstring command = L"/bin/sh -c \"trap '' XFSZ; ulimit -f 64; exec wine '" + ExePath() +
+    std::wstring command = L"/bin/sh -c \"trap '' XFSZ; ulimit -f 64; exec wine '" + kes_test::ExePath() +
                            L"' --gtest_filter=JournalStoreChild.DISABLED_AppendsUntilTheDiskIsFull "
                            L"--gtest_also_run_disabled_tests >/dev/null 2>&1\"";
     STARTUPINFOW startup{};

@@ -387,4 +387,28 @@ std::vector<TProbeWrite> ProbeLog::Writes() const {
 
 void ProbeLog::Clear() const { DeleteFileA(path_.c_str()); }
 
+std::wstring ExePath() {
+    wchar_t path[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return std::wstring(path, n);
+}
+
+HANDLE StartChildTest(const std::wstring& test) {
+    std::wstring command = L"\"" + ExePath() + L"\" --gtest_filter=" + test + L" --gtest_also_run_disabled_tests";
+    // The child's own report would only clutter the parent's.
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = nul;
+    PROCESS_INFORMATION child{};
+    const BOOL started =
+        CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child);
+    if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
+    if (!started) return nullptr;
+    CloseHandle(child.hThread);
+    return child.hProcess;
+}
+
 }  // namespace kes_test

@@ -141,6 +141,14 @@ private:
     std::string path_;
 };
 
+// This test program's own path.
+std::wstring ExePath();
+
+// Starts this test program again to run the one (disabled) test `test`,
+// "Suite.DISABLED_Name", with its report thrown away; the child's process
+// handle, which the caller closes, or nullptr when it did not start.
+HANDLE StartChildTest(const std::wstring& test);
+
 }  // namespace kes_test
 
 #endif
