@@ -409,10 +409,11 @@ bool CReplacement::SetTime(const FILETIME& modified) {
 
 bool CReplacement::WriteOut() {
     // FLUSH_FLAGS_NO_SYNC: data and metadata go to the disk without the
-    // flush of its cache (Windows 8 on, NTFS, FAT and exFAT). Wine has no
-    // such cache to tell apart, and would make each call a flush of its
-    // own: there, and where the call is missing or refused, the group's
-    // one flush makes the file durable.
+    // flush of its cache (Windows 8 on, NTFS, FAT and exFAT), and the
+    // group's one flush then makes them all durable. Wine has no such
+    // write-out: its flush is the file's own fsync, which makes no other
+    // file durable. There, and where the call is missing or refused, false:
+    // the file is flushed on its own.
     using TNtFlushBuffersFileEx = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PIO_STATUS_BLOCK);
     static const TNtFlushBuffersFileEx flushEx = [] {
         HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
