@@ -187,14 +187,6 @@ int CKesBat::WriteOneFile(HWND window, const TFilePath& path, const std::wstring
     return slot_.CallWriteComment(window, ansiPath, contents.Data.get(), contents.Size, ansiComment);
 }
 
-int CKesBat::ReadOneFile(const TFilePath& path, std::optional<std::wstring>& comment) {
-    TFileContents contents;
-    // A look, not a write: what holds the file now is told at once.
-    kes::CHeldRetry noWait(0);
-    if (const int unread = ReadForPlugin(path, contents, noWait)) return unread;
-    return ReadComment(path, contents.View(), comment);
-}
-
 int CKesBat::ReadComment(const TFilePath& path, std::string_view contents, std::optional<std::wstring>& comment) {
     if (!slot_.HasReadCommentW()) return CpiUnexpected;
     return slot_.CallReadCommentW(path.Win32(), Handed(contents), static_cast<DWORD>(contents.size()), comment);

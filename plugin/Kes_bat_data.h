@@ -96,12 +96,10 @@ public:
     // held for a moment through the run's `retry`.
     int WriteOneFile(HWND window, const TFilePath& path, const std::wstring& comment, TFileContents& contents,
                      kes::CHeldRetry& retry);
-    // Reads the file whole and asks the plug-in for its comment: 0 with the
-    // comment (nothing for none) when a write could go ahead, else why not
-    // (the plug-in's refusal, or ErrOpenRead, ErrNoMemory, ErrNotInCodePage).
-    int ReadOneFile(const TFilePath& path, std::optional<std::wstring>& comment);
-    // The same for contents already in memory; CpiUnexpected without the
-    // read export.
+    // Asks the plug-in for the comment of contents already in memory: 0
+    // with the comment (nothing for none) when a write could go ahead, else
+    // why not (the plug-in's refusal, ErrNotInCodePage); CpiUnexpected
+    // without the read export.
     int ReadComment(const TFilePath& path, std::string_view contents, std::optional<std::wstring>& comment);
     // Whether the prepared plug-in writes through WriteCommentW, and reads
     // comments.
