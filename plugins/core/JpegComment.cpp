@@ -370,21 +370,9 @@ std::string_view XpValue(const Tiff& t, const Ifd0& ifd) {
 // XPComment's text in UTF-8, up to its NUL; a lone surrogate, which no
 // character is, reads as U+FFFD so that a damaged comment still shows.
 std::string XpText(std::string_view value) {
-    std::string text;
-    for (size_t i = 0; i + 1 < value.size(); i += 2) {
-        uint32_t c = Le16(value, i);
-        if (c == 0) break;
-        const bool high = c >= 0xD800 && c < 0xDC00;
-        const uint32_t low = i + 3 < value.size() ? Le16(value, i + 2) : 0;
-        if (high && low >= 0xDC00 && low < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-            i += 2;
-        } else if (c >= 0xD800 && c < 0xE000) {
-            c = 0xFFFD;
-        }
-        PutUtf8(text, c);
-    }
-    return text;
+    size_t end = 0;
+    while (end + 1 < value.size() && Le16(value, end) != 0) end += 2;
+    return Utf16ToUtf8(value.substr(0, end), false);
 }
 
 // The comment as XPComment's value: UTF-16LE, NUL-ended whatever the byte
@@ -393,13 +381,7 @@ std::optional<std::string> XpValueOf(std::string_view utf8) {
     const std::optional<std::vector<uint32_t>> text = DecodeUtf8(utf8);
     if (!text || std::find(text->begin(), text->end(), 0u) != text->end()) return std::nullopt;
     std::string value;
-    for (uint32_t c : *text) {
-        if (c >= 0x10000) {
-            PutLe16(value, 0xD800 + ((c - 0x10000) >> 10));
-            c = 0xDC00 + ((c - 0x10000) & 0x3FF);
-        }
-        PutLe16(value, c);
-    }
+    for (uint32_t c : *text) PutUtf16Le(value, c);
     PutLe16(value, 0);
     return value;
 }

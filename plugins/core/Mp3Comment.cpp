@@ -287,14 +287,6 @@ std::optional<bool> Replaced(const Frame& f, uint8_t version) {
     return d->empty;
 }
 
-void PutUtf16Le(std::string& out, uint32_t cp) {
-    if (cp >= 0x10000) {
-        PutUtf16Le(out, 0xD800 | (cp - 0x10000) >> 10);
-        cp = 0xDC00 | (cp & 0x3FF);
-    }
-    PutLe16(out, cp);
-}
-
 // The comment frame: UTF-16 with a byte order mark, which every version
 // knows, or UTF-8 where the tag's restrictions allow only that or
 // Latin-1. v2.2's UTF-16 is UCS-2, which holds no character past U+FFFF.
@@ -477,17 +469,7 @@ std::string CommText(const Frame& f, const Description& d) {
             big = Byte(raw, 0) == 0xFE;
             raw.remove_prefix(2);
         }
-        const auto unit = [&](size_t at) -> uint32_t { return big ? Be16(raw, at) : Le16(raw, at); };
-        for (size_t at = 0; at + 1 < raw.size(); at += 2) {
-            uint32_t cp = unit(at);
-            if (cp >= 0xD800 && cp < 0xDC00 && at + 3 < raw.size() && unit(at + 2) >= 0xDC00 && unit(at + 2) < 0xE000) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(at + 2) - 0xDC00);
-                at += 2;
-            } else if (cp >= 0xD800 && cp < 0xE000) {
-                cp = 0xFFFD;
-            }
-            PutUtf8(out, cp);
-        }
+        out = Utf16ToUtf8(raw, big);
     }
     while (!out.empty() && out.back() == '\0') out.pop_back();
     return out;

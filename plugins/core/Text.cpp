@@ -55,6 +55,30 @@ void PutUtf8(std::string& out, uint32_t cp) {
     }
 }
 
+void PutUtf16Le(std::string& out, uint32_t cp) {
+    if (cp >= 0x10000) {
+        PutUtf16Le(out, 0xD800 | (cp - 0x10000) >> 10);
+        cp = 0xDC00 | (cp & 0x3FF);
+    }
+    PutLe16(out, static_cast<uint16_t>(cp));
+}
+
+std::string Utf16ToUtf8(std::string_view raw, bool big) {
+    const auto unit = [&](size_t at) -> uint32_t { return big ? Be16(raw, at) : Le16(raw, at); };
+    std::string out;
+    for (size_t at = 0; at + 1 < raw.size(); at += 2) {
+        uint32_t cp = unit(at);
+        if (cp >= 0xD800 && cp < 0xDC00 && at + 3 < raw.size() && unit(at + 2) >= 0xDC00 && unit(at + 2) < 0xE000) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(at + 2) - 0xDC00);
+            at += 2;
+        } else if (cp >= 0xD800 && cp < 0xE000) {
+            cp = 0xFFFD;
+        }
+        PutUtf8(out, cp);
+    }
+    return out;
+}
+
 std::string ToLineFeeds(std::string_view s) {
     std::string out;
     out.reserve(s.size());
