@@ -128,8 +128,11 @@ const Caller& CurrentCaller() { return TokenCaller().caller; }
 const std::string& DefaultOwner() { return TokenCaller().defaultOwner; }
 
 bool UnderWine() {
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    static const bool wine = [] {
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return wine;
 }
 
 bool SetOwner(HANDLE object, const std::string& owner) {

@@ -284,8 +284,11 @@ WriteResult StillAsSeen(const TFilePath& path, const WIN32_FILE_ATTRIBUTE_DATA& 
 // owner, which the decision then judges, and not the write.
 void GiveOwner(const TFilePath& path, const std::optional<access::Descriptor>& original) {
     // A file of the caller's own already has its owner: the temporary file
-    // was given the same.
-    if (!original || original->owner.empty() || original->owner == access::DefaultOwner()) return;
+    // was given the same. Wine keeps no owner it is given (it answers
+    // success, and the file keeps its Unix owner), so there the open would
+    // be for nothing.
+    if (!original || original->owner.empty() || original->owner == access::DefaultOwner() || access::UnderWine())
+        return;
     CFileHandle h(CreateFileW(path.Win32().c_str(), READ_CONTROL | WRITE_OWNER, kShareAll, nullptr, OPEN_EXISTING, 0,
                               nullptr));
     if (h.IsOpen()) access::SetOwner(h.Get(), original->owner);
@@ -407,13 +410,73 @@ bool CReplacement::SetTime(const FILETIME& modified) {
     return SetFileTime(file_.Get(), nullptr, nullptr, &modified) != FALSE;
 }
 
+namespace {
+
+// Under Wine on Linux, a flush of one file is that file's fsync, which
+// makes no other file durable, and Wine has no write-out without a flush.
+// Linux's own flush of a volume is syncfs(2): it writes out every file of
+// the volume, then flushes the disk's cache, as the flush of a file does on
+// Windows. No Win32 call leads to it, so it is reached through Wine's call
+// that gives the Unix file behind a handle and the kernel's 32-bit system
+// call gate. Null where this is not Wine on Linux.
+using TUnixFileOf = LONG(CDECL*)(HANDLE, unsigned int access, int* unixFile, unsigned int* options);
+
+TUnixFileOf LinuxUnderWine() {
+#if defined(__i386__)
+    static const TUnixFileOf unixFileOf = []() -> TUnixFileOf {
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        using THostVersion = void(CDECL*)(const char** system, const char** release);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wcast-function-type"
+        const auto hostVersion = reinterpret_cast<THostVersion>(GetProcAddress(ntdll, "wine_get_host_version"));
+        if (hostVersion == nullptr) return nullptr;
+        const char* system = nullptr;
+        const char* release = nullptr;
+        hostVersion(&system, &release);
+        if (system == nullptr || strcmp(system, "Linux") != 0) return nullptr;
+        return reinterpret_cast<TUnixFileOf>(GetProcAddress(ntdll, "wine_server_handle_to_fd"));
+#pragma GCC diagnostic pop
+    }();
+    return unixFileOf;
+#else
+    return nullptr;
+#endif
+}
+
+#if defined(__i386__)
+long LinuxCall(long number, long argument) {
+    long result;
+    __asm__ volatile("int $0x80" : "=a"(result) : "a"(number), "b"(argument) : "memory");
+    return result;
+}
+#endif
+
+}  // namespace
+
+bool FlushVolume(HANDLE file) {
+#if defined(__i386__)
+    if (const TUnixFileOf unixFileOf = LinuxUnderWine()) {
+        // The Unix file Wine gives is a copy of its own, ours to close.
+        int unixFile = -1;
+        unsigned int options = 0;
+        if (unixFileOf(file, 0, &unixFile, &options) != 0) return false;
+        constexpr long kSyncFs = 344, kClose = 6;  // i386 system call numbers
+        const bool durable = LinuxCall(kSyncFs, unixFile) == 0;
+        LinuxCall(kClose, unixFile);
+        return durable;
+    }
+#endif
+    return FlushFileBuffers(file) != FALSE;
+}
+
 bool CReplacement::WriteOut() {
+    // Under Wine on Linux the volume's syncfs writes this file out with
+    // every other.
+    if (LinuxUnderWine() != nullptr) return true;
     // FLUSH_FLAGS_NO_SYNC: data and metadata go to the disk without the
     // flush of its cache (Windows 8 on, NTFS, FAT and exFAT), and the
-    // group's one flush then makes them all durable. Wine has no such
-    // write-out: its flush is the file's own fsync, which makes no other
-    // file durable. There, and where the call is missing or refused, false:
-    // the file is flushed on its own.
+    // group's one flush then makes them all durable. Where the call is
+    // missing or refused, false: the file is flushed on its own.
     using TNtFlushBuffersFileEx = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PIO_STATUS_BLOCK);
     static const TNtFlushBuffersFileEx flushEx = [] {
         HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");

@@ -92,8 +92,9 @@ public:
     // The result's modification time; without it, the time of the write.
     bool SetTime(const FILETIME& modified);
     // Sends the data to the disk without the flush of the disk's cache, so
-    // that one Flush of any file of the volume makes many durable; false
-    // where the system cannot (then that file needs a Flush of its own).
+    // that one FlushVolume of any file of the volume makes many durable;
+    // false where the system cannot (then that file needs a Flush of its
+    // own).
     bool WriteOut();
     bool Flush();
     HANDLE Handle() const { return file_.Get(); }
@@ -116,6 +117,10 @@ private:
     bool kept_ = false;
     DWORD error_ = ERROR_SUCCESS;
 };
+
+// Makes durable everything written to the volume of `file`, files that
+// WriteOut sent on their way included, with one flush of the disk's cache.
+bool FlushVolume(HANDLE file);
 
 // Replaces the file's contents in one step: a temporary file in its folder,
 // with its attributes, replaces it through ReplaceFileW, which keeps its

@@ -8,6 +8,7 @@
 #include "FilePath.h"
 #include "Mbox_res.h"
 #include "PathText.h"
+#include "SafeReplace.h"
 #include "TestSupport.h"
 #include "TextFile.h"
 #include "Application.h"
@@ -179,4 +180,19 @@ TEST(TextFile, CommentFilesAreDecodedByTheirMarkOrTheirBytes) {
     TempDir dir;
     const std::string file = dir.MakeFile("n.txt", "\xEF\xBB\xBF" + utf8 + "\nnext");
     EXPECT_EQ(ReadCommentText(AnsiPath(file)), heart + L"\r\nnext");
+}
+
+TEST(SafeReplace, AVolumeFlushAnswersForWhatItWasGiven) {
+    // Under Wine on Linux it is the volume's syncfs, whose answer it gives.
+    const std::string path = ExeDir() + "volume_flush.tmp";
+    WriteFileBytes(path, "data");
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(kes::FlushVolume(file));
+    CloseHandle(file);
+    DeleteFileA(path.c_str());
+    // An object that is no file is no flush.
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_FALSE(kes::FlushVolume(event));
+    CloseHandle(event);
 }

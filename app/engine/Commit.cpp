@@ -37,7 +37,7 @@ bool TGroupCommit::Commit(std::vector<TCommitFile>& files, const std::function<b
             durable = replacement->Flush() && durable;
         replacements[i] = std::move(replacement);
     }
-    for (const auto& volume : volumes) durable = FlushFileBuffers(volume.second) && durable;
+    for (const auto& volume : volumes) durable = kes::FlushVolume(volume.second) && durable;
     // Without its new contents durable, no file may be replaced: a replace
     // that outlasted a crash would leave a file of zeros.
     if (!durable)
