@@ -338,15 +338,21 @@ WriteResult CheckTarget(const TFilePath& path, size_t handedSize, WIN32_FILE_ATT
     return kWritten;
 }
 
-bool ReachedWithoutLinks(HANDLE h, const TFilePath& path) {
+std::optional<std::wstring> CFolderNames::Of(const TFilePath& folder) {
+    const auto known = names_.find(folder.Text());
+    if (known != names_.end()) return known->second;
+    CFileHandle h(CreateFileW(folder.Win32().c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return names_[folder.Text()] = h.IsOpen() ? ObjectName(h.Get()) : std::nullopt;
+}
+
+bool ReachedWithoutLinks(HANDLE h, const TFilePath& path, CFolderNames& folders) {
     // Each name must be its folder's own entry, up to the root: a link
     // anywhere on the way makes a name the system gives differ from the
     // path's.
     std::optional<std::wstring> name = ObjectName(h);
     for (const TFilePath& level : Levels(path)) {
-        CFileHandle folder(CreateFileW(level.Folder().Win32().c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        const std::optional<std::wstring> folderName = folder.IsOpen() ? ObjectName(folder.Get()) : std::nullopt;
+        const std::optional<std::wstring> folderName = folders.Of(level.Folder());
         if (!name || !folderName ||
             !SameBarePath(*name, TFilePath(*folderName).WithTrailingDelimiter().Child(level.Name()).Text()))
             return false;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -64,8 +65,23 @@ bool SecurityDiffers(const TFilePath& result, const TFilePath& original);
 // Whether the open file `h` is what `path` leads to with no link anywhere
 // on the way: every folder of the path is its parent's own entry and the
 // file its folder's. An undo puts a file back only where the run left it,
-// not through a folder that has become a link to a copy elsewhere.
-bool ReachedWithoutLinks(HANDLE h, const TFilePath& path);
+// not through a folder that has become a link to a copy elsewhere. The
+// folders' names come from `folders`.
+class CFolderNames;
+bool ReachedWithoutLinks(HANDLE h, const TFilePath& path, CFolderNames& folders);
+
+// The system's names of folders, each asked for once: a path's folders are
+// those of every file beside it, and asking costs an open of each. For the
+// files of one undo group, all looked at before any is written, so that a
+// name is no older than the look at the group's first file; each file's
+// replace asks its folder's name anew.
+class CFolderNames {
+public:
+    std::optional<std::wstring> Of(const TFilePath& folder);
+
+private:
+    std::map<std::wstring, std::optional<std::wstring>> names_;
+};
 
 // The names of a replace's temporary file and of the original's backup,
 // in the target's folder, made from a token: a journal keeps the token

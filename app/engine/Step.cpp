@@ -265,7 +265,7 @@ struct TUndoFile {
     UndoStep rebuilt = UndoStep::ReadFailed;
 };
 
-TUndone Examine(TUndoFile& undo, FileIdentities& identities, kes::CHeldRetry& retry) {
+TUndone Examine(TUndoFile& undo, FileIdentities& identities, kes::CFolderNames& folders, kes::CHeldRetry& retry) {
     const FileEntry& file = *undo.entry;
     const TFilePath path(ToWide(file.path));
     const DWORD error = retry.Run([&]() -> DWORD {
@@ -286,7 +286,7 @@ TUndone Examine(TUndoFile& undo, FileIdentities& identities, kes::CHeldRetry& re
             // itself may still come back.
             if ((file.record.identity &&
                  identities.Of(current->Handle(), path.Folder().Text()) != file.record.identity) ||
-                !kes::ReachedWithoutLinks(current->Handle(), path))
+                !kes::ReachedWithoutLinks(current->Handle(), path, folders))
                 return TUndone::Moved;
             break;
         case UndoStep::FileChanged: return TUndone::Changed;
@@ -320,12 +320,13 @@ TUndoEnd UndoFiles(const JournalReader& journal, const JournalStore& store, TEng
         undos.reserve(kUndoGroup);
         std::vector<TCommitFile> commits;
         std::vector<std::u16string> paths;
+        kes::CFolderNames folders;
         for (; next != files.rend() && undos.size() < kUndoGroup; ++next) {
             if (std::find(paths.begin(), paths.end(), next->path) != paths.end()) break;
             paths.push_back(next->path);
             TUndoFile& undo = undos.emplace_back();
             undo.entry = &*next;
-            undo.undone = Examine(undo, identities, retry);
+            undo.undone = Examine(undo, identities, folders, retry);
             if (undo.undone != TUndone::Restored) {
                 undo.current.reset();
                 continue;
