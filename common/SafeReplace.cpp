@@ -424,7 +424,10 @@ namespace {
 // the volume, then flushes the disk's cache, as the flush of a file does on
 // Windows. No Win32 call leads to it, so it is reached through Wine's call
 // that gives the Unix file behind a handle and the kernel's 32-bit system
-// call gate. Null where this is not Wine on Linux.
+// call gate, which a 32-bit Wine process always has; a 64-bit Wine running
+// this under WoW64 may run on a kernel without that gate, so there the
+// files are flushed one by one. Null where this is not 32-bit Wine on
+// Linux.
 using TUnixFileOf = LONG(CDECL*)(HANDLE, unsigned int access, int* unixFile, unsigned int* options);
 
 TUnixFileOf LinuxUnderWine() {
@@ -439,7 +442,10 @@ TUnixFileOf LinuxUnderWine() {
         const char* system = nullptr;
         const char* release = nullptr;
         hostVersion(&system, &release);
-        if (system == nullptr || strcmp(system, "Linux") != 0) return nullptr;
+        BOOL wow64 = FALSE;
+        if (system == nullptr || strcmp(system, "Linux") != 0 || !IsWow64Process(GetCurrentProcess(), &wow64) ||
+            wow64)
+            return nullptr;
         return reinterpret_cast<TUnixFileOf>(GetProcAddress(ntdll, "wine_server_handle_to_fd"));
 #pragma GCC diagnostic pop
     }();
