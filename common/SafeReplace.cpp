@@ -456,27 +456,52 @@ TUnixFileOf LinuxUnderWine() {
 }
 
 #if defined(__i386__)
-long LinuxCall(long number, long argument) {
+// i386 system call numbers.
+constexpr long kClose = 6, kFstat64 = 197, kSyncFs = 344;
+
+long LinuxCall(long number, long first, long second = 0) {
     long result;
-    __asm__ volatile("int $0x80" : "=a"(result) : "a"(number), "b"(argument) : "memory");
+    __asm__ volatile("int $0x80" : "=a"(result) : "a"(number), "b"(first), "c"(second) : "memory");
     return result;
+}
+
+// The Unix file behind `file` for `use`, closed after it; false when Wine
+// cannot give it or `use` fails.
+template <class TUse>
+bool WithUnixFile(TUnixFileOf unixFileOf, HANDLE file, const TUse& use) {
+    // The Unix file Wine gives is a copy of its own, ours to close.
+    int unixFile = -1;
+    unsigned int options = 0;
+    if (unixFileOf(file, 0, &unixFile, &options) != 0) return false;
+    const bool done = use(unixFile);
+    LinuxCall(kClose, unixFile);
+    return done;
 }
 #endif
 
 }  // namespace
 
-bool FlushVolume(HANDLE file) {
+std::optional<uint64_t> FlushGroupOf(HANDLE file, std::optional<uint32_t> volumeSerial) {
 #if defined(__i386__)
     if (const TUnixFileOf unixFileOf = LinuxUnderWine()) {
-        // The Unix file Wine gives is a copy of its own, ours to close.
-        int unixFile = -1;
-        unsigned int options = 0;
-        if (unixFileOf(file, 0, &unixFile, &options) != 0) return false;
-        constexpr long kSyncFs = 344, kClose = 6;  // i386 system call numbers
-        const bool durable = LinuxCall(kSyncFs, unixFile) == 0;
-        LinuxCall(kClose, unixFile);
-        return durable;
+        // An i386 struct stat64 begins with the device, in 64 bits.
+        alignas(8) unsigned char status[144] = {};
+        uint64_t device = 0;
+        const bool known = WithUnixFile(unixFileOf, file, [&](int unixFile) {
+            return LinuxCall(kFstat64, unixFile, reinterpret_cast<long>(status)) == 0;
+        });
+        if (!known) return std::nullopt;
+        memcpy(&device, status, sizeof device);
+        return device;
     }
+#endif
+    return volumeSerial;
+}
+
+bool FlushVolume(HANDLE file) {
+#if defined(__i386__)
+    if (const TUnixFileOf unixFileOf = LinuxUnderWine())
+        return WithUnixFile(unixFileOf, file, [](int unixFile) { return LinuxCall(kSyncFs, unixFile) == 0; });
 #endif
     return FlushFileBuffers(file) != FALSE;
 }

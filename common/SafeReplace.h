@@ -138,6 +138,13 @@ private:
 // WriteOut sent on their way included, with one flush of the disk's cache.
 bool FlushVolume(HANDLE file);
 
+// Which written files one FlushVolume serves together: those of one
+// volume, told by its serial number. Under Wine on Linux one drive may
+// span several Linux file systems (Z: is the whole Unix tree), and the
+// flush reaches only its own, so there the file system tells. Nothing
+// where neither can be told: the file needs a flush of its own.
+std::optional<uint64_t> FlushGroupOf(HANDLE file, std::optional<uint32_t> volumeSerial);
+
 // Replaces the file's contents in one step: a temporary file in its folder,
 // with its attributes, replaces it through ReplaceFileW, which keeps its
 // alternate streams, encryption, compression and short name. The result's

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
+#include <vector>
 
 #include "FilePath.h"
 #include "Mbox_res.h"
@@ -182,15 +184,25 @@ TEST(TextFile, CommentFilesAreDecodedByTheirMarkOrTheirBytes) {
     EXPECT_EQ(ReadCommentText(AnsiPath(file)), heart + L"\r\nnext");
 }
 
-TEST(SafeReplace, AVolumeFlushAnswersForWhatItWasGiven) {
+TEST(SafeReplace, AVolumeFlushAnswersForWhatItWasGivenAndServesOneFileSystem) {
     // Under Wine on Linux it is the volume's syncfs, whose answer it gives.
-    const std::string path = ExeDir() + "volume_flush.tmp";
-    WriteFileBytes(path, "data");
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(kes::FlushVolume(file));
-    CloseHandle(file);
-    DeleteFileA(path.c_str());
+    // Z: is the whole Unix tree: /dev/shm is another file system than the
+    // build's, which a syncfs there would not reach.
+    const std::vector<std::string> paths = {ExeDir() + "volume_flush.tmp", ExeDir() + "volume_flush2.tmp",
+                                            "Z:\\dev\\shm\\kes_volume_flush.tmp"};
+    std::vector<std::optional<uint64_t>> groups;
+    for (const std::string& path : paths) {
+        WriteFileBytes(path, "data");
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+        EXPECT_TRUE(kes::FlushVolume(file)) << path;
+        groups.push_back(kes::FlushGroupOf(file, 7));  // one drive's serial for all
+        CloseHandle(file);
+        DeleteFileA(path.c_str());
+    }
+    ASSERT_TRUE(groups[0] && groups[2]);
+    EXPECT_EQ(groups[0], groups[1]);
+    EXPECT_NE(groups[0], groups[2]);
     // An object that is no file is no flush.
     HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     EXPECT_FALSE(kes::FlushVolume(event));

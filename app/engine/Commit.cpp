@@ -15,7 +15,7 @@ bool TGroupCommit::Commit(std::vector<TCommitFile>& files, const std::function<b
     // The new contents, each in its file beside its target, sent to the
     // disk without a flush of the disk's cache where the system can.
     std::vector<std::unique_ptr<kes::CReplacement>> replacements(files.size());
-    std::map<uint32_t, HANDLE> volumes;  // one file of each volume, whose flush serves them all
+    std::map<uint64_t, HANDLE> volumes;  // one file of each volume, whose flush serves them all
     bool durable = true;
     for (size_t i = 0; i < files.size(); ++i) {
         TCommitFile& file = files[i];
@@ -29,8 +29,8 @@ bool TGroupCommit::Commit(std::vector<TCommitFile>& files, const std::function<b
         }
         if (file.CheckWritten && (file.Result = file.CheckWritten(replacement->Handle())) != 0) continue;
         report_.Step(TCommitStep::Created);
-        const std::optional<uint32_t> volume =
-            identities_.VolumeOf(replacement->Handle(), file.Path.Folder().Text());
+        const std::optional<uint64_t> volume = kes::FlushGroupOf(
+            replacement->Handle(), identities_.VolumeOf(replacement->Handle(), file.Path.Folder().Text()));
         if (replacement->WriteOut() && volume)
             volumes[*volume] = replacement->Handle();
         else
