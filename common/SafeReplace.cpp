@@ -516,12 +516,11 @@ bool CReplacement::WriteOut() {
     // missing or refused, false: the file is flushed on its own.
     using TNtFlushBuffersFileEx = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PIO_STATUS_BLOCK);
     static const TNtFlushBuffersFileEx flushEx = [] {
-        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wcast-function-type"
-        return GetProcAddress(ntdll, "wine_get_version") != nullptr
-                   ? nullptr
-                   : reinterpret_cast<TNtFlushBuffersFileEx>(GetProcAddress(ntdll, "NtFlushBuffersFileEx"));
+        return access::UnderWine() ? nullptr
+                                   : reinterpret_cast<TNtFlushBuffersFileEx>(
+                                         GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtFlushBuffersFileEx"));
 #pragma GCC diagnostic pop
     }();
     constexpr ULONG kNoSync = 0x2;
